@@ -1,0 +1,82 @@
+// Felles: small helpers shared by every program of the base library.
+#include "Felles.h"
+
+#include "platform.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+
+std::int32_t getfilesize(const QString &name)
+{
+    platform::FileHandle h;
+    if (platform::openFile(name, platform::OpenMode::ReadWrite, h)) return -1;
+    std::int64_t size = 0;
+    const int err = platform::fileSize(h, size);
+    if (platform::closeFile(h) || err) return -1;
+    // Sizes a 32-bit result cannot hold are a failure too, never a wrapped number.
+    return size > INT32_MAX ? -1 : std::int32_t(size);
+}
+
+QString newext(const QString &name, const QString &extension)
+{
+    const qsizetype dot = name.indexOf(u'.');
+    return (dot < 0 ? name + u'.' : name.left(dot + 1)) + extension;
+}
+
+void newext(const QString &name, const QString &extension, QString &result)
+{
+    result = newext(name, extension);
+}
+
+QString trimspaces(const QString &text)
+{
+    qsizetype end = text.size();
+    while (end > 0 && text[end - 1] == u' ') --end;
+    qsizetype start = 0;
+    while (start < end && text[start] == u' ') ++start;
+    return text.sliced(start, end - start);
+}
+
+void trimspaces(const QString &text, QString &result) { result = trimspaces(text); }
+
+void shellopen(const QString &file, const QString &parameters, const QString &folder)
+{
+    platform::UserInterface &ui = platform::ui();
+    ui.setBusyCursor(true);
+    // The shell takes at most 255 characters of each argument.
+    ui.shellOpen(file.left(255), parameters.left(255), folder.left(255));
+    ui.setBusyCursor(false);
+}
+
+QString encodestr(const QString &text)
+{
+    QString result = text;
+    for (qsizetype i = 0; i < result.size(); ++i)
+        result[i] = QChar(char16_t((result[i].unicode() + i + 1) & 0xFFFF));
+    return u'z' + result + u'2';
+}
+
+QString decodestr(const QString &text)
+{
+    QString result = text;
+    if (!result.isEmpty()) result.remove(0, 1);
+    if (!result.isEmpty()) result.chop(1);
+    for (qsizetype i = 0; i < result.size(); ++i)
+        result[i] = QChar(char16_t((result[i].unicode() - (i + 1)) & 0xFFFF));
+    return result;
+}
+
+QString datetimetext(const QDateTime &when)
+{
+    const QLocale locale;
+    QString text = locale.toString(when.date(), locale.dateFormat(QLocale::ShortFormat));
+    const QTime time = when.time();
+    if (time.hour() == 0 && time.minute() == 0 && time.second() == 0) return text;
+    // The long format carries a time-zone field, which the text never shows.
+    static const QRegularExpression zone(QStringLiteral("\\s*t+\\s*"));
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    format.replace(zone, QStringLiteral(" "));
+    return text + u' ' + locale.toString(time, format.trimmed());
+}
+
+QString datetimetext() { return datetimetext(platform::now()); }

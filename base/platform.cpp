@@ -1,0 +1,508 @@
+// The one place where Windows and Linux differ: code page, raw files, error numbers,
+// environment, path separators, and the seam through which the base library talks to the user.
+#include "platform.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStringDecoder>
+#include <QUrl>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+int winErrorFromErrno(int e)
+{
+    switch (e) {
+    case 0: return NoError;
+    case ENOENT: return ErrFileNotFound;
+    case ENOTDIR: return ErrPathNotFound;
+    case EMFILE:
+    case ENFILE: return ErrTooManyFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY: return ErrAccessDenied;
+    case EBADF: return ErrInvalidHandle;
+    case ENOMEM: return ErrNotEnoughMemory;
+    case EWOULDBLOCK: return ErrSharingViolation;
+    case EINVAL: return ErrInvalidParameter;
+    case ENOSPC:
+    case EDQUOT: return ErrDiskFull;
+    case EILSEQ: return ErrInvalidName;
+    case ENOTEMPTY: return ErrDirNotEmpty;
+    case EEXIST: return ErrAlreadyExists;
+    case ENAMETOOLONG: return ErrFilenameTooLong;
+    case EIO: return ErrWriteFault;
+    default: return ErrAccessDenied;
+    }
+}
+
+// ---- Windows-1252 ----
+
+namespace {
+
+// 0x80..0x9F; the five bytes Windows leaves undefined map to the C1 control of the same value,
+// as Windows itself converts them, so that every byte survives a round trip.
+constexpr std::array<char16_t, 32> cp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+int ansiByte(char16_t c)
+{
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return c;
+    for (int i = 0; i < 32; ++i)
+        if (cp1252High[i] == c) return 0x80 + i;
+    return -1;
+}
+
+} // namespace
+
+QChar ansiChar(unsigned char byte)
+{
+    if (byte >= 0x80 && byte < 0xA0) return QChar(cp1252High[byte - 0x80]);
+    return QChar(char16_t(byte));
+}
+
+QByteArray toAnsi(QStringView text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        const int b = ansiByte(c);
+        out.append(b < 0 ? '?' : char(b));
+        // A character outside the basic plane is one character, so one "?".
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ++i;
+    }
+    return out;
+}
+
+QString fromAnsi(QByteArrayView bytes)
+{
+    QString out(bytes.size(), Qt::Uninitialized);
+    QChar *d = out.data();
+    for (qsizetype i = 0; i < bytes.size(); ++i) d[i] = ansiChar(static_cast<unsigned char>(bytes[i]));
+    return out;
+}
+
+bool ansiCanHold(QStringView text)
+{
+    for (QChar c : text)
+        if (ansiByte(c.unicode()) < 0) return false;
+    return true;
+}
+
+// ---- Whole-file text ----
+
+QStringList decodeLines(QByteArrayView data, Encoding &enc)
+{
+    // The mark has been taken off already; a second one is text of the first line.
+    constexpr auto keepBom = QStringConverter::Flag::ConvertInitialBom;
+    QString text;
+    if (data.startsWith("\xEF\xBB\xBF")) {
+        enc = Encoding::Utf8;
+        text = QStringDecoder(QStringDecoder::Utf8, keepBom).decode(data.sliced(3));
+    } else if (data.startsWith("\xFF\xFE")) {
+        enc = Encoding::Utf16LE;
+        text = QStringDecoder(QStringDecoder::Utf16LE, keepBom).decode(data.sliced(2));
+    } else if (data.startsWith("\xFE\xFF")) {
+        enc = Encoding::Utf16BE;
+        text = QStringDecoder(QStringDecoder::Utf16BE, keepBom).decode(data.sliced(2));
+    } else {
+        enc = Encoding::Ansi;
+        text = fromAnsi(data);
+    }
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c == u'\r' || c == u'\n') {
+            lines.append(text.sliced(start, i - start));
+            if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n') ++i;
+            start = i + 1;
+        }
+    }
+    if (start < n) lines.append(text.sliced(start));
+    return lines;
+}
+
+Encoding writableEncoding(const QStringList &lines, Encoding wanted)
+{
+    if (wanted != Encoding::Ansi) return wanted;
+    for (const QString &line : lines)
+        if (!ansiCanHold(line)) return Encoding::Utf8;
+    return Encoding::Ansi;
+}
+
+QByteArray encodeLines(const QStringList &lines, Encoding enc)
+{
+    QString text;
+    qsizetype total = 0;
+    for (const QString &line : lines) total += line.size() + 2;
+    text.reserve(total);
+    for (const QString &line : lines) {
+        text += line;
+        text += u"\r\n";
+    }
+    switch (enc) {
+    case Encoding::Ansi: return toAnsi(text);
+    case Encoding::Utf8: return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+    case Encoding::Utf16LE:
+        return QByteArray("\xFF\xFE") + QStringEncoder(QStringEncoder::Utf16LE).encode(text);
+    case Encoding::Utf16BE:
+        return QByteArray("\xFE\xFF") + QStringEncoder(QStringEncoder::Utf16BE).encode(text);
+    }
+    return {};
+}
+
+int readLines(const QString &path, QStringList &lines, Encoding &enc)
+{
+    lines.clear();
+    enc = Encoding::Ansi;
+    FileHandle h;
+    if (int err = openFile(path, OpenMode::Read, h)) return err;
+    QByteArray data;
+    char buffer[65536];
+    int got = 0;
+    int err = 0;
+    while ((err = readFile(h, buffer, sizeof buffer, got)) == 0 && got > 0) data.append(buffer, got);
+    closeFile(h);
+    if (err) return err;
+    lines = decodeLines(data, enc);
+    return NoError;
+}
+
+namespace {
+
+int writeWhole(const QString &path, const QByteArray &bytes, bool sync)
+{
+    FileHandle h;
+    if (int err = openFile(path, OpenMode::Rewrite, h)) return err;
+    int err = writeFile(h, bytes.constData(), int(bytes.size()));
+    if (!err && sync && ::fsync(int(h)) != 0) err = winErrorFromErrno(errno);
+    const int closeErr = closeFile(h);
+    return err ? err : closeErr;
+}
+
+} // namespace
+
+int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool atomic)
+{
+    const QByteArray bytes = encodeLines(lines, writableEncoding(lines, enc));
+    if (!atomic) return writeWhole(path, bytes, false);
+
+    if (fileExists(path) && isReadOnly(path)) return ErrAccessDenied;
+    const QString temp = path + QStringLiteral(".new");
+    if (int err = writeWhole(temp, bytes, true)) {
+        ::unlink(QFile::encodeName(temp).constData());
+        return err;
+    }
+    // Checked again just before the rename: the mark may have been set meanwhile.
+    if (fileExists(path) && isReadOnly(path)) {
+        ::unlink(QFile::encodeName(temp).constData());
+        return ErrAccessDenied;
+    }
+    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0) {
+        const int err = winErrorFromErrno(errno);
+        ::unlink(QFile::encodeName(temp).constData());
+        return err;
+    }
+    return NoError;
+}
+
+// ---- Raw files ----
+
+namespace {
+
+QByteArray nativeBytes(const QString &path) { return QFile::encodeName(path); }
+
+bool readOnlyMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
+
+} // namespace
+
+int openFile(const QString &path, OpenMode mode, FileHandle &handle)
+{
+    handle = NoFile;
+    if (path.isEmpty()) return ErrFileNotFound;
+    const QByteArray name = nativeBytes(path);
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case OpenMode::Read: flags |= O_RDONLY; break;
+    case OpenMode::Rewrite: flags |= O_WRONLY | O_CREAT; break;
+    case OpenMode::Append:
+    case OpenMode::ReadWrite: flags |= O_RDWR; break;
+    }
+    // Windows refuses write access to a file with the read-only mark, even to an administrator.
+    struct stat st {};
+    if (::stat(name.constData(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return ErrAccessDenied;
+        if (mode != OpenMode::Read && readOnlyMode(st.st_mode)) return ErrAccessDenied;
+    }
+    const int fd = ::open(name.constData(), flags, 0666);
+    if (fd < 0) {
+        // Windows tells a missing folder from a missing file.
+        if (errno == ENOENT) {
+            const QString parent = QFileInfo(path).absolutePath();
+            if (!QFileInfo(parent).isDir()) return ErrPathNotFound;
+        }
+        return winErrorFromErrno(errno);
+    }
+    // Sharing: readers share, writers exclude; a conflict is Windows' sharing violation. The
+    // lock is advisory, so it holds against this program and others that honour it.
+    if (mode != OpenMode::ReadWrite) {
+        const int op = (mode == OpenMode::Read ? LOCK_SH : LOCK_EX) | LOCK_NB;
+        if (::flock(fd, op) != 0) {
+            ::close(fd);
+            return ErrSharingViolation;
+        }
+    }
+    if (mode == OpenMode::Rewrite && ::ftruncate(fd, 0) != 0) {
+        const int err = winErrorFromErrno(errno);
+        ::close(fd);
+        return err;
+    }
+    if (mode == OpenMode::Append && ::lseek(fd, 0, SEEK_END) < 0) {
+        const int err = winErrorFromErrno(errno);
+        ::close(fd);
+        return err;
+    }
+    handle = fd;
+    return NoError;
+}
+
+int readFile(FileHandle handle, char *buffer, int size, int &got)
+{
+    got = 0;
+    if (handle == NoFile) return ErrInvalidHandle;
+    for (;;) {
+        const ssize_t n = ::read(int(handle), buffer, size_t(size));
+        if (n >= 0) {
+            got = int(n);
+            return NoError;
+        }
+        if (errno != EINTR) return errno == EIO ? ErrReadFault : winErrorFromErrno(errno);
+    }
+}
+
+int writeFile(FileHandle handle, const char *buffer, int size)
+{
+    if (handle == NoFile) return ErrInvalidHandle;
+    while (size > 0) {
+        const ssize_t n = ::write(int(handle), buffer, size_t(size));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return winErrorFromErrno(errno);
+        }
+        buffer += n;
+        size -= int(n);
+    }
+    return NoError;
+}
+
+int fileSize(FileHandle handle, std::int64_t &size)
+{
+    struct stat st {};
+    if (handle == NoFile || ::fstat(int(handle), &st) != 0) return ErrInvalidHandle;
+    size = st.st_size;
+    return NoError;
+}
+
+int closeFile(FileHandle handle)
+{
+    if (handle == NoFile) return ErrInvalidHandle;
+    return ::close(int(handle)) == 0 ? NoError : winErrorFromErrno(errno);
+}
+
+// ---- File system ----
+
+bool fileExists(const QString &path)
+{
+    struct stat st {};
+    return !path.isEmpty() && ::stat(nativeBytes(path).constData(), &st) == 0 &&
+           !S_ISDIR(st.st_mode);
+}
+
+bool dirExists(const QString &path)
+{
+    struct stat st {};
+    return !path.isEmpty() && ::stat(nativeBytes(path).constData(), &st) == 0 &&
+           S_ISDIR(st.st_mode);
+}
+
+bool isLink(const QString &path)
+{
+    struct stat st {};
+    return ::lstat(nativeBytes(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool isReadOnly(const QString &path)
+{
+    struct stat st {};
+    return ::stat(nativeBytes(path).constData(), &st) == 0 && readOnlyMode(st.st_mode);
+}
+
+int setReadOnly(const QString &path, bool readOnly)
+{
+    struct stat st {};
+    const QByteArray name = nativeBytes(path);
+    if (::stat(name.constData(), &st) != 0) return winErrorFromErrno(errno);
+    const mode_t writeBits = S_IWUSR | S_IWGRP;
+    const mode_t mode = readOnly ? (st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
+                                 : (st.st_mode | writeBits);
+    return ::chmod(name.constData(), mode & 07777) == 0 ? NoError : winErrorFromErrno(errno);
+}
+
+int makeDir(const QString &path)
+{
+    if (::mkdir(nativeBytes(path).constData(), 0777) == 0) return NoError;
+    if (errno == ENOENT) return ErrPathNotFound;
+    return winErrorFromErrno(errno);
+}
+
+int removeFile(const QString &path)
+{
+    const QByteArray name = nativeBytes(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0) return winErrorFromErrno(errno);
+    if (S_ISDIR(st.st_mode)) return ErrAccessDenied;
+    if (!S_ISLNK(st.st_mode) && readOnlyMode(st.st_mode)) return ErrAccessDenied;
+    // Windows will not delete a file that is open; here "open" means held through openFile,
+    // whose lock a probe for an exclusive one runs into.
+    if (S_ISREG(st.st_mode)) {
+        const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+            ::close(fd);
+            if (held) return ErrSharingViolation;
+        }
+    }
+    return ::unlink(name.constData()) == 0 ? NoError : winErrorFromErrno(errno);
+}
+
+int removeDir(const QString &path)
+{
+    const QByteArray name = nativeBytes(path);
+    if (isLink(path)) return ::unlink(name.constData()) == 0 ? NoError : winErrorFromErrno(errno);
+    return ::rmdir(name.constData()) == 0 ? NoError : winErrorFromErrno(errno);
+}
+
+// ---- Environment and program ----
+
+QString env(const QString &name) { return qEnvironmentVariable(name.toLocal8Bit().constData()); }
+
+QString programFilePath()
+{
+    char buffer[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return QCoreApplication::applicationFilePath();
+    return QFile::decodeName(QByteArray(buffer, n));
+}
+
+QString appDataFolder()
+{
+    QString folder = env(QStringLiteral("APPDATA"));
+    if (folder.isEmpty()) folder = env(QStringLiteral("XDG_DATA_HOME"));
+    if (folder.isEmpty()) folder = QDir::homePath() + QStringLiteral("/.local/share");
+    while (folder.size() > 1 && folder.endsWith(u'/')) folder.chop(1);
+    return folder;
+}
+
+QChar separator() { return u'/'; }
+
+QString nativeName(const QString &name)
+{
+    QString out = name;
+    out.replace(u'\\', u'/');
+    return out;
+}
+
+namespace {
+std::function<QDateTime()> &clock()
+{
+    static std::function<QDateTime()> c;
+    return c;
+}
+} // namespace
+
+QDateTime now() { return clock() ? clock()() : QDateTime::currentDateTime(); }
+
+void setClock(std::function<QDateTime()> c) { clock() = std::move(c); }
+
+// ---- User interface ----
+
+namespace {
+
+class StderrUserInterface final : public UserInterface {
+  public:
+    void message(const QString &caption, const QString &text, Icon) override
+    {
+        std::fprintf(stderr, "[%s] %s\n", caption.toLocal8Bit().constData(),
+                     text.toLocal8Bit().constData());
+    }
+    void setBusyCursor(bool) override {}
+    void shellOpen(const QString &, const QString &, const QString &) override {}
+};
+
+class WidgetsUserInterface final : public UserInterface {
+  public:
+    void message(const QString &caption, const QString &text, Icon icon) override
+    {
+        QMessageBox box(icon == Icon::Error ? QMessageBox::Critical : QMessageBox::NoIcon, caption,
+                        text, QMessageBox::Ok, QApplication::activeWindow());
+        box.exec();
+    }
+    void setBusyCursor(bool busy) override
+    {
+        if (busy)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+    }
+    void shellOpen(const QString &file, const QString &, const QString &) override
+    {
+        const QUrl url = file.contains(QStringLiteral("://")) ? QUrl(file)
+                                                              : QUrl::fromLocalFile(file);
+        QDesktopServices::openUrl(url);
+    }
+};
+
+UserInterface *&current()
+{
+    static StderrUserInterface fallback;
+    static UserInterface *ui = &fallback;
+    return ui;
+}
+
+} // namespace
+
+UserInterface &ui() { return *current(); }
+
+void setUserInterface(UserInterface *u)
+{
+    static StderrUserInterface fallback;
+    current() = u ? u : &fallback;
+}
+
+void installWidgetsUserInterface()
+{
+    static WidgetsUserInterface widgets;
+    setUserInterface(&widgets);
+}
+
+} // namespace platform

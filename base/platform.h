@@ -1,0 +1,134 @@
+// The one place where Windows and Linux differ: code page, raw files, error numbers,
+// environment, path separators, and the seam through which the base library talks to the user.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+
+namespace platform {
+
+// Error numbers as a Windows user sees them; every file failure is reported in this numbering.
+enum WinError : int {
+    NoError = 0,
+    ErrFileNotFound = 2,
+    ErrPathNotFound = 3,
+    ErrTooManyFiles = 4,
+    ErrAccessDenied = 5,
+    ErrInvalidHandle = 6,
+    ErrNotEnoughMemory = 8,
+    ErrWriteFault = 29,
+    ErrReadFault = 30,
+    ErrSharingViolation = 32,
+    ErrInvalidParameter = 87,
+    ErrDiskFull = 112,
+    ErrInvalidName = 123,
+    ErrDirNotEmpty = 145,
+    ErrAlreadyExists = 183,
+    ErrFilenameTooLong = 206,
+};
+
+// Maps an errno value to the Windows number shown to the user.
+int winErrorFromErrno(int e);
+
+// ---- ANSI code page (Windows-1252 on Linux) ----
+
+// Characters the code page lacks become "?".
+QByteArray toAnsi(QStringView text);
+QString fromAnsi(QByteArrayView bytes);
+QChar ansiChar(unsigned char byte);
+bool ansiCanHold(QStringView text);
+
+// ---- Whole-file text as a list of lines ----
+
+enum class Encoding { Ansi, Utf8, Utf16LE, Utf16BE };
+
+// Decodes a whole file: a UTF-8/UTF-16 byte-order mark selects that encoding (and is remembered
+// in enc), otherwise the ANSI code page. CR LF, lone CR and lone LF end a line; a final line
+// end adds no entry.
+QStringList decodeLines(QByteArrayView data, Encoding &enc);
+// CR LF after every line, with the byte-order mark of enc (none for Ansi).
+QByteArray encodeLines(const QStringList &lines, Encoding enc);
+// The encoding a list is actually written in: a list the ANSI code page cannot hold goes to
+// UTF-8 with a byte-order mark, so that nothing is lost.
+Encoding writableEncoding(const QStringList &lines, Encoding wanted);
+
+// Returns the error number; on failure lines is left empty and enc is Ansi.
+int readLines(const QString &path, QStringList &lines, Encoding &enc);
+// Writes lines in writableEncoding(lines, enc). With atomic, the file is replaced whole through
+// a temporary file in the same folder, and a read-only file is refused (5) before anything is
+// written. Returns the error number.
+int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool atomic = false);
+
+// ---- Raw files ----
+
+using FileHandle = std::intptr_t;
+constexpr FileHandle NoFile = -1;
+
+enum class OpenMode {
+    Read,      // existing file, reading only, others may read
+    Rewrite,   // create or truncate, writing, others may read
+    Append,    // existing file, reading and writing at its end, others may read
+    ReadWrite, // existing file, reading and writing, others may read and write
+};
+
+int openFile(const QString &path, OpenMode mode, FileHandle &handle);
+int readFile(FileHandle handle, char *buffer, int size, int &got);
+int writeFile(FileHandle handle, const char *buffer, int size);
+int fileSize(FileHandle handle, std::int64_t &size);
+int closeFile(FileHandle handle);
+
+// ---- File system, with Windows semantics for the read-only mark ----
+
+bool fileExists(const QString &path); // a file, or a link to one
+bool dirExists(const QString &path);
+bool isReadOnly(const QString &path);
+int setReadOnly(const QString &path, bool readOnly);
+int makeDir(const QString &path);    // one level; 183 when it exists, 3 when the parent is missing
+// A link is removed as a link; a read-only file gives 5, a file held open through openFile 32.
+int removeFile(const QString &path);
+int removeDir(const QString &path);  // an empty folder, or a link to a folder (the link only)
+bool isLink(const QString &path);
+
+// ---- Environment and program ----
+
+QString env(const QString &name); // empty when unset
+QString programFilePath();
+// The user's application-data folder, without a final separator: "APPDATA" when set, else
+// $XDG_DATA_HOME, else ~/.local/share.
+QString appDataFolder();
+QChar separator();
+// "data\tfm" -> "data/tfm" on Linux; unchanged on Windows.
+QString nativeName(const QString &name);
+
+// The clock behind every time stamp, replaceable by tests.
+QDateTime now();
+void setClock(std::function<QDateTime()> clock);
+
+// ---- What the base library shows the user ----
+
+enum class Icon { None, Error };
+
+class UserInterface {
+  public:
+    virtual ~UserInterface() = default;
+    // A modal box with one OK button; returns when the user has closed it.
+    virtual void message(const QString &caption, const QString &text, Icon icon) = 0;
+    virtual void setBusyCursor(bool busy) = 0;
+    // Hands a file or web address to the desktop's default program; does not wait for it.
+    virtual void shellOpen(const QString &file, const QString &parameters,
+                           const QString &folder) = 0;
+};
+
+// Until the program installs the desktop's implementation, boxes go to standard error, so
+// nothing ever blocks.
+UserInterface &ui();
+void setUserInterface(UserInterface *ui);
+// Installs the Qt Widgets implementation (message boxes, override cursor, QDesktopServices).
+void installWidgetsUserInterface();
+
+} // namespace platform

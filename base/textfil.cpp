@@ -1,0 +1,300 @@
+// textfil: the log kept in memory and saved at exit, and the checked text-file routines.
+#include "textfil.h"
+
+#include "Felles.h"
+
+#include <QFileInfo>
+
+#include <cstdio>
+#include <cstring>
+
+QStringList loglines;
+platform::Encoding logencoding = platform::Encoding::Ansi;
+QString logfile;
+QString logfolder;
+bool logtofile = false;
+bool verbose = false;
+int errorcount = 0;
+int warningcount = 0;
+int hintcount = 0;
+
+namespace {
+
+constexpr char CtrlZ = 26;
+int lastEofError = 0;
+
+void box(const QString &text)
+{
+    platform::ui().message(QStringLiteral("FEIL"), text.left(511), platform::Icon::None);
+}
+
+// Gives the handle its name, which leaves it closed with an empty buffer.
+void assign(textfile &f, const QString &name)
+{
+    if (f.state != TextFileState::Closed) platform::closeFile(f.handle);
+    f.name = name;
+    f.state = TextFileState::Closed;
+    f.handle = platform::NoFile;
+    f.bufpos = f.bufend = 0;
+}
+
+int open(textfile &f, const QString &name, platform::OpenMode mode)
+{
+    assign(f, name);
+    if (name.size() > textfile::MaxName) return platform::ErrFilenameTooLong;
+    const int err = platform::openFile(name, mode, f.handle);
+    if (err == 0)
+        f.state = mode == platform::OpenMode::Read ? TextFileState::Reading : TextFileState::Writing;
+    return err;
+}
+
+int openChecked(textfile &f, const QString &name, platform::OpenMode mode, const QString &before,
+                const QString &after)
+{
+    const int err = open(f, name, mode);
+    if (err) {
+        ++errorcount;
+        box(before + name + after + QString::number(err) + u')');
+    }
+    return err;
+}
+
+int flush(textfile &f)
+{
+    const int n = f.bufpos;
+    f.bufpos = 0;
+    return n ? platform::writeFile(f.handle, f.buffer, n) : 0;
+}
+
+// Makes at least one byte available; returns false at the end of the file or on error.
+bool fill(textfile &f, int &err)
+{
+    if (f.bufpos < f.bufend) return true;
+    f.bufpos = f.bufend = 0;
+    int got = 0;
+    err = platform::readFile(f.handle, f.buffer, textfile::BufferSize, got);
+    f.bufend = got;
+    return err == 0 && got > 0;
+}
+
+// Reads the current line's bytes and moves past its end.
+int readLine(textfile &f, QByteArray &bytes)
+{
+    if (f.state != TextFileState::Reading) return ErrNotOpenForInput;
+    int err = 0;
+    bool skipping = false; // after a Ctrl-Z inside the line
+    while (fill(f, err)) {
+        const char c = f.buffer[f.bufpos];
+        if (c == CtrlZ && bytes.isEmpty() && !skipping) return 0; // the end of the file
+        ++f.bufpos;
+        if (c == '\n') return 0;
+        if (c == '\r' || skipping) continue; // a CR before LF ends nothing; a lone CR is dropped
+        if (c == CtrlZ) {
+            skipping = true;
+            continue;
+        }
+        bytes.append(c);
+    }
+    return err;
+}
+
+} // namespace
+
+textfile::~textfile()
+{
+    if (state != TextFileState::Closed) platform::closeFile(handle);
+}
+
+int resetsafe(textfile &f, const QString &name)
+{
+    return openChecked(f, name, platform::OpenMode::Read, QStringLiteral("Feil under åpning av "),
+                       QStringLiteral("  (FEILNR.: "));
+}
+
+int appendsafe(textfile &f, const QString &name)
+{
+    return openChecked(f, name, platform::OpenMode::Append, QStringLiteral("Feil under åpning av "),
+                       QStringLiteral("  ("));
+}
+
+int rewritesafe(textfile &f, const QString &name)
+{
+    return openChecked(f, name, platform::OpenMode::Rewrite,
+                       QStringLiteral("Feil under oppretting av ny fil: "), QStringLiteral("  ("));
+}
+
+int writelnsafe(textfile &f, const QString &text)
+{
+    int err = 0;
+    if (f.state != TextFileState::Writing) {
+        err = ErrNotOpenForOutput;
+    } else {
+        const QByteArray bytes = platform::toAnsi(text) + "\r\n";
+        for (qsizetype i = 0; i < bytes.size() && err == 0;) {
+            const int n = int(std::min<qsizetype>(textfile::BufferSize - f.bufpos, bytes.size() - i));
+            std::memcpy(f.buffer + f.bufpos, bytes.constData() + i, size_t(n));
+            f.bufpos += n;
+            i += n;
+            if (f.bufpos == textfile::BufferSize) err = flush(f);
+        }
+    }
+    if (err) ++errorcount;
+    return err;
+}
+
+void readlnsafe(textfile &f, QString &line)
+{
+    QByteArray bytes;
+    const int err = readLine(f, bytes);
+    if (err) {
+        ++errorcount;
+        box(QStringLiteral("Lesefeil i tekstfil "));
+        writelog(QStringLiteral("Lesefeil i tekstfil."));
+    }
+    line = trimspaces(platform::fromAnsi(bytes));
+}
+
+int closesafe(textfile &f)
+{
+    int err = 0;
+    if (f.state == TextFileState::Closed) {
+        err = ErrNotOpen;
+    } else {
+        // The file is closed even when its last bytes cannot be written; the number tells.
+        if (f.state == TextFileState::Writing) err = flush(f);
+        const int closeErr = platform::closeFile(f.handle);
+        if (!err) err = closeErr;
+        f.state = TextFileState::Closed;
+        f.handle = platform::NoFile;
+        f.bufpos = f.bufend = 0;
+    }
+    if (err) {
+        box(QStringLiteral("Feil under lukking av fil"));
+        ++errorcount;
+    }
+    return err;
+}
+
+int appendline(const QString &name, const QString &text)
+{
+    textfile f;
+    if (platform::fileExists(name))
+        appendsafe(f, name);
+    else
+        rewritesafe(f, name);
+    writelnsafe(f, text);
+    return closesafe(f);
+}
+
+bool eoftextfile(textfile &f)
+{
+    lastEofError = 0;
+    if (f.state != TextFileState::Reading) {
+        lastEofError = ErrNotOpenForInput;
+        return true;
+    }
+    int err = 0;
+    if (!fill(f, err)) {
+        lastEofError = err;
+        return true;
+    }
+    return f.buffer[f.bufpos] == CtrlZ;
+}
+
+int eoftextfileerror()
+{
+    const int err = lastEofError;
+    lastEofError = 0;
+    return err;
+}
+
+// ---- The log ----
+
+EInOutError::EInOutError(int c)
+    : std::runtime_error("I/O error " + std::to_string(c)), code(c)
+{
+}
+
+int writelog(const QString &message)
+{
+    if (!logtofile) return -1;
+    loglines.append(datetimetext() + u' ' + message);
+    if (message.startsWith(QLatin1String("ERROR:")) || message.startsWith(QLatin1String("FEIL:")))
+        ++errorcount;
+    else if (message.startsWith(QLatin1String("WARNING:")) ||
+             message.startsWith(QLatin1String("ADVARSEL:")))
+        ++warningcount;
+    else if (message.startsWith(QLatin1String("HINT:")))
+        ++hintcount;
+    return 0;
+}
+
+void ClearLog()
+{
+    const QString line = datetimetext() + QStringLiteral(" LOGGFIL TØMT (TextFile.ClearLog).");
+    loglines.clear();
+    loglines.append(line);
+    textfile f;
+    rewritesafe(f, logfile);
+    writelnsafe(f, line);
+    // Unlike closesafe, this close is strict: its failure reaches the caller.
+    int err = 0;
+    if (f.state == TextFileState::Closed) {
+        err = ErrNotOpen;
+    } else {
+        err = flush(f);
+        const int closeErr = platform::closeFile(f.handle);
+        if (!err) err = closeErr;
+        f.state = TextFileState::Closed;
+    }
+    if (err) throw EInOutError(err);
+    errorcount = 0;
+}
+
+void logfilename(QString &path)
+{
+    QString program = QFileInfo(platform::programFilePath()).fileName();
+    const qsizetype dot = program.lastIndexOf(u'.');
+    program = (dot < 0 ? program : program.left(dot)) + QStringLiteral(".log");
+    if (logfolder.isEmpty())
+        logfolder = platform::appDataFolder() + platform::nativeName(QStringLiteral("\\Kalvenor\\log\\"));
+    logfile = logfolder + program;
+    path = logfile;
+}
+
+void loadloglines()
+{
+    const QString &path = logfile;
+    if (!platform::fileExists(path)) return;
+    QStringList lines;
+    platform::Encoding enc;
+    if (platform::readLines(path, lines, enc) == 0) {
+        loglines = lines;
+        logencoding = enc;
+    }
+}
+
+void textfilInitialization()
+{
+    loglines.clear();
+    logencoding = platform::Encoding::Ansi;
+    logfile.clear();
+    logfolder.clear();
+    logtofile = false;
+    verbose = false;
+    errorcount = warningcount = hintcount = 0;
+    QString path;
+    logfilename(path);
+}
+
+void textfilFinalization()
+{
+    const int err = platform::writeLines(logfile, loglines, logencoding);
+    // Losing the log must not turn a normal exit into a crash.
+    if (err)
+        std::fprintf(stderr, "Kalvenor: could not write the log file %s (error %d)\n",
+                     logfile.toLocal8Bit().constData(), err);
+    loglines.clear();
+    logfile.clear();
+    logfolder.clear();
+}

@@ -1,0 +1,79 @@
+// textfil: the log kept in memory and saved at exit, and the checked text-file routines that
+// report every failure through their result, errorcount and a "FEIL" box instead of throwing.
+#pragma once
+
+#include "platform.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+
+// ---- Checked text files ----
+
+enum class TextFileState { Closed, Reading, Writing };
+
+// The caller owns the handle (as a rule a local variable) and passes it to every routine.
+struct textfile {
+    static constexpr int BufferSize = 128;
+    static constexpr int MaxName = 259;
+
+    QString name;
+    TextFileState state = TextFileState::Closed;
+    platform::FileHandle handle = platform::NoFile;
+    char buffer[BufferSize] = {};
+    int bufpos = 0; // next byte to read, or bytes collected for writing
+    int bufend = 0; // bytes available for reading
+
+    textfile() = default;
+    textfile(const textfile &) = delete;
+    textfile &operator=(const textfile &) = delete;
+    // A handle left open by its owner is closed quietly, so the descriptor never leaks.
+    ~textfile();
+};
+
+// The handle's own numbers.
+enum : int { ErrNotOpen = 103, ErrNotOpenForInput = 104, ErrNotOpenForOutput = 105 };
+
+int resetsafe(textfile &f, const QString &name);
+int appendsafe(textfile &f, const QString &name);
+int rewritesafe(textfile &f, const QString &name);
+int writelnsafe(textfile &f, const QString &text);
+void readlnsafe(textfile &f, QString &line);
+int closesafe(textfile &f);
+int appendline(const QString &name, const QString &text);
+// True when no byte is left or the next one is Ctrl-Z; true (with 104) on a handle not open
+// for reading.
+bool eoftextfile(textfile &f);
+// The error number of the last eoftextfile, cleared by reading it.
+int eoftextfileerror();
+
+// ---- The log ----
+
+// An I/O failure raised to the caller, as ClearLog does with its close.
+class EInOutError : public std::runtime_error {
+  public:
+    explicit EInOutError(int code);
+    int code;
+};
+
+extern QStringList loglines;
+extern platform::Encoding logencoding; // the encoding loglines was last loaded in
+extern QString logfile;
+extern QString logfolder;
+extern bool logtofile;
+extern bool verbose;
+extern int errorcount;
+extern int warningcount;
+extern int hintcount;
+
+int writelog(const QString &message);
+void ClearLog();
+void logfilename(QString &path);
+// Replaces loglines with the file's lines, remembering its encoding; a missing file leaves
+// loglines as it is.
+void loadloglines();
+
+// The unit's start-up and shut-down; both also return every variable to its first state.
+void textfilInitialization();
+void textfilFinalization();

@@ -1,0 +1,55 @@
+// Test support: a recorder in place of the user interface, and a sandbox with its own
+// application-data and working folders.
+#pragma once
+
+#include "platform.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+struct RecordedMessage {
+    QString caption;
+    QString text;
+    platform::Icon icon;
+};
+
+// Records what the base library would show, so no test ever blocks on a box or starts a program.
+class RecordingUi final : public platform::UserInterface {
+  public:
+    RecordingUi();
+    ~RecordingUi() override;
+    void message(const QString &caption, const QString &text, platform::Icon icon) override;
+    void setBusyCursor(bool busy) override;
+    void shellOpen(const QString &file, const QString &parameters, const QString &folder) override;
+
+    QList<RecordedMessage> messages;
+    QList<bool> cursor; // every busy-cursor change, in order
+    QStringList opened; // every shellOpen file, in order
+    QStringList texts() const;
+    void clear();
+};
+
+// A temporary "APPDATA" and a temporary working folder, both removed afterwards; the old
+// environment and working folder are restored.
+class Sandbox {
+  public:
+    Sandbox();
+    ~Sandbox();
+    QString appdata() const { return m_appdata.path(); }
+    QString work() const { return m_work.path(); }
+
+  private:
+    QTemporaryDir m_appdata;
+    QTemporaryDir m_work;
+    QByteArray m_oldAppdata;
+    bool m_hadAppdata;
+    QString m_oldCwd;
+};
+
+QByteArray readBytes(const QString &path);
+void writeBytes(const QString &path, const QByteArray &bytes);
+// Norwegian Bokmål, so date-time texts have a known form.
+void pinNorwegianLocale();

@@ -1,0 +1,381 @@
+// textfil: the checked text-file routines (numbers, boxes, errorcount, line rules) and the log
+// (recording, counting, ClearLog, saving in the encoding last loaded).
+#include "Felles.h"
+#include "testsupport.h"
+#include "textfil.h"
+#include "xmldata.h"
+
+#include <QDir>
+#include <QTest>
+
+namespace {
+const QDateTime fixedTime(QDate(2026, 12, 10), QTime(8, 28, 38));
+
+QStringList readAll(const QString &path)
+{
+    textfile f;
+    QStringList lines;
+    if (resetsafe(f, path)) return {"<failed>"};
+    while (!eoftextfile(f)) {
+        QString line;
+        readlnsafe(f, line);
+        lines.append(line);
+    }
+    closesafe(f);
+    return lines;
+}
+} // namespace
+
+class TestTextfil : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void openFailures_data();
+    void openFailures();
+    void readLines_data();
+    void readLines();
+    void utf8MarkIsNotRecognised();
+    void wrongStateNumbers();
+    void writeThroughTheBuffer();
+    void appendLine();
+    void appendLineOnFailedOpen();
+    void readSharedForReadingOnly();
+
+    void writelogOff();
+    void writelogCounts_data();
+    void writelogCounts();
+    void clearLog();
+    void clearLogFailureRaises();
+    void logFileName();
+    void finalisationKeepsEncoding_data();
+    void finalisationKeepsEncoding();
+    void finalisationCreatesEmptyFile();
+    void finalisationSurvivesUnwritableFile();
+    void xmlLogg();
+
+  private:
+    Sandbox *m_box = nullptr;
+    RecordingUi *m_ui = nullptr;
+};
+
+void TestTextfil::initTestCase()
+{
+    pinNorwegianLocale();
+    platform::setClock([] { return fixedTime; });
+}
+
+void TestTextfil::init()
+{
+    m_box = new Sandbox;
+    m_ui = new RecordingUi;
+    textfilInitialization();
+}
+
+void TestTextfil::cleanup()
+{
+    delete m_ui;
+    delete m_box;
+    xmldataFinalization();
+}
+
+void TestTextfil::openFailures_data()
+{
+    QTest::addColumn<QString>("routine");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("reset missing") << "reset" << "missing.txt" << 2
+                                   << "Feil under åpning av missing.txt  (FEILNR.: 2)";
+    QTest::newRow("reset no folder") << "reset" << "nix/a.txt" << 3
+                                     << "Feil under åpning av nix/a.txt  (FEILNR.: 3)";
+    QTest::newRow("append missing") << "append" << "missing.txt" << 2
+                                    << "Feil under åpning av missing.txt  (2)";
+    QTest::newRow("rewrite no folder") << "rewrite" << "nix/a.txt" << 3
+                                       << "Feil under oppretting av ny fil: nix/a.txt  (3)";
+    QTest::newRow("rewrite a folder") << "rewrite" << "." << 5
+                                      << "Feil under oppretting av ny fil: .  (5)";
+}
+
+void TestTextfil::openFailures()
+{
+    QFETCH(QString, routine);
+    QFETCH(QString, name);
+    QFETCH(int, number);
+    QFETCH(QString, text);
+    textfile f;
+    const int result = routine == "reset"    ? resetsafe(f, name)
+                       : routine == "append" ? appendsafe(f, name)
+                                             : rewritesafe(f, name);
+    QCOMPARE(result, number);
+    QCOMPARE(errorcount, 1);
+    QCOMPARE(m_ui->messages.size(), 1);
+    QCOMPARE(m_ui->messages[0].caption, QString("FEIL"));
+    QCOMPARE(m_ui->messages[0].text, text);
+    QCOMPARE(m_ui->messages[0].icon, platform::Icon::None);
+    QCOMPARE(f.state, TextFileState::Closed);
+    // Closing the handle of a failed open is an error of its own.
+    QCOMPARE(closesafe(f), 103);
+    QCOMPARE(m_ui->messages.last().text, QString("Feil under lukking av fil"));
+    QCOMPARE(errorcount, 2);
+}
+
+void TestTextfil::readLines_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("empty file") << QByteArray() << QStringList();
+    QTest::newRow("blanks trimmed") << QByteArray("  a b  \r\n   \r\n\tc\t\r\n")
+                                    << QStringList{"a b", "", "\tc\t"};
+    QTest::newRow("last line without end") << QByteArray("a\r\nb") << QStringList{"a", "b"};
+    QTest::newRow("lf only") << QByteArray("a\nb\n") << QStringList{"a", "b"};
+    QTest::newRow("lone cr dropped") << QByteArray("a\rb\r\nc\r") << QStringList{"ab", "c"};
+    QTest::newRow("ctrl-z at line start ends the file") << QByteArray("a\r\n\x1A" "b\r\n")
+                                                        << QStringList{"a"};
+    QTest::newRow("ctrl-z inside a line") << QByteArray("ab\x1A" "cd\r\ne\r\n")
+                                          << QStringList{"ab", "e"};
+    QTest::newRow("ansi") << QByteArray("\xC6\xD8\xC5 \x80\r\n") << QStringList{"ÆØÅ €"};
+    QTest::newRow("longer than the buffer") << QByteArray(1000, 'x') + "\r\ny"
+                                            << QStringList{QString(1000, 'x'), "y"};
+    QTest::newRow("cr lf across the buffer edge") << QByteArray(127, 'x') + "\r\ny"
+                                                  << QStringList{QString(127, 'x'), "y"};
+}
+
+void TestTextfil::readLines()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, lines);
+    writeBytes("in.txt", bytes);
+    QCOMPARE(readAll("in.txt"), lines);
+    QCOMPARE(errorcount, 0);
+    QVERIFY(m_ui->messages.isEmpty());
+}
+
+void TestTextfil::utf8MarkIsNotRecognised()
+{
+    writeBytes("bom.txt", "\xEF\xBB\xBFkode\r\n");
+    QCOMPARE(readAll("bom.txt"), QStringList{"ï»¿kode"});
+}
+
+void TestTextfil::wrongStateNumbers()
+{
+    logtofile = true;
+    textfile f;
+    QCOMPARE(writelnsafe(f, "x"), 105);
+    QCOMPARE(errorcount, 1);
+    QVERIFY(m_ui->messages.isEmpty()); // the writer only counts
+
+    QVERIFY(eoftextfile(f));
+    QCOMPARE(eoftextfileerror(), 104);
+    QCOMPARE(eoftextfileerror(), 0);
+
+    QString line = "stale";
+    readlnsafe(f, line);
+    QCOMPARE(line, QString());
+    QCOMPARE(errorcount, 2);
+    QCOMPARE(m_ui->texts(), QStringList{"Lesefeil i tekstfil "});
+    QCOMPARE(loglines.size(), 1);
+    QVERIFY(loglines[0].endsWith(" Lesefeil i tekstfil."));
+
+    writeBytes("r.txt", "a\r\n");
+    QCOMPARE(resetsafe(f, "r.txt"), 0);
+    QCOMPARE(writelnsafe(f, "x"), 105);
+    QCOMPARE(closesafe(f), 0);
+    QCOMPARE(closesafe(f), 103);
+    QCOMPARE(errorcount, 4);
+}
+
+void TestTextfil::writeThroughTheBuffer()
+{
+    textfile f;
+    QCOMPARE(rewritesafe(f, "out.txt"), 0);
+    const QString longLine(300, u'æ');
+    QCOMPARE(writelnsafe(f, "kort"), 0);
+    QCOMPARE(writelnsafe(f, longLine), 0);
+    QCOMPARE(writelnsafe(f, QStringLiteral(u"ĉ")), 0); // lacking in the code page
+    QCOMPARE(closesafe(f), 0);
+    QCOMPARE(readBytes("out.txt"),
+             QByteArray("kort\r\n") + QByteArray(300, '\xE6') + "\r\n?\r\n");
+    QCOMPARE(errorcount, 0);
+
+    // rewritesafe empties an existing file.
+    QCOMPARE(rewritesafe(f, "out.txt"), 0);
+    QCOMPARE(closesafe(f), 0);
+    QCOMPARE(readBytes("out.txt"), QByteArray());
+}
+
+void TestTextfil::appendLine()
+{
+    QCOMPARE(appendline("ny.txt", "første"), 0);
+    QCOMPARE(readBytes("ny.txt"), QByteArray("f\xF8rste\r\n"));
+    QCOMPARE(appendline("ny.txt", "andre"), 0);
+    QCOMPARE(readBytes("ny.txt"), QByteArray("f\xF8rste\r\nandre\r\n"));
+    QCOMPARE(errorcount, 0);
+}
+
+void TestTextfil::appendLineOnFailedOpen()
+{
+    QCOMPARE(appendline("nix/ny.txt", "x"), 103);
+    QCOMPARE(errorcount, 3);
+    QCOMPARE(m_ui->texts(), (QStringList{"Feil under oppretting av ny fil: nix/ny.txt  (3)",
+                                         "Feil under lukking av fil"}));
+}
+
+void TestTextfil::readSharedForReadingOnly()
+{
+    writeBytes("s.txt", "a\r\n");
+    textfile reader, other, writer;
+    QCOMPARE(resetsafe(reader, "s.txt"), 0);
+    QCOMPARE(resetsafe(other, "s.txt"), 0);
+    QCOMPARE(appendsafe(writer, "s.txt"), 32);
+    QCOMPARE(m_ui->texts(), QStringList{"Feil under åpning av s.txt  (32)"});
+    closesafe(reader);
+    closesafe(other);
+}
+
+void TestTextfil::writelogOff()
+{
+    QCOMPARE(writelog("FEIL: x"), -1);
+    QVERIFY(loglines.isEmpty());
+    QCOMPARE(errorcount, 0);
+}
+
+void TestTextfil::writelogCounts_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("errors");
+    QTest::addColumn<int>("warnings");
+    QTest::addColumn<int>("hints");
+    QTest::newRow("FEIL") << "FEIL: x" << 1 << 0 << 0;
+    QTest::newRow("ERROR no blank") << "ERROR:x" << 1 << 0 << 0;
+    QTest::newRow("ADVARSEL") << "ADVARSEL: x" << 0 << 1 << 0;
+    QTest::newRow("WARNING") << "WARNING: x" << 0 << 1 << 0;
+    QTest::newRow("HINT") << "HINT: x" << 0 << 0 << 1;
+    QTest::newRow("leading blank") << " FEIL: x" << 0 << 0 << 0;
+    QTest::newRow("lower case") << "feil: x" << 0 << 0 << 0;
+    QTest::newRow("later in message") << "Lesefeil i tekstfil." << 0 << 0 << 0;
+    QTest::newRow("information") << "START: x" << 0 << 0 << 0;
+}
+
+void TestTextfil::writelogCounts()
+{
+    QFETCH(QString, message);
+    QFETCH(int, errors);
+    QFETCH(int, warnings);
+    QFETCH(int, hints);
+    logtofile = true;
+    QCOMPARE(writelog(message + "  "), 0);
+    QCOMPARE(loglines, QStringList{"10.12.2026 08:28:38 " + message + "  "});
+    QCOMPARE(errorcount, errors);
+    QCOMPARE(warningcount, warnings);
+    QCOMPARE(hintcount, hints);
+}
+
+void TestTextfil::clearLog()
+{
+    QDir().mkpath(logfolder);
+    writeBytes(logfile, "old line\r\n");
+    logtofile = false;
+    errorcount = 4;
+    warningcount = 2;
+    ClearLog();
+    const QString line = "10.12.2026 08:28:38 LOGGFIL TØMT (TextFile.ClearLog).";
+    QCOMPARE(loglines, QStringList{line});
+    QCOMPARE(readBytes(logfile), platform::toAnsi(line) + "\r\n");
+    QVERIFY(readBytes(logfile).contains("T\xD8MT"));
+    QCOMPARE(errorcount, 0);
+    QCOMPARE(warningcount, 2);
+}
+
+void TestTextfil::clearLogFailureRaises()
+{
+    // The log folder does not exist yet.
+    errorcount = 0;
+    try {
+        ClearLog();
+        QFAIL("ClearLog did not raise");
+    } catch (const EInOutError &e) {
+        QCOMPARE(e.code, 103);
+    }
+    QCOMPARE(errorcount, 2); // the open and the write; the strict close raises instead
+    QCOMPARE(loglines.size(), 1);
+    QCOMPARE(m_ui->messages.size(), 1);
+    QVERIFY(m_ui->messages[0].text.startsWith("Feil under oppretting av ny fil: "));
+}
+
+void TestTextfil::logFileName()
+{
+    const QString expected = m_box->appdata() + "/Kalvenor/log/tst_textfil.log";
+    QCOMPARE(logfile, expected);
+    QCOMPARE(logfolder, m_box->appdata() + "/Kalvenor/log/");
+    // A later log folder does not rename the file until logfilename runs again.
+    logfolder = m_box->work() + "/";
+    QCOMPARE(logfile, expected);
+    QString path;
+    logfilename(path);
+    QCOMPARE(path, m_box->work() + "/tst_textfil.log");
+}
+
+void TestTextfil::finalisationKeepsEncoding_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("utf8 mark kept") << QByteArray("\xEF\xBB\xBFgammel \xC3\xA6\r\n")
+                                    << QByteArray("\xEF\xBB\xBFgammel \xC3\xA6\r\n"
+                                                  "10.12.2026 08:28:38 ny \xC3\xB8\r\n");
+    QTest::newRow("ansi stays ansi") << QByteArray("gammel \xE6\n")
+                                     << QByteArray("gammel \xE6\r\n"
+                                                   "10.12.2026 08:28:38 ny \xF8\r\n");
+}
+
+void TestTextfil::finalisationKeepsEncoding()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    writeBytes(logfile, before);
+    loadloglines();
+    logtofile = true;
+    writelog("ny ø");
+    const QString path = logfile;
+    textfilFinalization();
+    QCOMPARE(readBytes(path), after);
+    QVERIFY(loglines.isEmpty() && logfile.isEmpty() && logfolder.isEmpty());
+}
+
+void TestTextfil::finalisationCreatesEmptyFile()
+{
+    QDir().mkpath(logfolder);
+    const QString path = logfile;
+    textfilFinalization();
+    QCOMPARE(readBytes(path), QByteArray());
+}
+
+void TestTextfil::finalisationSurvivesUnwritableFile()
+{
+    // The log folder is missing: the lines are lost, but the program ends normally.
+    logtofile = true;
+    writelog("x");
+    const QString path = logfile;
+    textfilFinalization();
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(loglines.isEmpty());
+}
+
+void TestTextfil::xmlLogg()
+{
+    logtofile = true;
+    verbose = true;
+    XMLLogg(7, "uten krok");
+    QVERIFY(loglines.isEmpty());
+    xmldataInitialization();
+    XMLLogg(7, "tekst");
+    QCOMPARE(loglines, QStringList{"10.12.2026 08:28:38 XML: 7 tekst"});
+    verbose = false;
+    XMLLogg(7, "tekst");
+    QCOMPARE(loglines.size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestTextfil)
+#include "tst_textfil.moc"
