@@ -263,14 +263,13 @@ int openFile(const QString &path, OpenMode mode, FileHandle &handle)
         }
         return winErrorFromErrno(errno);
     }
-    // Sharing: readers share, writers exclude; a conflict is Windows' sharing violation. The
-    // lock is advisory, so it holds against this program and others that honour it.
-    if (mode != OpenMode::ReadWrite) {
-        const int op = (mode == OpenMode::Read ? LOCK_SH : LOCK_EX) | LOCK_NB;
-        if (::flock(fd, op) != 0) {
-            ::close(fd);
-            return ErrSharingViolation;
-        }
+    // Sharing: readers share, anything that writes excludes (the other modes let others read
+    // only, so a writer conflicts with every other open); a conflict is Windows' sharing
+    // violation. The lock is advisory: it holds against this program and others that honour it.
+    const int op = (mode == OpenMode::Read ? LOCK_SH : LOCK_EX) | LOCK_NB;
+    if (::flock(fd, op) != 0) {
+        ::close(fd);
+        return ErrSharingViolation;
     }
     if (mode == OpenMode::Rewrite && ::ftruncate(fd, 0) != 0) {
         const int err = winErrorFromErrno(errno);

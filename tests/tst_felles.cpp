@@ -34,6 +34,11 @@ void TestFelles::fileSize()
     QCOMPARE(getfilesize(five), 5);
     QCOMPARE(getfilesize(box.work() + "/missing"), -1);
     QCOMPARE(getfilesize(box.work()), -1);
+    platform::FileHandle reader;
+    QCOMPARE(platform::openFile(five, platform::OpenMode::Read, reader), 0);
+    QCOMPARE(getfilesize(five), -1); // held by a reader that lets others read only
+    platform::closeFile(reader);
+    QCOMPARE(getfilesize(five), 5);
     platform::setReadOnly(five, true);
     QCOMPARE(getfilesize(five), -1);
 }
