@@ -109,6 +109,36 @@ bool ansiCanHold(QStringView text)
 
 // ---- Whole-file text ----
 
+namespace {
+
+// UTF-16 is taken unit by unit, so that any code unit survives, a lone surrogate half
+// included (a scrambled password can hold one).
+QString fromUtf16Units(QByteArrayView bytes, bool bigEndian)
+{
+    QString out(bytes.size() / 2, Qt::Uninitialized);
+    QChar *d = out.data();
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto a = static_cast<unsigned char>(bytes[i]);
+        const auto b = static_cast<unsigned char>(bytes[i + 1]);
+        d[i / 2] = QChar(char16_t(bigEndian ? (a << 8) | b : (b << 8) | a));
+    }
+    if (bytes.size() % 2) out.append(QChar::ReplacementCharacter);
+    return out;
+}
+
+QByteArray toUtf16Units(const QString &text, bool bigEndian)
+{
+    QByteArray out(text.size() * 2, Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        out[2 * i] = char(bigEndian ? u >> 8 : u & 0xFF);
+        out[2 * i + 1] = char(bigEndian ? u & 0xFF : u >> 8);
+    }
+    return out;
+}
+
+} // namespace
+
 QStringList decodeLines(QByteArrayView data, Encoding &enc)
 {
     // The mark has been taken off already; a second one is text of the first line.
@@ -119,10 +149,10 @@ QStringList decodeLines(QByteArrayView data, Encoding &enc)
         text = QStringDecoder(QStringDecoder::Utf8, keepBom).decode(data.sliced(3));
     } else if (data.startsWith("\xFF\xFE")) {
         enc = Encoding::Utf16LE;
-        text = QStringDecoder(QStringDecoder::Utf16LE, keepBom).decode(data.sliced(2));
+        text = fromUtf16Units(data.sliced(2), false);
     } else if (data.startsWith("\xFE\xFF")) {
         enc = Encoding::Utf16BE;
-        text = QStringDecoder(QStringDecoder::Utf16BE, keepBom).decode(data.sliced(2));
+        text = fromUtf16Units(data.sliced(2), true);
     } else {
         enc = Encoding::Ansi;
         text = fromAnsi(data);
@@ -144,10 +174,16 @@ QStringList decodeLines(QByteArrayView data, Encoding &enc)
 
 Encoding writableEncoding(const QStringList &lines, Encoding wanted)
 {
-    if (wanted != Encoding::Ansi) return wanted;
-    for (const QString &line : lines)
-        if (!ansiCanHold(line)) return Encoding::Utf8;
-    return Encoding::Ansi;
+    bool ansi = wanted == Encoding::Ansi;
+    bool utf8 = wanted != Encoding::Utf16LE && wanted != Encoding::Utf16BE;
+    for (const QString &line : lines) {
+        if (ansi && !ansiCanHold(line)) ansi = false;
+        // UTF-8 cannot hold a lone surrogate half; UTF-16 holds every code unit.
+        if (utf8 && !line.isValidUtf16()) utf8 = false;
+    }
+    if (ansi) return Encoding::Ansi;
+    if (utf8) return wanted == Encoding::Ansi ? Encoding::Utf8 : wanted;
+    return wanted == Encoding::Utf16BE ? Encoding::Utf16BE : Encoding::Utf16LE;
 }
 
 QByteArray encodeLines(const QStringList &lines, Encoding enc)
@@ -163,10 +199,8 @@ QByteArray encodeLines(const QStringList &lines, Encoding enc)
     switch (enc) {
     case Encoding::Ansi: return toAnsi(text);
     case Encoding::Utf8: return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
-    case Encoding::Utf16LE:
-        return QByteArray("\xFF\xFE") + QStringEncoder(QStringEncoder::Utf16LE).encode(text);
-    case Encoding::Utf16BE:
-        return QByteArray("\xFE\xFF") + QStringEncoder(QStringEncoder::Utf16BE).encode(text);
+    case Encoding::Utf16LE: return QByteArray("\xFF\xFE") + toUtf16Units(text, false);
+    case Encoding::Utf16BE: return QByteArray("\xFE\xFF") + toUtf16Units(text, true);
     }
     return {};
 }

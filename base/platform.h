@@ -53,8 +53,9 @@ enum class Encoding { Ansi, Utf8, Utf16LE, Utf16BE };
 QStringList decodeLines(QByteArrayView data, Encoding &enc);
 // CR LF after every line, with the byte-order mark of enc (none for Ansi).
 QByteArray encodeLines(const QStringList &lines, Encoding enc);
-// The encoding a list is actually written in: a list the ANSI code page cannot hold goes to
-// UTF-8 with a byte-order mark, so that nothing is lost.
+// The encoding a list is actually written in, so that nothing is lost: a list the ANSI code
+// page cannot hold goes to UTF-8 with a byte-order mark, and one that holds a lone surrogate
+// half (which UTF-8 cannot carry) to UTF-16 LE with its mark.
 Encoding writableEncoding(const QStringList &lines, Encoding wanted);
 
 // Returns the error number; on failure lines is left empty and enc is Ansi.

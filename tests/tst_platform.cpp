@@ -137,6 +137,13 @@ void TestPlatform::writeRescuesTextTheCodePageLacks()
     QCOMPARE(platform::readLines(path, back, enc), 0);
     QCOMPARE(back, lines);
     QCOMPARE(enc, Encoding::Utf8);
+    // A lone surrogate half needs UTF-16.
+    const QStringList halves{"a", QString(QChar(char16_t(0xD7FF + 1))) + u'b'};
+    QCOMPARE(platform::writeLines(path, halves, Encoding::Ansi), 0);
+    QVERIFY(readBytes(path).startsWith("\xFF\xFE"));
+    QCOMPARE(platform::readLines(path, back, enc), 0);
+    QCOMPARE(back, halves);
+    QCOMPARE(enc, Encoding::Utf16LE);
     // Text the code page holds stays in it.
     QCOMPARE(platform::writeLines(path, {"æ"}, Encoding::Ansi), 0);
     QCOMPARE(readBytes(path), QByteArray("\xe6\r\n"));

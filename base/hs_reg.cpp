@@ -1,0 +1,654 @@
+// hs_reg: the settings store and its current section, the per-user settings file, program
+// folders, window placement, user and machine facts, temporary-file cleanup, and the base
+// library's start-up and shut-down.
+#include "hs_reg.h"
+
+#include "Felles.h"
+#include "inifile.h"
+#include "platform.h"
+#include "registry.h"
+#include "textfil.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QScreen>
+#include <QWidget>
+
+#include <climits>
+#include <memory>
+
+namespace {
+
+const QString IniFileName = QStringLiteral("kalvenor.ini");
+const QString IniVersion = QStringLiteral("5.36");
+const QString StandardSection = QStringLiteral("STANDARD");
+const QString FoldersSection = QStringLiteral("FOLDERS");
+
+} // namespace
+
+IniDocument *inifile = nullptr;
+QString ininame = IniFileName;
+QString etcpath;
+QString inisection = StandardSection;
+
+QString userparam;
+QString ipparam;
+QString cacheduser;
+
+namespace {
+
+// While the per-user file is open: the main document, kept so that nothing it holds is lost
+// when it could not be written or read back.
+IniDocument *mainDocument = nullptr;
+bool mainOnDisk = false;
+
+QString withSeparator(const QString &path)
+{
+    return path.endsWith(platform::separator()) ? path : path + platform::separator();
+}
+
+QString baseFolder()
+{
+    return platform::appDataFolder() + platform::nativeName(QStringLiteral("\\Kalvenor\\"));
+}
+
+// A settings file that cannot be written never stops the program: its settings stay in memory.
+bool writeBack(const IniDocument &doc)
+{
+    const int err = doc.updateFile();
+    if (err == 0) return true;
+    writelog(QStringLiteral("FEIL: Kan ikke lagre innstillingsfilen %1 (feilnr. %2)")
+                 .arg(doc.fileName())
+                 .arg(err));
+    return false;
+}
+
+void reportUnreadable(const IniDocument &doc)
+{
+    if (doc.readError())
+        writelog(QStringLiteral("FEIL: Kan ikke lese innstillingsfilen %1 (feilnr. %2)")
+                     .arg(doc.fileName())
+                     .arg(doc.readError()));
+}
+
+} // namespace
+
+// ---- Settings store ----
+
+void setinisection(const QString &section)
+{
+    inisection = section;
+}
+
+void resetinisection()
+{
+    inisection = StandardSection;
+}
+
+void iniwritestring(const QString &key, const QString &value)
+{
+    if (inifile) inifile->writeString(inisection, key, value);
+}
+
+void iniwritebool(const QString &key, bool value)
+{
+    if (inifile) inifile->writeBool(inisection, key, value);
+}
+
+void iniwriteint(const QString &key, std::int32_t value)
+{
+    if (inifile) inifile->writeInteger(inisection, key, value);
+}
+
+QString inireadstring(const QString &key, QString &value)
+{
+    value = inifile ? inifile->readString(inisection, key, QString()) : QString();
+    return value;
+}
+
+QString inireadstring(const QString &key)
+{
+    QString value;
+    return inireadstring(key, value);
+}
+
+bool inireadbool(const QString &key)
+{
+    return inifile && inifile->readBool(inisection, key, false);
+}
+
+std::int32_t inireadint(const QString &key)
+{
+    return inifile ? inifile->readInteger(inisection, key, 0) : 0;
+}
+
+void openuserini()
+{
+    if (!inifile || mainDocument) return;
+    const QString user = getusername();
+    mainOnDisk = writeBack(*inifile);
+    mainDocument = inifile;
+    inifile = new IniDocument(etcpath + user + QStringLiteral(".INI"));
+    reportUnreadable(*inifile);
+}
+
+void closeuserini()
+{
+    if (!mainDocument) return;
+    writeBack(*inifile);
+    delete inifile;
+    inifile = mainDocument;
+    mainDocument = nullptr;
+    // The file is read anew only when it holds everything the document held.
+    if (!mainOnDisk) return;
+    auto fresh = std::make_unique<IniDocument>(ininame);
+    if (fresh->readError()) {
+        reportUnreadable(*fresh);
+        return;
+    }
+    delete inifile;
+    inifile = fresh.release();
+}
+
+// ---- Program folders ----
+
+void kalvenorpath(const QString &name, QString &path)
+{
+    const QString base = baseFolder();
+    if (name.isEmpty()) {
+        path = base;
+        return;
+    }
+    const QString kept = inisection;
+    inisection = FoldersSection;
+    QString p = inireadstring(name + QStringLiteral("_folder"));
+    if (p.isEmpty()) p = base + platform::nativeName(name) + platform::separator();
+    // Only folders of our own tree are made; a record pointing elsewhere is the user's business.
+    if (!platform::dirExists(p) && name != QLatin1String("bin") && p.contains(base)) {
+        writelog(QStringLiteral("hs_reg.kalvenorpath(") + name +
+                 QStringLiteral("): Lager mappen ") + p);
+        QDir().mkpath(p);
+    }
+    p = withSeparator(p);
+    setfolder(name, p);
+    if (inifile) writeBack(*inifile);
+    inisection = kept;
+    path = p;
+}
+
+QString kalvenorpath(const QString &name)
+{
+    QString path;
+    kalvenorpath(name, path);
+    return path;
+}
+
+void setfolder(const QString &name, const QString &path)
+{
+    const QString kept = inisection;
+    inisection = FoldersSection;
+    iniwritestring(name + QStringLiteral("_folder"), path.isEmpty() ? path : withSeparator(path));
+    inisection = kept;
+}
+
+void mkdirsafe(const QString &path)
+{
+    const int err = platform::makeDir(path);
+    if (err == 0)
+        writelog(QStringLiteral("Oppretter mappen ") + path);
+    else
+        writelog(QStringLiteral("FEIL: [mkdirsafe:%1] kan ikke opprette mappen ").arg(err) + path);
+}
+
+void makefoldertree()
+{
+    static const char *const tree[] = {
+        "archive",     "backup",      "data",        "data\\quarvel", "data\\dobrin",
+        "data\\zq4",   "data\\docs",  "data\\tfm",   "etc",           "export",
+        "export\\xml", "export\\pdf", "export\\csv", "export\\html",  "export\\html\\varer",
+        "import",      "images",      "spool",       "tmp",           "xml",
+        "log",         "maler",       "maler\\docs", "maler\\zq4",
+    };
+    QString bin;
+    binpath(bin);
+    setfolder(QStringLiteral("doc"),
+              QDir::cleanPath(QDir(bin).absoluteFilePath(QStringLiteral("../doc"))));
+    const QString root = baseFolder();
+    if (!platform::dirExists(root)) QDir().mkpath(root);
+    for (const char *entry : tree) {
+        const QString name = QString::fromLatin1(entry);
+        const QString folder = root + platform::nativeName(name);
+        mkdirsafe(folder);
+        setfolder(name, folder);
+    }
+}
+
+void logpath(QString &path)
+{
+    const QString log = QStringLiteral("log");
+    if (!platform::dirExists(kalvenorpath(log))) {
+        setfolder(log, baseFolder() + log + platform::separator());
+        QDir().mkpath(kalvenorpath(log));
+    }
+    kalvenorpath(log, path);
+}
+
+void binpath(QString &path)
+{
+    const QString program = platform::programFilePath();
+    setfolder(QStringLiteral("bin"), program.left(program.lastIndexOf(platform::separator()) + 1));
+    kalvenorpath(QStringLiteral("bin"), path);
+}
+
+// ---- Window placement ----
+
+namespace {
+
+QString placementSection(const QString &name)
+{
+    return QStringLiteral("VINDU-") + name;
+}
+
+QSize screenSize()
+{
+    // Without a screen there is nothing to pull a window back onto.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->size() : QSize(INT_MAX, INT_MAX);
+}
+
+} // namespace
+
+int savewindowpos(QWidget *window, const QString &name, const QString &extra)
+{
+    if (!window) return 0;
+    openuserini();
+    const QString kept = inisection;
+    inisection = placementSection(name);
+    iniwritebool(QStringLiteral("Maximized"), window->isMaximized());
+    iniwriteint(QStringLiteral("Left"), window->x());
+    iniwriteint(QStringLiteral("Top"), window->y());
+    iniwriteint(QStringLiteral("Height"), window->height());
+    iniwriteint(QStringLiteral("Width"), window->width());
+    iniwritestring(QStringLiteral("Diverse"), extra);
+    inisection = kept;
+    closeuserini();
+    return 0;
+}
+
+int loadwindowpos(QWidget *window, const QString &name, QString &extra)
+{
+    if (!window) return 0;
+    openuserini();
+    const QString kept = inisection;
+    inisection = placementSection(name);
+    const QSize screen = screenSize();
+
+    int left = inireadint(QStringLiteral("Left"));
+    if (left > screen.width()) left = screen.width() - window->width();
+    window->move(left, window->y());
+    int top = inireadint(QStringLiteral("Top"));
+    if (top > screen.height()) top = screen.height() - window->height();
+    window->move(window->x(), top);
+
+    if (extra != QLatin1String("OnlyPos")) {
+        if (const int height = inireadint(QStringLiteral("Height")); height > 0)
+            window->resize(window->width(), height);
+        if (const int width = inireadint(QStringLiteral("Width")); width > 0)
+            window->resize(width, window->height());
+    }
+    if (inireadbool(QStringLiteral("Maximized")))
+        window->setWindowState(window->windowState() | Qt::WindowMaximized);
+    inireadstring(QStringLiteral("Diverse"), extra);
+    inisection = kept;
+    closeuserini();
+    return 0;
+}
+
+// ---- User and machine information ----
+
+namespace {
+
+const QString ParametersKey =
+    QStringLiteral("System\\CurrentControlSet\\Services\\TCPIP\\Parameters");
+
+// Where only text is expected, anything else reads as nothing.
+QString readText(const registry::Registry &reg, const QString &name)
+{
+    try {
+        return reg.readString(name);
+    } catch (const registry::RegistryError &) {
+        return {};
+    }
+}
+
+QString readAddress(const registry::Registry &reg, const QString &name)
+{
+    try {
+        return reg.readString(name);
+    } catch (const registry::RegistryError &) {
+        return QStringLiteral("0.0.0.0");
+    }
+}
+
+bool usable(const QString &address)
+{
+    return !address.isEmpty() && address != QLatin1String("0.0.0.0");
+}
+
+} // namespace
+
+QString getusername()
+{
+    if (cacheduser.isEmpty()) {
+        cacheduser = userparam.isEmpty() ? getlogonuser() : userparam;
+        if (cacheduser.isEmpty()) cacheduser = QStringLiteral("BRUKER");
+    }
+    return QLocale().toUpper(cacheduser);
+}
+
+QString getlogonuser()
+{
+    registry::Registry reg;
+    if (reg.openKey(QStringLiteral("Network\\Logon")))
+        return readText(reg, QStringLiteral("Username"));
+    return platform::env(QStringLiteral("USERNAME"));
+}
+
+QString getcomputername()
+{
+    registry::Registry reg;
+    reg.openKey(QStringLiteral("System\\CurrentControlSet\\Control\\ComputerName\\ComputerName"));
+    return readText(reg, QStringLiteral("ComputerName"));
+}
+
+QString getdomain()
+{
+    registry::Registry reg;
+    reg.openKey(ParametersKey);
+    const QString domain = readText(reg, QStringLiteral("Domain"));
+    return domain.isEmpty() ? readText(reg, QStringLiteral("DhcpDomain")) : domain;
+}
+
+QString getipaddress()
+{
+    if (!ipparam.isEmpty()) return ipparam;
+    if (getdomain().isEmpty()) return {};
+    const QString interfaces = ParametersKey + QStringLiteral("\\Interfaces");
+    registry::Registry reg;
+    reg.openKey(interfaces);
+    const QStringList names = reg.subkeyNames();
+    reg.closeKey();
+    for (const QString &name : names) {
+        reg.openKey(interfaces + u'\\' + name);
+        QString address = readAddress(reg, QStringLiteral("DhcpIPAddress"));
+        if (!usable(address)) address = readAddress(reg, QStringLiteral("IPAddress"));
+        if (usable(address)) return address;
+        reg.closeKey();
+    }
+    return QStringLiteral("0.0.0.0");
+}
+
+QString getspooldir()
+{
+    registry::Registry reg;
+    reg.openKey(QStringLiteral("System\\CurrentControlSet\\Control\\Print\\Printers"));
+    return readText(reg, QStringLiteral("DefaultSpoolDirectory"));
+}
+
+QString gettempdir()
+{
+    return platform::env(QStringLiteral("TEMP"));
+}
+
+void logloginfo()
+{
+    const QString user = getlogonuser();
+    const QString computer = getcomputername();
+    const QString domain = getdomain();
+    const QString address = getipaddress();
+    writelog(QStringLiteral("LOGIN: ") + user + QStringLiteral("  node: ") + computer + u'.' +
+             domain + QStringLiteral(" IP:") + address);
+}
+
+// ---- Temporary-file cleanup ----
+
+namespace {
+
+// The folder that the running cleanfolder call empties: everything below it goes, it stays.
+QString cleanroot;
+
+bool upperContains(const QString &path, QLatin1String word)
+{
+    return QLocale().toUpper(path).contains(word);
+}
+
+} // namespace
+
+void deletetempfiles(bool alsoSystem)
+{
+    writelog(QStringLiteral("Sletter midlertidige filer opprettet av Kalvenor programmer"));
+    const QString p = kalvenorpath(QStringLiteral("tmp"));
+    if (p.size() > 3 && upperContains(p, QLatin1String("TMP"))) cleanfolder(p);
+    if (!alsoSystem) return;
+
+    const QString t = gettempdir() + platform::separator();
+    if (t.size() > 3 && upperContains(t, QLatin1String("TEMP"))) {
+        writelog(QStringLiteral("Sletter midlertidige filer i Windows"));
+        cleanfolder(t);
+        // The system's temporary folder has no word of its own to guard it, so it is emptied
+        // only together with the user's.
+        cleanfolder(platform::env(QStringLiteral("WINDIR")) +
+                    platform::nativeName(QStringLiteral("\\temp\\")));
+    }
+
+    const QString s = getspooldir();
+    if (upperContains(s, QLatin1String("SPOOL"))) {
+        writelog(QStringLiteral("Sletter skriverkøer"));
+        cleanfolder(s);
+    }
+}
+
+void cleanfolder(const QString &folder)
+{
+    if (folder.isEmpty()) return;
+    const QString path = withSeparator(folder);
+    if (path.size() <= 6 || !platform::dirExists(path)) return;
+    cleanroot = path;
+    deletefolderfiles(path);
+    cleanroot.clear();
+}
+
+void deletefolderfiles(const QString &folder)
+{
+    platform::ui().setBusyCursor(true);
+    if (verbose) writelog(QStringLiteral("Sletter mappen ") + folder);
+
+    const QFileInfoList entries = QDir(folder).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo &entry : entries) {
+        const QString path = folder + entry.fileName();
+        if (entry.isDir() && !entry.isSymLink()) {
+            deletefolderfiles(path + platform::separator());
+            continue;
+        }
+        // A link goes as a link, whatever it points at: the cleanup never reaches beyond the
+        // folder it cleans, not even to clear a read-only mark.
+        const bool link = entry.isSymLink();
+        if (!link && platform::isReadOnly(path)) platform::setReadOnly(path, false);
+        if (verbose) writelog(QStringLiteral("Sletter ") + path);
+        const int err = link && entry.isDir() ? platform::removeDir(path)
+                                              : platform::removeFile(path);
+        if (err) writelog(QStringLiteral("FEIL: kan ikke slette filen ") + path);
+    }
+
+    if (folder != cleanroot && platform::removeDir(folder) != 0)
+        writelog(QStringLiteral("FEIL: kan ikke slette mappen ") + folder);
+    platform::ui().setBusyCursor(false);
+}
+
+// ---- Start-up and shut-down ----
+
+namespace {
+
+// Every argument is compared exactly, letter case included, and the value after "-ip" or
+// "--user" is compared as a switch in its own turn too. Returns whether "-install" was given.
+bool readCommandLine(const QStringList &arguments)
+{
+    bool install = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        const QString next = arguments.value(i + 1);
+        if (argument == u"--debug") {
+            logtofile = true;
+            verbose = true;
+        }
+        if (argument == u"-install") {
+            logtofile = true;
+            verbose = true;
+            install = true;
+        }
+        if (argument == u"-ip") ipparam = next;
+        if (argument == u"--user") userparam = next;
+    }
+    return install;
+}
+
+void stampSettings(bool isNew)
+{
+    setinisection(QStringLiteral("INI_SELF"));
+    const QString program = platform::programFilePath();
+    const QString prefixes[] = {QStringLiteral("CREATED_"), QStringLiteral("MODIFIED_")};
+    for (const QString &prefix : prefixes) {
+        if (prefix == prefixes[0] && !isNew) continue;
+        iniwritestring(prefix + QStringLiteral("TIME"), datetimetext());
+        iniwritestring(prefix + QStringLiteral("NAME"), ininame);
+        iniwritestring(prefix + QStringLiteral("PROGRAM"), program);
+        iniwritestring(prefix + QStringLiteral("USER"), getusername());
+        iniwritestring(prefix + QStringLiteral("INIVERSION"), IniVersion);
+    }
+    resetinisection();
+}
+
+// A settings file in the working folder wins over the user's own; the stamps reach the disk
+// with the first write-back.
+void openSettingsStore()
+{
+    const QString userEtc =
+        platform::appDataFolder() + platform::nativeName(QStringLiteral("\\Kalvenor\\etc\\"));
+    etcpath = platform::fileExists(QDir::current().absoluteFilePath(IniFileName))
+                  ? withSeparator(QDir::currentPath())
+                  : userEtc;
+    if (!platform::dirExists(etcpath)) {
+        etcpath = userEtc;
+        QDir().mkpath(etcpath);
+    }
+    ininame = QDir::cleanPath(QFileInfo(etcpath + IniFileName).absoluteFilePath());
+    etcpath = withSeparator(QFileInfo(ininame).absolutePath());
+    const bool isNew = !platform::fileExists(ininame);
+    delete inifile;
+    inifile = new IniDocument(ininame);
+    reportUnreadable(*inifile);
+    stampSettings(isNew);
+}
+
+void recordSettingsFolder()
+{
+    setfolder(QStringLiteral("etc"), etcpath);
+}
+
+// The tree is built on the first run, that is while its "data" folder is missing.
+void buildFolderTree(bool install)
+{
+    const QString data = baseFolder() + QStringLiteral("data");
+    if (install || !platform::dirExists(data)) makefoldertree();
+}
+
+// Also the start-up's first write-back, which puts the stamps on disk.
+void useLogFolder()
+{
+    logpath(logfolder);
+}
+
+void writeSettingsAtShutdown()
+{
+    closeuserini(); // a per-user bracket left open must not leave the main file unwritten
+    if (inifile) {
+        bool ok = true;
+        if (!platform::isReadOnly(ininame)) ok = writeBack(*inifile);
+        delete inifile;
+        inifile = nullptr;
+        if (!ok) writelog(QStringLiteral("INI-CRASH i HS_REG.PAS: ") + ininame);
+        if (verbose) {
+            if (platform::isReadOnly(ininame))
+                writelog(QStringLiteral("ADVARSEL: ") + ininame +
+                         QStringLiteral(" er skrivebeskyttet og vil ikke bli lagret."));
+            else
+                writelog(QStringLiteral("Oppdaterer ") + ininame);
+        }
+    }
+}
+
+void resetUnitState()
+{
+    delete mainDocument;
+    mainDocument = nullptr;
+    mainOnDisk = false;
+    delete inifile;
+    inifile = nullptr;
+    ininame = IniFileName;
+    etcpath.clear();
+    inisection = StandardSection;
+    userparam.clear();
+    ipparam.clear();
+    cacheduser.clear();
+}
+
+} // namespace
+
+void hs_regInitialization(const QStringList &arguments)
+{
+    userparam.clear();
+    ipparam.clear();
+    cacheduser.clear();
+    const bool install = readCommandLine(arguments);
+    openSettingsStore();
+    recordSettingsFolder();
+    buildFolderTree(install);
+
+    // From here on the settings alone decide; the switches counted only for the tree's lines.
+    logtofile = inireadbool(QStringLiteral("LogToFile"));
+    if (inireadbool(QStringLiteral("ClearLogFileOnStartup"))) {
+        try {
+            ClearLog();
+        } catch (const std::logic_error &) {
+            // Already shown and counted; a log that cannot be cleared is no reason not to start.
+        }
+    }
+    loadloglines();
+    if (inireadbool(QStringLiteral("DeleteTemporaryFiles")))
+        deletetempfiles(inireadbool(QStringLiteral("DeleteSystemTemporaryFiles")));
+    useLogFolder();
+    if (!verbose) verbose = inireadbool(QStringLiteral("VerboseLogging")) && logtofile;
+
+    if (logtofile) {
+        writelog(QStringLiteral("START: ") + platform::programFilePath());
+        writelog(QStringLiteral("INIFIL: ") + ininame);
+        writelog(QStringLiteral("BRUKER: ") + getusername());
+        if (verbose) logloginfo();
+    }
+}
+
+void hs_regFinalization()
+{
+    writeSettingsAtShutdown();
+    if (verbose) {
+        writelog(QStringLiteral("AVSLUTTER PROGRAM. %1 feilmeldinger og %2 advarsler")
+                     .arg(errorcount)
+                     .arg(warningcount));
+        if (hintcount > 0)
+            writelog(QStringLiteral("Det ble gitt %1 hint i programmet").arg(hintcount));
+    }
+    resetUnitState();
+}

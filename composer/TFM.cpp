@@ -1,0 +1,272 @@
+// TFM: the main window of the label composer.
+#include "TFM.h"
+
+#include "ui_TFMform.h"
+
+#include "Felles.h"
+#include "hs_reg.h"
+#include "platform.h"
+#include "tfmapplication.h"
+#include "tfmcore.h"
+
+#include <QCloseEvent>
+#include <QDialog>
+#include <QMouseEvent>
+
+QString TFMTittel = QStringLiteral("Kalvenor TFM-system   1.02");
+QString SisteLet;
+std::int32_t SystemIndeks = 0;
+std::int32_t ProduktIndeks = 0;
+TTFMform *TFMform = nullptr;
+
+void TFMInitialization()
+{
+    TFMTittel = QStringLiteral("Kalvenor TFM-system   1.02");
+    SisteLet.clear();
+    SystemIndeks = 0;
+    ProduktIndeks = 0;
+}
+
+TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui::TTFMform>())
+{
+    TFMform = this;
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    m_ui->setupUi(this);
+
+    Ui::TTFMform &ui = *m_ui;
+    ui.Lokalisering->setItems(builtInTable(CodeTable::Lokalisering));
+    ui.System->setItems(builtInTable(CodeTable::System));
+    ui.Produkt->setItems(builtInTable(CodeTable::Produkt));
+    ui.Tekst->setItems(builtInTable(CodeTable::Tekst));
+    ui.SystemCombo->setItems(builtInTable(CodeTable::SystemHovedgruppe));
+    ui.SystemUnderCOmbo->setItems(builtInTable(CodeTable::Systemgruppe));
+    ui.ProduktCombo->setItems(builtInTable(CodeTable::ProduktHovedgruppe));
+    ui.Lokalisering->setFocus();
+
+    connectHandlers();
+    // Creation goes on after a failed factory file, as after any failed handler.
+    TFMApplication::guarded([this] { FormCreate(); });
+}
+
+TTFMform::~TTFMform()
+{
+    if (TFMform == this) TFMform = nullptr;
+}
+
+void TTFMform::connectHandlers()
+{
+    Ui::TTFMform &ui = *m_ui;
+    connect(ui.Lokalisering, &TFMComboBox::changed, this, &TTFMform::LokaliseringChange);
+    connect(ui.Lokalisering, &TFMComboBox::closeUp, this, &TTFMform::LokaliseringCloseUp);
+    connect(ui.System, &TFMComboBox::changed, this, &TTFMform::SystemChange);
+    connect(ui.System, &TFMComboBox::closeUp, this, &TTFMform::SystemCloseUp);
+    connect(ui.Produkt, &TFMComboBox::changed, this, &TTFMform::LokaliseringChange);
+    connect(ui.Produkt, &TFMComboBox::closeUp, this, &TTFMform::ProduktCloseUp);
+    connect(ui.Tekst, &TFMComboBox::changed, this, &TTFMform::LokaliseringChange);
+    // An edit recomposes on every change of its text, also one made by the program.
+    for (QLineEdit *edit : {ui.Nr1, ui.Nr2, ui.IDNr})
+        connect(edit, &QLineEdit::textChanged, this, &TTFMform::LokaliseringChange);
+    connect(ui.Unik, &QCheckBox::toggled, this, &TTFMform::LokaliseringChange);
+
+    connect(ui.SpeedButton1, &QToolButton::clicked, this, &TTFMform::SpeedButton1Click);
+    connect(ui.SpeedButton2, &QToolButton::clicked, this, &TTFMform::SpeedButton2Click);
+    connect(ui.SpeedButton7, &QToolButton::clicked, this, &TTFMform::SpeedButton7Click);
+    connect(ui.CopyButton, &QToolButton::clicked, this, &TTFMform::CopyButtonClick);
+    connect(ui.HentKnapp, &QPushButton::clicked, this, &TTFMform::HentKnappClick);
+    for (QToolButton *button : {ui.SpeedButton3, ui.SpeedButton4, ui.SpeedButton5, ui.SpeedButton6})
+        connect(button, &QToolButton::clicked, this, [this, button] { SpeedButton6Click(button); });
+    ui.Label6->installEventFilter(this);
+
+    connect(ui.SystemCombo, &TFMComboBox::closeUp, this, &TTFMform::SystemComboCloseUp);
+    connect(ui.SystemUnderCOmbo, &TFMComboBox::closeUp, this, &TTFMform::SystemUnderCOmboCloseUp);
+    connect(ui.ProduktCombo, &TFMComboBox::closeUp, this, &TTFMform::ProduktComboCloseUp);
+}
+
+// ---- Life cycle ----
+
+void TTFMform::FormCreate()
+{
+    // The lists still hold their built-in rows; SystemCombo and ProduktCombo have no file.
+    const Ui::TTFMform &ui = *m_ui;
+    const TFMComboBox *lists[] = {ui.Lokalisering, ui.System, ui.SystemUnderCOmbo, ui.Produkt,
+                                  ui.Tekst};
+    for (std::size_t i = 0; i < CodeListFiles.size(); ++i)
+        writeFactoryFile(codeListPath(QLatin1String(CodeListFiles[i])), lists[i]->items());
+}
+
+void TTFMform::FormShow()
+{
+    Ui::TTFMform &ui = *m_ui;
+    QString extra;
+    loadwindowpos(this, QStringLiteral("TFM-Form"), extra);
+    setFixedSize(872, 555); // the client area of an 880 by 582 window
+    setWindowTitle(TFMTittel);
+    LoadTFM();
+    setinisection(QStringLiteral("TFM"));
+    ui.Lokalisering->setText(inireadstring(QStringLiteral("Lokalisering")));
+    ui.Produkt->setText(inireadstring(QStringLiteral("Produkt")));
+    ui.System->setText(inireadstring(QStringLiteral("System")));
+    ui.Tekst->setText(inireadstring(QStringLiteral("Tekst")));
+    SisteLet = inireadstring(QStringLiteral("SisteLet"));
+    resetinisection();
+    LokaliseringChange();
+    FixSystem();
+}
+
+void TTFMform::FormClose()
+{
+    const Ui::TTFMform &ui = *m_ui;
+    savewindowpos(this, QStringLiteral("TFM-Form"), QString());
+    setinisection(QStringLiteral("TFM"));
+    iniwritestring(QStringLiteral("Lokalisering"), ui.Lokalisering->text());
+    iniwritestring(QStringLiteral("Produkt"), ui.Produkt->text());
+    iniwritestring(QStringLiteral("System"), ui.System->text());
+    iniwritestring(QStringLiteral("Tekst"), ui.Tekst->text());
+    iniwritestring(QStringLiteral("SisteLet"), SisteLet);
+    resetinisection();
+}
+
+void TTFMform::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_shown) return;
+    m_shown = true;
+    // This comes before the message loop has begun; its errors are shown all the same.
+    TFMApplication::guarded([this] { FormShow(); });
+}
+
+void TTFMform::closeEvent(QCloseEvent *event)
+{
+    // A failed save is shown, and the window closes anyway, so the program can always end.
+    TFMApplication::guarded([this] { FormClose(); });
+    event->accept();
+}
+
+// ---- Code lists ----
+
+void TTFMform::LoadTFM()
+{
+    Ui::TTFMform &ui = *m_ui;
+    TFMComboBox *lists[] = {ui.Lokalisering, ui.System, ui.SystemUnderCOmbo, ui.Produkt, ui.Tekst};
+    for (std::size_t i = 0; i < CodeListFiles.size(); ++i) {
+        QStringList rows;
+        if (readCodeList(codeListPath(QLatin1String(CodeListFiles[i])), rows))
+            lists[i]->setItems(rows);
+    }
+}
+
+void TTFMform::SpeedButton6Click(QObject *Sender)
+{
+    const QString file = editButtonFile(Sender ? Sender->property("tag").toInt() : 0);
+    if (file.isEmpty()) return;
+    const QString path = codeListPath(file);
+    if (!platform::fileExists(path)) return;
+    shellopen(path, QString(), QString());
+    LoadTFM();
+}
+
+void TTFMform::Label6Click() { shellopen(startGuideAddress(), QString(), QString()); }
+
+bool TTFMform::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_ui->Label6 && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton && m_ui->Label6->rect().contains(mouse->position().toPoint()))
+            Label6Click();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- Group filters and matching ----
+
+void TTFMform::groupFilter(TFMComboBox *group, const char *file, int chars, TFMComboBox *target)
+{
+    const int selected = group->selectedIndex();
+    if (selected < 0) return;
+    QStringList lines;
+    const bool opened = groupLines(codeListPath(QLatin1String(file)), group->itemText(selected),
+                                   chars, lines);
+    target->setItems(lines);
+    if (!opened) return;
+    target->setText(QString());
+    target->setFocus();
+}
+
+void TTFMform::SystemComboCloseUp()
+{
+    groupFilter(m_ui->SystemCombo, "tfm-systemgruppe.txt", 1, m_ui->SystemUnderCOmbo);
+}
+
+void TTFMform::SystemUnderCOmboCloseUp()
+{
+    groupFilter(m_ui->SystemUnderCOmbo, "tfm-system.txt", 2, m_ui->System);
+}
+
+void TTFMform::ProduktComboCloseUp()
+{
+    groupFilter(m_ui->ProduktCombo, "tfm-produkt.txt", 1, m_ui->Produkt);
+}
+
+void TTFMform::FixSystem()
+{
+    Ui::TTFMform &ui = *m_ui;
+    const QString system = ui.System->text();
+    const QString produkt = ui.Produkt->text();
+    // A box whose group is not found keeps its selection, or its lack of one.
+    if (const int i = groupIndex(ui.SystemCombo->items(), system, 1); i >= 0)
+        ui.SystemCombo->selectIndex(i);
+    if (const int i = groupIndex(ui.SystemUnderCOmbo->items(), system, 2); i >= 0)
+        ui.SystemUnderCOmbo->selectIndex(i);
+    // A one-character product text does not move the product group.
+    if (produkt.size() >= 2) {
+        if (const int i = groupIndex(ui.ProduktCombo->items(), produkt, 1); i >= 0)
+            ui.ProduktCombo->selectIndex(i);
+    }
+}
+
+// ---- Composition ----
+
+void TTFMform::LokaliseringChange()
+{
+    Ui::TTFMform &ui = *m_ui;
+    ui.TekstLAbel->setText(ui.Tekst->text());
+    ui.TFMLabel->setText(composeLabel({ui.Lokalisering->text(), ui.System->text(),
+                                       ui.Produkt->text(), ui.Nr1->text(), ui.Nr2->text(),
+                                       ui.Unik->isChecked(), ui.IDNr->text()}));
+}
+
+void TTFMform::SystemChange()
+{
+    LokaliseringChange();
+    FixSystem();
+}
+
+void TTFMform::LokaliseringCloseUp() { m_ui->SystemCombo->setFocus(); }
+
+void TTFMform::SystemCloseUp() { m_ui->Nr1->setFocus(); }
+
+void TTFMform::ProduktCloseUp() { m_ui->Nr2->setFocus(); }
+
+void TTFMform::stepField(QLineEdit *field)
+{
+    // A text that is no number, or the largest one, fails before the field is touched.
+    field->setText(stepRunningNumber(field->text()));
+}
+
+void TTFMform::SpeedButton1Click() { stepField(m_ui->Nr2); }
+
+void TTFMform::SpeedButton2Click() { stepField(m_ui->Nr1); }
+
+void TTFMform::SpeedButton7Click() { stepField(m_ui->IDNr); }
+
+void TTFMform::CopyButtonClick()
+{
+    QLineEdit *copy = m_ui->CopyEdit;
+    copy->setText(m_ui->TFMLabel->text());
+    copy->selectAll();
+    copy->copy();
+}
+
+void TTFMform::HentKnappClick() { m_modalResult = QDialog::Accepted; }

@@ -1,0 +1,78 @@
+// TFM: the main window of the label composer, TTFMform, with its one instance TFMform; its
+// handlers compose the label, keep the code lists and narrow them by their groups.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+
+class QLineEdit;
+class TFMComboBox;
+namespace Ui {
+class TTFMform;
+}
+
+// The unit's values, one set for the program's run.
+extern QString TFMTittel;
+extern QString SisteLet;
+extern std::int32_t SystemIndeks;
+extern std::int32_t ProduktIndeks;
+// Returns the unit's values to their first state.
+void TFMInitialization();
+
+class TTFMform : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit TTFMform(QWidget *parent = nullptr);
+    ~TTFMform() override;
+
+    // Life cycle.
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+
+    // Code lists.
+    void LoadTFM();
+    void SpeedButton6Click(QObject *Sender);
+    void Label6Click();
+
+    // Group filters and matching.
+    void SystemComboCloseUp();
+    void SystemUnderCOmboCloseUp();
+    void ProduktComboCloseUp();
+    void FixSystem();
+
+    // Composition.
+    void LokaliseringChange();
+    void SystemChange();
+    void LokaliseringCloseUp();
+    void SystemCloseUp();
+    void ProduktCloseUp();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton7Click();
+    void CopyButtonClick();
+    void HentKnappClick();
+
+    // The result a modal showing of the window would end with; "Hent" sets it to OK.
+    int modalResult() const { return m_modalResult; }
+
+  protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+  private:
+    void connectHandlers();
+    void groupFilter(TFMComboBox *group, const char *file, int chars, TFMComboBox *target);
+    static void stepField(QLineEdit *field);
+
+    std::unique_ptr<Ui::TTFMform> m_ui;
+    bool m_shown = false;
+    int m_modalResult = 0;
+};
+
+extern TTFMform *TFMform;

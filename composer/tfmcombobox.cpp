@@ -1,0 +1,159 @@
+// TFMComboBox: the editable drop-down list of the main window.
+#include "tfmcombobox.h"
+
+#include <QAbstractItemView>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QSignalBlocker>
+
+// The box's own edit line: it tells the box when a key press types characters, which is when
+// inline completion may run (not on Backspace or Delete, so a completion can be taken back).
+class TFMComboBox::Edit final : public QLineEdit {
+  public:
+    explicit Edit(TFMComboBox *owner) : QLineEdit(owner), m_owner(owner) {}
+
+  protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        const QString text = event->text();
+        const bool saved = m_owner->m_typing;
+        m_owner->m_typing = !text.isEmpty() && text.at(0).isPrint();
+        QLineEdit::keyPressEvent(event);
+        m_owner->m_typing = saved;
+    }
+    void inputMethodEvent(QInputMethodEvent *event) override
+    {
+        const bool saved = m_owner->m_typing;
+        m_owner->m_typing = !event->commitString().isEmpty();
+        QLineEdit::inputMethodEvent(event);
+        m_owner->m_typing = saved;
+    }
+
+  private:
+    TFMComboBox *m_owner;
+};
+
+TFMComboBox::TFMComboBox(QWidget *parent) : QComboBox(parent)
+{
+    setLineEdit(new Edit(this)); // makes the box editable
+    // Completion and insertion are ours: the default completer would complete a second time,
+    // and Return would add the typed text to the entries.
+    setCompleter(nullptr);
+    setInsertPolicy(QComboBox::NoInsert);
+    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    setMaxVisibleItems(8);
+
+    connect(lineEdit(), &QLineEdit::textEdited, this, &TFMComboBox::onTextEdited);
+    connect(this, &QComboBox::activated, this, &TFMComboBox::changed);
+    // The popup hides on a pick, on Escape and on a click outside it; only its hiding sees all.
+    view()->window()->installEventFilter(this);
+}
+
+void TFMComboBox::setUpperCase(bool upper)
+{
+    m_upperCase = upper;
+    if (upper) {
+        setItems(items());
+        setText(text());
+    }
+}
+
+QString TFMComboBox::cased(const QString &text) const
+{
+    if (!m_upperCase) return text;
+    // Letter by letter, so the text keeps its length (no "ß" turning into "SS").
+    QString out = text;
+    for (QChar &c : out) c = c.toUpper();
+    return out;
+}
+
+void TFMComboBox::setItems(const QStringList &entries)
+{
+    const QString keep = text();
+    const QSignalBlocker blocker(this);
+    setUpdatesEnabled(false);
+    clear();
+    if (m_upperCase) {
+        QStringList upper;
+        upper.reserve(entries.size());
+        for (const QString &e : entries) upper.append(cased(e));
+        addItems(upper);
+    } else {
+        addItems(entries);
+    }
+    setCurrentIndex(-1);
+    lineEdit()->setText(keep);
+    setUpdatesEnabled(true);
+}
+
+QStringList TFMComboBox::items() const
+{
+    QStringList out;
+    out.reserve(count());
+    for (int i = 0; i < count(); ++i) out.append(itemText(i));
+    return out;
+}
+
+QString TFMComboBox::text() const { return lineEdit()->text(); }
+
+void TFMComboBox::setText(const QString &text) { lineEdit()->setText(cased(text)); }
+
+void TFMComboBox::selectIndex(int index)
+{
+    if (index < -1 || index >= count()) index = -1;
+    const QSignalBlocker blocker(this);
+    if (index < 0) {
+        // Selecting nothing would empty the edit line; the typed text must stay.
+        QLineEdit *edit = lineEdit();
+        const QString keep = edit->text();
+        const int cursor = edit->cursorPosition();
+        setCurrentIndex(-1);
+        if (edit->text() != keep) {
+            edit->setText(keep);
+            edit->setCursorPosition(cursor);
+        }
+        return;
+    }
+    setCurrentIndex(index);
+    if (text() != itemText(index)) lineEdit()->setText(itemText(index));
+}
+
+void TFMComboBox::onTextEdited(const QString &typed)
+{
+    QLineEdit *edit = lineEdit();
+    const QString text = cased(typed);
+    const int cursor = edit->cursorPosition();
+
+    int found = -1;
+    if (m_typing && !text.isEmpty() && cursor == text.size() && !edit->hasSelectedText()) {
+        for (int i = 0; i < count(); ++i) {
+            if (itemText(i).startsWith(text, Qt::CaseInsensitive)) {
+                found = i;
+                break;
+            }
+        }
+    }
+
+    if (found >= 0) {
+        selectIndex(found);
+        const QString entry = itemText(found);
+        edit->setSelection(int(text.size()), int(entry.size() - text.size()));
+    } else {
+        if (text != typed) {
+            edit->setText(text);
+            edit->setCursorPosition(cursor);
+        }
+        selectIndex(findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    }
+    emit changed();
+}
+
+bool TFMComboBox::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Hide && watched == view()->window()) {
+        // A pick through the keyboard selects its entry only after the popup has hidden.
+        QMetaObject::invokeMethod(this, &TFMComboBox::closeUp, Qt::QueuedConnection);
+    }
+    return QComboBox::eventFilter(watched, event);
+}

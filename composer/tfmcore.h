@@ -1,0 +1,120 @@
+// tfmcore: what the main window computes, without the window: the label string, the running
+// numbers, the built-in code tables, the code-list files and the group filters. The window's
+// handlers read their widgets, call these and write the result back.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <exception>
+
+// ---- Errors that reach the message loop ----
+
+// A failure of a command, carrying the text the user is shown.
+class RunError : public std::exception {
+  public:
+    explicit RunError(const QString &message);
+    const QString &message() const { return m_message; }
+    const char *what() const noexcept override { return m_what.constData(); }
+
+  private:
+    QString m_message;
+    QByteArray m_what;
+};
+
+// A text that is not a 32-bit decimal integer.
+class ConvertError : public RunError {
+  public:
+    explicit ConvertError(const QString &text);
+};
+
+// A 32-bit addition that does not fit.
+class IntOverflowError : public RunError {
+  public:
+    IntOverflowError();
+};
+
+// A file that cannot be created or opened; the reason is the system's text for the number.
+class FileCreateError : public RunError {
+  public:
+    FileCreateError(const QString &path, int error);
+};
+class FileOpenError : public RunError {
+  public:
+    FileOpenError(const QString &path, int error);
+};
+
+// The system's description of a Windows error number, ending in ".".
+QString systemErrorText(int error);
+
+// ---- Label composition ----
+
+struct LabelFields {
+    QString lokalisering;
+    QString system;
+    QString produkt;
+    QString nr1;
+    QString nr2;
+    bool unik = false;
+    QString idnr;
+};
+
+QString labelSuffix(bool unik, const QString &idnr);
+QString localisationPart(const QString &lokalisering);
+QString systemPart(const QString &system);
+QString productPart(const QString &produkt);
+QString composeLabel(const LabelFields &fields);
+
+// Reads a signed 32-bit decimal: leading blanks, an optional sign, digits to the end.
+std::int32_t strToInt(const QString &text);
+// The number one higher, padded with "0" to the text's width (after a minus sign); "" stays
+// "".
+QString stepRunningNumber(const QString &text);
+
+// ---- Built-in code tables ----
+
+enum class CodeTable {
+    Lokalisering,
+    SystemHovedgruppe,
+    ProduktHovedgruppe,
+    Tekst,
+    Systemgruppe,
+    System,
+    Produkt,
+};
+
+// The rows of a built-in table, in their order.
+const QStringList &builtInTable(CodeTable table);
+
+// ---- Code-list files ----
+
+// The five files, in the order in which they are written and reloaded.
+inline constexpr std::array<const char *, 5> CodeListFiles = {
+    "tfm-lokalisering.txt", "tfm-system.txt", "tfm-systemgruppe.txt", "tfm-produkt.txt",
+    "tfm-tekst.txt"};
+
+// The data folder ("data\tfm", looked up anew every time) followed by the file name.
+QString codeListPath(const QString &fileName);
+// Writes rows to a file that does not exist yet (ANSI code page, CR LF); an existing file is
+// left as it is. Throws FileCreateError.
+void writeFactoryFile(const QString &path, const QStringList &rows);
+// The rows of an existing file, byte-order mark honoured. False (rows untouched) when the file
+// does not exist; throws FileOpenError when it exists but cannot be read.
+bool readCodeList(const QString &path, QStringList &rows);
+// The file behind an edit button's tag (1 to 4), or "" for any other tag.
+QString editButtonFile(int tag);
+// The start guide of the standard, opened from the window's foot line.
+QString startGuideAddress();
+
+// ---- Group filters and group matching ----
+
+// The first chars characters of both texts are equal; a text shorter than that never matches.
+bool sameGroup(const QString &entry, const QString &text, int chars);
+// The lines of a code-list file, read line by line and trimmed, that are in the group of entry.
+// False when the file could not be opened (the checked reader has told the user).
+bool groupLines(const QString &path, const QString &entry, int chars, QStringList &lines);
+// The first entry in the group of text, or -1.
+int groupIndex(const QStringList &entries, const QString &text, int chars);

@@ -1,0 +1,363 @@
+// Tests of the temporary-file cleanup: the guards, depth-first deletion with the root kept,
+// files that stay, links that must not be followed, and the system folders' environment.
+#include "Felles.h"
+#include "hs_reg.h"
+#include "platform.h"
+#include "registry.h"
+#include "startup.h"
+#include "testsupport.h"
+#include "textfil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <optional>
+
+namespace {
+
+// Sets or unsets one environment variable for a test and puts the old value back.
+class EnvGuard {
+  public:
+    EnvGuard(const char *name, std::optional<QString> value)
+        : m_name(name), m_old(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name))
+    {
+        if (value)
+            qputenv(name, QFile::encodeName(*value));
+        else
+            qunsetenv(name);
+    }
+    ~EnvGuard()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+  private:
+    const char *m_name;
+    QByteArray m_old;
+    bool m_had;
+};
+
+void touch(const QString &path) { writeBytes(path, "x"); }
+
+bool exists(const QString &path) { return QFileInfo::exists(path) || QFileInfo(path).isSymLink(); }
+
+// The log's messages without their time stamps.
+QStringList messages()
+{
+    const QString stamp = datetimetext() + u' ';
+    QStringList out;
+    for (const QString &line : loglines) out.append(line.startsWith(stamp) ? line.mid(stamp.size()) : line);
+    return out;
+}
+
+bool isEmptyDir(const QString &path)
+{
+    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                QDir::NoDotAndDotDot)
+        .isEmpty();
+}
+
+} // namespace
+
+class TestCleanup : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void emptiesDepthFirstAndKeepsRoot();
+    void deletesReadOnlyAndHiddenFilesQuietly();
+    void fileInUseStaysAndItsFolderFails();
+    void linksAreRemovedNotFollowed();
+    void rootThatIsALinkIsEmptiedAndKept();
+    void lengthAndExistenceGuard_data();
+    void lengthAndExistenceGuard();
+
+    void ownTmpFolderNeedsTheWord_data();
+    void ownTmpFolderNeedsTheWord();
+    void systemFolders_data();
+    void systemFolders();
+
+  private:
+    std::optional<Sandbox> m_sandbox;
+    std::optional<RecordingUi> m_ui;
+    QString root() const { return m_sandbox->work() + QStringLiteral("/clean-root/"); }
+    // A folder whose path holds neither "TMP" nor "TEMP", for the word guards.
+    QString plainFolder();
+    std::optional<QTemporaryDir> m_plain;
+};
+
+void TestCleanup::initTestCase()
+{
+    pinNorwegianLocale();
+    platform::setClock([] { return QDateTime(QDate(2024, 3, 5), QTime(8, 9, 10)); });
+}
+
+void TestCleanup::init()
+{
+    m_sandbox.emplace();
+    m_ui.emplace();
+    textfilInitialization();
+    logtofile = true;
+}
+
+void TestCleanup::cleanup()
+{
+    m_plain.reset();
+    m_ui.reset();
+    m_sandbox.reset();
+    textfilInitialization();
+}
+
+QString TestCleanup::plainFolder()
+{
+    m_plain.emplace(QCoreApplication::applicationDirPath() + QStringLiteral("/plain-XXXXXX"));
+    const QString path = m_plain->path();
+    const QString upper = path.toUpper();
+    if (!m_plain->isValid() || upper.contains(QLatin1String("TMP")) ||
+        upper.contains(QLatin1String("TEMP")))
+        return QString();
+    return path;
+}
+
+void TestCleanup::emptiesDepthFirstAndKeepsRoot()
+{
+    const QString r = root();
+    touch(r + QStringLiteral("a/b/f.txt"));
+    verbose = true;
+
+    cleanfolder(r.chopped(1)); // the separator is added
+
+    QVERIFY(platform::dirExists(r));
+    QVERIFY(isEmptyDir(r));
+    QCOMPARE(messages(), QStringList({QStringLiteral("Sletter mappen ") + r,
+                                      QStringLiteral("Sletter mappen ") + r + QStringLiteral("a/"),
+                                      QStringLiteral("Sletter mappen ") + r + QStringLiteral("a/b/"),
+                                      QStringLiteral("Sletter ") + r + QStringLiteral("a/b/f.txt")}));
+    // Set at each level's start, normal again at its end.
+    QCOMPARE(m_ui->cursor, QList<bool>({true, true, true, false, false, false}));
+    QVERIFY(m_ui->messages.isEmpty());
+}
+
+void TestCleanup::deletesReadOnlyAndHiddenFilesQuietly()
+{
+    const QString r = root();
+    touch(r + QStringLiteral("ro.txt"));
+    touch(r + QStringLiteral(".hidden"));
+    touch(r + QStringLiteral("sub/.deep/ro2.txt"));
+    QCOMPARE(platform::setReadOnly(r + QStringLiteral("ro.txt"), true), 0);
+    QCOMPARE(platform::setReadOnly(r + QStringLiteral("sub/.deep/ro2.txt"), true), 0);
+
+    cleanfolder(r);
+
+    QVERIFY(platform::dirExists(r));
+    QVERIFY(isEmptyDir(r));
+    QVERIFY(loglines.isEmpty()); // success is logged only with verbose logging
+    QCOMPARE(errorcount, 0);
+}
+
+void TestCleanup::fileInUseStaysAndItsFolderFails()
+{
+    const QString r = root();
+    const QString busy = r + QStringLiteral("a/busy.txt");
+    touch(busy);
+    touch(r + QStringLiteral("a/other.txt"));
+    touch(r + QStringLiteral("z/later.txt"));
+    touch(r + QStringLiteral("top.txt"));
+    platform::FileHandle held = platform::NoFile;
+    QCOMPARE(platform::openFile(busy, platform::OpenMode::Read, held), 0);
+
+    cleanfolder(r);
+    platform::closeFile(held);
+
+    QVERIFY(platform::fileExists(busy));
+    QVERIFY(!exists(r + QStringLiteral("a/other.txt")));
+    QVERIFY(!exists(r + QStringLiteral("z")));
+    QVERIFY(!exists(r + QStringLiteral("top.txt")));
+    QCOMPARE(messages(),
+             QStringList({QStringLiteral("FEIL: kan ikke slette filen ") + busy,
+                          QStringLiteral("FEIL: kan ikke slette mappen ") + r + QStringLiteral("a/")}));
+    QCOMPARE(errorcount, 2);
+}
+
+void TestCleanup::linksAreRemovedNotFollowed()
+{
+    const QString r = root();
+    const QString outside = m_sandbox->work() + QStringLiteral("/outside/");
+    touch(outside + QStringLiteral("keep.txt"));
+    touch(outside + QStringLiteral("sub/deep.txt"));
+    touch(outside + QStringLiteral("ro.txt"));
+    QCOMPARE(platform::setReadOnly(outside + QStringLiteral("ro.txt"), true), 0);
+    QDir().mkpath(r + QStringLiteral("a"));
+    QVERIFY(QFile::link(outside, r + QStringLiteral("dirlink")));
+    QVERIFY(QFile::link(outside, r + QStringLiteral("a/nested-dirlink")));
+    QVERIFY(QFile::link(outside + QStringLiteral("ro.txt"), r + QStringLiteral("filelink")));
+    QVERIFY(QFile::link(outside + QStringLiteral("gone"), r + QStringLiteral("dangling")));
+    verbose = true;
+
+    cleanfolder(r);
+
+    QVERIFY(isEmptyDir(r));
+    QVERIFY(platform::fileExists(outside + QStringLiteral("keep.txt")));
+    QVERIFY(platform::fileExists(outside + QStringLiteral("sub/deep.txt")));
+    QVERIFY(platform::fileExists(outside + QStringLiteral("ro.txt")));
+    QVERIFY(platform::isReadOnly(outside + QStringLiteral("ro.txt"))); // not even its mark changed
+    const QStringList logged = messages();
+    QVERIFY(logged.contains(QStringLiteral("Sletter ") + r + QStringLiteral("dirlink")));
+    for (const QString &line : logged) QVERIFY2(!line.contains(outside), qPrintable(line));
+    QCOMPARE(errorcount, 0);
+}
+
+void TestCleanup::rootThatIsALinkIsEmptiedAndKept()
+{
+    const QString target = m_sandbox->work() + QStringLiteral("/target/");
+    touch(target + QStringLiteral("sub/f.txt"));
+    const QString link = m_sandbox->work() + QStringLiteral("/rootlink");
+    QVERIFY(QFile::link(target, link));
+
+    cleanfolder(link);
+
+    QVERIFY(platform::isLink(link));
+    QVERIFY(platform::dirExists(target));
+    QVERIFY(isEmptyDir(target));
+    QCOMPARE(errorcount, 0);
+}
+
+void TestCleanup::lengthAndExistenceGuard_data()
+{
+    QTest::addColumn<QString>("create"); // folder made in the working folder, holding a file
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<bool>("emptied");
+
+    // Relative paths keep the boundary at 6 characters (with the separator) safe to test.
+    QTest::newRow("6 characters") << "abcde" << "abcde" << false;
+    QTest::newRow("7 characters") << "abcdef" << "abcdef" << true;
+    QTest::newRow("7 with separator given") << "abcdef" << "abcdef/" << true;
+    QTest::newRow("3 characters") << "ab" << "ab/" << false;
+    QTest::newRow("missing folder") << "abcdef" << "abcdefgh" << false;
+    QTest::newRow("empty path") << "abcdef" << "" << false;
+    QTest::newRow("a file, not a folder") << "abcdef" << "abcdef/file.txt" << false;
+}
+
+void TestCleanup::lengthAndExistenceGuard()
+{
+    QFETCH(QString, create);
+    QFETCH(QString, argument);
+    QFETCH(bool, emptied);
+    touch(create + QStringLiteral("/file.txt"));
+    verbose = true;
+
+    cleanfolder(argument);
+
+    QCOMPARE(platform::fileExists(create + QStringLiteral("/file.txt")), !emptied);
+    QVERIFY(platform::dirExists(create));
+    if (!emptied) {
+        QVERIFY(loglines.isEmpty());
+        QVERIFY(m_ui->cursor.isEmpty());
+    }
+}
+
+void TestCleanup::ownTmpFolderNeedsTheWord_data()
+{
+    QTest::addColumn<QString>("folder"); // below a folder without the words; empty: the default
+    QTest::addColumn<bool>("emptied");
+
+    QTest::newRow("default tmp folder") << QString() << true;
+    QTest::newRow("record without the word") << "scratch" << false;
+    QTest::newRow("record with the word") << "MyTmp" << true;
+    QTest::newRow("the word in lower case") << "work.tmp.d" << true;
+}
+
+void TestCleanup::ownTmpFolderNeedsTheWord()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, emptied);
+    basestartup({QStringLiteral("prog")});
+    logtofile = true;
+    QString target = kalvenorpath(QStringLiteral("tmp"));
+    if (!folder.isEmpty()) {
+        const QString plain = plainFolder();
+        if (plain.isEmpty()) QSKIP("no folder without TMP or TEMP in its path");
+        target = plain + u'/' + folder + u'/';
+        setfolder(QStringLiteral("tmp"), target);
+    }
+    touch(target + QStringLiteral("sub/f.txt"));
+    loglines.clear();
+
+    deletetempfiles(false);
+
+    QCOMPARE(platform::fileExists(target + QStringLiteral("sub/f.txt")), !emptied);
+    QVERIFY(platform::dirExists(target));
+    QCOMPARE(messages(), QStringList({QStringLiteral(
+                             "Sletter midlertidige filer opprettet av Kalvenor programmer")}));
+    baseshutdown();
+}
+
+void TestCleanup::systemFolders_data()
+{
+    QTest::addColumn<bool>("alsoSystem");
+    QTest::addColumn<QString>("temp");  // "<unset>", or a folder name below a plain folder
+    QTest::addColumn<QString>("spool"); // "<none>", or a folder name below a plain folder
+    QTest::addColumn<bool>("tempEmptied"); // the user's and the system's temporary folders
+    QTest::addColumn<bool>("spoolEmptied");
+
+    QTest::newRow("flag off") << false << "Temp" << "spool" << false << false;
+    QTest::newRow("TEMP with the word") << true << "Temp" << "<none>" << true << false;
+    QTest::newRow("TEMP unset, spool still done") << true << "<unset>" << "Spool" << false << true;
+    QTest::newRow("neither word") << true << "scratch" << "printers" << false << false;
+    QTest::newRow("both") << true << "my-temp" << "PRINTERS-SPOOL" << true << true;
+}
+
+void TestCleanup::systemFolders()
+{
+    QFETCH(bool, alsoSystem);
+    QFETCH(QString, temp);
+    QFETCH(QString, spool);
+    QFETCH(bool, tempEmptied);
+    QFETCH(bool, spoolEmptied);
+    const QString plain = plainFolder();
+    if (plain.isEmpty()) QSKIP("no folder without TMP or TEMP in its path");
+    const QString userTemp = plain + u'/' + (temp == u"<unset>" ? QStringLiteral("Temp") : temp);
+    const QString windir = plain + QStringLiteral("/win");
+    const QString spoolDir = plain + u'/' + (spool == u"<none>" ? QStringLiteral("spool") : spool);
+    touch(userTemp + QStringLiteral("/u.txt"));
+    touch(windir + QStringLiteral("/temp/w.txt"));
+    touch(spoolDir + QStringLiteral("/job.spl"));
+    EnvGuard tempEnv("TEMP", temp == u"<unset>" ? std::nullopt : std::optional(userTemp));
+    EnvGuard windirEnv("WINDIR", windir);
+    registry::MemoryRegistry machine;
+    if (spool != u"<none>")
+        machine.setValue(QStringLiteral("System\\CurrentControlSet\\Control\\Print\\Printers"),
+                         QStringLiteral("DefaultSpoolDirectory"),
+                         registry::Value::fromText(spoolDir));
+    registry::setSource(&machine);
+    basestartup({QStringLiteral("prog")});
+    logtofile = true;
+    loglines.clear();
+
+    deletetempfiles(alsoSystem);
+
+    registry::setSource(nullptr);
+    QCOMPARE(platform::fileExists(userTemp + QStringLiteral("/u.txt")), !tempEmptied);
+    QCOMPARE(platform::fileExists(windir + QStringLiteral("/temp/w.txt")), !tempEmptied);
+    QCOMPARE(platform::fileExists(spoolDir + QStringLiteral("/job.spl")), !spoolEmptied);
+    QVERIFY(platform::dirExists(userTemp));
+    QVERIFY(platform::dirExists(windir + QStringLiteral("/temp")));
+    QVERIFY(platform::dirExists(spoolDir));
+    QStringList expected{QStringLiteral("Sletter midlertidige filer opprettet av Kalvenor programmer")};
+    if (tempEmptied) expected.append(QStringLiteral("Sletter midlertidige filer i Windows"));
+    if (spoolEmptied) expected.append(QStringLiteral("Sletter skriverkøer"));
+    QCOMPARE(messages(), expected);
+    baseshutdown();
+}
+
+QTEST_MAIN(TestCleanup)
+#include "tst_cleanup.moc"

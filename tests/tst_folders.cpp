@@ -1,0 +1,226 @@
+// Tests of the program folders: the tree of a first run, lookups with their records and
+// creation rules, single-folder creation, the log and program folders.
+#include "hs_reg.h"
+#include "inifile.h"
+#include "platform.h"
+#include "testsupport.h"
+#include "textfil.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTest>
+
+#include <memory>
+
+class TestFolders : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init();
+    void cleanup();
+
+    void firstRunRecordsTwentySixFolders();
+    void treeOverAnExistingTree();
+    void lookup_data();
+    void lookup();
+    void emptyNameTouchesNothing();
+    void binFindsTheProgramFolder();
+    void mkdirsafe_data();
+    void mkdirsafe();
+    void logpathFallsBackToTheBase();
+
+  private:
+    QString base() const { return m_box->appdata() + "/Kalvenor/"; }
+    QString record(const QString &name) const
+    {
+        return IniDocument(ininame).readString("FOLDERS", name + "_folder", "<none>");
+    }
+    // A start on a machine whose tree exists already, so no tree is built.
+    void startWithoutTree()
+    {
+        QDir().mkpath(base() + "data");
+        hs_regInitialization({});
+    }
+
+    std::unique_ptr<Sandbox> m_box;
+};
+
+static const QStringList treeNames{
+    "archive",     "backup",      "data",        "data\\quarvel", "data\\dobrin",
+    "data\\zq4",   "data\\docs",  "data\\tfm",   "etc",           "export",
+    "export\\xml", "export\\pdf", "export\\csv", "export\\html",  "export\\html\\varer",
+    "import",      "images",      "spool",       "tmp",           "xml",
+    "log",         "maler",       "maler\\docs", "maler\\zq4"};
+
+void TestFolders::init()
+{
+    m_box = std::make_unique<Sandbox>();
+    textfilInitialization();
+    logtofile = true;
+}
+
+void TestFolders::cleanup()
+{
+    hs_regFinalization();
+    loglines.clear();
+    logtofile = verbose = false;
+    m_box.reset();
+}
+
+void TestFolders::firstRunRecordsTwentySixFolders()
+{
+    hs_regInitialization({});
+    const QString bin = QFileInfo(platform::programFilePath()).absolutePath() + "/";
+    QStringList expected{"etc_folder=" + base() + "etc/", "bin_folder=" + bin,
+                         "doc_folder=" + QDir::cleanPath(bin + "../doc") + "/"};
+    for (const QString &name : treeNames) {
+        QVERIFY2(platform::dirExists(base() + platform::nativeName(name)), qPrintable(name));
+        if (name != "etc")
+            expected << name + "_folder=" + base() + platform::nativeName(name) + "/";
+    }
+    QCOMPARE(IniDocument(ininame).sectionLines("FOLDERS"), expected);
+    QCOMPARE(inisection, QString("STANDARD"));
+}
+
+void TestFolders::treeOverAnExistingTree()
+{
+    hs_regInitialization({});
+    const QStringList before = inifile->sectionLines("FOLDERS");
+    loglines.clear();
+    setinisection("TFM");
+    makefoldertree();
+    QCOMPARE(inisection, QString("TFM"));
+    QCOMPARE(loglines.size(), 24); // one failure per row, nothing else
+    for (int i = 0; i < treeNames.size(); ++i)
+        QVERIFY(loglines[i].endsWith(" FEIL: [mkdirsafe:183] kan ikke opprette mappen " + base() +
+                                     platform::nativeName(treeNames[i])));
+    QCOMPARE(inifile->sectionLines("FOLDERS"), before);
+}
+
+void TestFolders::lookup_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("recorded"); // written raw into "FOLDERS" first; empty for none
+    QTest::addColumn<QString>("result");   // "@" stands for the base folder, "~" for elsewhere
+    QTest::addColumn<bool>("created");
+
+    QTest::newRow("default inside the base") << "data\\tfm"
+                                             << ""
+                                             << "@data/tfm/" << true;
+    QTest::newRow("nested with its parents") << "export\\html\\varer"
+                                             << ""
+                                             << "@export/html/varer/" << true;
+    QTest::newRow("record without separator") << "x"
+                                              << "@x"
+                                              << "@x/" << true;
+    QTest::newRow("record outside the base") << "ut"
+                                             << "~/ute/ut"
+                                             << "~/ute/ut/" << false;
+    QTest::newRow("bin is never created") << "bin"
+                                          << ""
+                                          << "@bin/" << false;
+    QTest::newRow("BIN is an ordinary name") << "BIN"
+                                             << ""
+                                             << "@BIN/" << true;
+    QTest::newRow("base in other letter case") << "y"
+                                               << "@@y"
+                                               << "@@y/" << false;
+}
+
+void TestFolders::lookup()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, recorded);
+    QFETCH(QString, result);
+    QFETCH(bool, created);
+    const auto expand = [this](QString text) {
+        text.replace("@@", base().toUpper());
+        text.replace("@", base());
+        text.replace("~", m_box->work());
+        return text;
+    };
+    startWithoutTree();
+    if (!recorded.isEmpty()) inifile->writeString("FOLDERS", name + "_folder", expand(recorded));
+    loglines.clear();
+    setinisection("TFM");
+
+    QString path;
+    kalvenorpath(name, path);
+    QCOMPARE(path, expand(result));
+    QCOMPARE(inisection, QString("TFM"));
+    QCOMPARE(platform::dirExists(path), created);
+    QCOMPARE(record(name), path); // recorded and on disk
+    if (created) {
+        QCOMPARE(loglines.size(), 1);
+        QVERIFY(loglines[0].endsWith(" hs_reg.kalvenorpath(" + name + "): Lager mappen " +
+                                     (recorded.isEmpty() ? path : expand(recorded))));
+    } else {
+        QVERIFY(loglines.isEmpty());
+    }
+}
+
+void TestFolders::emptyNameTouchesNothing()
+{
+    startWithoutTree();
+    const QByteArray before = readBytes(ininame);
+    const QStringList records = inifile->sectionLines("FOLDERS");
+    QCOMPARE(kalvenorpath(""), base());
+    QCOMPARE(readBytes(ininame), before);
+    QCOMPARE(inifile->sectionLines("FOLDERS"), records);
+}
+
+void TestFolders::binFindsTheProgramFolder()
+{
+    startWithoutTree();
+    setinisection("TFM");
+    QString bin;
+    binpath(bin);
+    QCOMPARE(inisection, QString("TFM"));
+    QCOMPARE(bin, QFileInfo(platform::programFilePath()).absolutePath() + "/");
+    QVERIFY(!bin.endsWith("//"));
+    QCOMPARE(record("bin"), bin);
+    // Records are found in any letter case; only the creation rule looks at the exact name.
+    QCOMPARE(kalvenorpath("BIN"), bin);
+}
+
+void TestFolders::mkdirsafe_data()
+{
+    QTest::addColumn<QString>("path"); // under the working folder, which holds a file "plain"
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("new") << "/ny"
+                         << "Oppretter mappen ";
+    QTest::newRow("exists") << ""
+                            << "FEIL: [mkdirsafe:183] kan ikke opprette mappen ";
+    QTest::newRow("parent missing") << "/a/b"
+                                    << "FEIL: [mkdirsafe:3] kan ikke opprette mappen ";
+    QTest::newRow("parent is a file") << "/plain/b"
+                                      << "FEIL: [mkdirsafe:3] kan ikke opprette mappen ";
+}
+
+void TestFolders::mkdirsafe()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, line);
+    writeBytes(m_box->work() + "/plain", "x");
+    const QString folder = m_box->work() + path;
+    ::mkdirsafe(folder);
+    QCOMPARE(loglines.size(), 1);
+    QVERIFY2(loglines[0].endsWith(" " + line + folder), qPrintable(loglines[0]));
+}
+
+void TestFolders::logpathFallsBackToTheBase()
+{
+    startWithoutTree();
+    QDir(base() + "log").removeRecursively();
+    setfolder("log", m_box->work() + "/elsewhere/log");
+    QString log;
+    logpath(log);
+    QCOMPARE(log, base() + "log/");
+    QVERIFY(platform::dirExists(log));
+    QVERIFY(!platform::dirExists(m_box->work() + "/elsewhere"));
+    QCOMPARE(record("log"), log);
+}
+
+QTEST_GUILESS_MAIN(TestFolders)
+#include "tst_folders.moc"

@@ -1,0 +1,287 @@
+// Tests of the settings store on real files: opening and stamping, typed reads, the per-user
+// switch, write-back, and settings files that cannot be written.
+#include "Felles.h"
+#include "hs_reg.h"
+#include "inifile.h"
+#include "platform.h"
+#include "testsupport.h"
+#include "textfil.h"
+
+#include <QFileInfo>
+#include <QTest>
+
+#include <memory>
+
+class TestSettings : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { pinNorwegianLocale(); }
+    void init();
+    void cleanup();
+
+    void firstStartStampsTenKeys();
+    void existingFileGetsModifiedStamps();
+    void flags_data();
+    void flags();
+    void laterDuplicateKeyIsReadAndRewritten();
+    void utf8FileStaysUtf8();
+    void commentsAndBlanksGoAtWriteBack();
+    void perUserFileIsCreatedEmpty();
+    void switchesReadFilesAnew();
+    void settingsFileInWorkingFolder();
+    void shutdownWritesAndLogs();
+    void readOnlyFilesAreNeverReplaced();
+    void unwritableFolderNeverStopsTheProgram();
+
+  private:
+    QString etcFolder() const { return m_box->appdata() + "/Kalvenor/etc/"; }
+    QString mainFile() const { return etcFolder() + "kalvenor.ini"; }
+    bool logged(const QString &text) const;
+
+    std::unique_ptr<Sandbox> m_box;
+    std::unique_ptr<RecordingUi> m_ui;
+};
+
+void TestSettings::init()
+{
+    m_box = std::make_unique<Sandbox>();
+    m_ui = std::make_unique<RecordingUi>();
+    textfilInitialization();
+    logtofile = true; // so that failures show in the log
+    userparam = "tester";
+}
+
+void TestSettings::cleanup()
+{
+    hs_regFinalization();
+    loglines.clear();
+    logtofile = verbose = false;
+    platform::setClock({});
+    m_ui.reset();
+    m_box.reset();
+}
+
+bool TestSettings::logged(const QString &text) const
+{
+    for (const QString &line : loglines)
+        if (line.contains(text)) return true;
+    return false;
+}
+
+void TestSettings::firstStartStampsTenKeys()
+{
+    const QDateTime when(QDate(2024, 3, 5), QTime(14, 7, 9));
+    platform::setClock([when] { return when; });
+    hs_regInitialization({});
+    QCOMPARE(ininame, mainFile());
+    QCOMPARE(etcpath, etcFolder());
+    QCOMPARE(inisection, QString("STANDARD"));
+
+    // The start-up's first write-back has put the stamps on disk, in the code page, no mark.
+    QVERIFY(readBytes(mainFile()).startsWith("[INI_SELF]\r\n"));
+    const QString time = datetimetext(when);
+    const QString program = platform::programFilePath();
+    QStringList expected;
+    for (const QString prefix : {"CREATED_", "MODIFIED_"})
+        expected << prefix + "TIME=" + time << prefix + "NAME=" + mainFile()
+                 << prefix + "PROGRAM=" + program << prefix + "USER=TESTER"
+                 << prefix + "INIVERSION=5.36";
+    QCOMPARE(IniDocument(mainFile()).sectionLines("INI_SELF"), expected);
+}
+
+void TestSettings::existingFileGetsModifiedStamps()
+{
+    writeBytes(mainFile(), "[STANDARD]\r\nLogToFile=0\r\n");
+    hs_regInitialization({});
+    const IniDocument disk(mainFile());
+    QCOMPARE(disk.sectionNames().first(), QString("STANDARD"));
+    QStringList keys;
+    for (const QString &line : disk.sectionLines("INI_SELF"))
+        keys << line.section('=', 0, 0);
+    QCOMPARE(keys, (QStringList{"MODIFIED_TIME", "MODIFIED_NAME", "MODIFIED_PROGRAM",
+                                "MODIFIED_USER", "MODIFIED_INIVERSION"}));
+    hs_regFinalization();
+
+    // A later start keeps the first stamps and renews the others in place.
+    writeBytes(mainFile(), "[INI_SELF]\r\nCREATED_TIME=long ago\r\nMODIFIED_TIME=yesterday\r\n");
+    userparam = "tester";
+    hs_regInitialization({});
+    const QStringList lines = IniDocument(mainFile()).sectionLines("INI_SELF");
+    QCOMPARE(lines.size(), 6);
+    QCOMPARE(lines[0], QString("CREATED_TIME=long ago"));
+    QVERIFY(lines[1].startsWith("MODIFIED_TIME=") && lines[1] != "MODIFIED_TIME=yesterday");
+}
+
+void TestSettings::flags_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("on");
+
+    QTest::newRow("1") << QByteArray("[STANDARD]\r\nLogToFile=1\r\n") << true;
+    QTest::newRow("1 among blanks") << QByteArray("[STANDARD]\r\n  LogToFile  =  1  \r\n") << true;
+    QTest::newRow("0x10") << QByteArray("[STANDARD]\r\nLogToFile=0x10\r\n") << true;
+    QTest::newRow("$10") << QByteArray("[STANDARD]\r\nLogToFile=$10\r\n") << true;
+    QTest::newRow("0") << QByteArray("[STANDARD]\r\nLogToFile=0\r\n") << false;
+    QTest::newRow("empty") << QByteArray("[STANDARD]\r\nLogToFile=\r\n") << false;
+    QTest::newRow("true") << QByteArray("[STANDARD]\r\nLogToFile=true\r\n") << false;
+    QTest::newRow("lower case") << QByteArray("[standard]\r\nlogtofile=1\r\n") << true;
+    QTest::newRow("missing") << QByteArray("[TFM]\r\nLogToFile=1\r\n") << false;
+}
+
+void TestSettings::flags()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, on);
+    writeBytes(mainFile(), file);
+    hs_regInitialization({});
+    QCOMPARE(inireadbool("LogToFile"), on);
+}
+
+void TestSettings::laterDuplicateKeyIsReadAndRewritten()
+{
+    writeBytes(mainFile(), "[TFM]\r\nSystem=a\r\nSystem=b\r\n");
+    hs_regInitialization({});
+    setinisection("TFM");
+    QCOMPARE(inireadstring("System"), QString("b"));
+    iniwritestring("System", "c");
+    resetinisection();
+    hs_regFinalization();
+    QCOMPARE(IniDocument(mainFile()).sectionLines("TFM"), (QStringList{"System=a", "System=c"}));
+}
+
+void TestSettings::utf8FileStaysUtf8()
+{
+    writeBytes(mainFile(), "\xEF\xBB\xBF[TFM]\r\nTekst=bl\xC3\xA5"
+                           "b\xC3\xA6r\r\n");
+    hs_regInitialization({});
+    const QByteArray bytes = readBytes(mainFile());
+    QVERIFY(bytes.startsWith("\xEF\xBB\xBF[TFM]\r\nTekst=bl\xC3\xA5"
+                             "b\xC3\xA6r\r\n\r\n"));
+    setinisection("TFM");
+    QCOMPARE(inireadstring("Tekst"), QString("blåbær"));
+}
+
+void TestSettings::commentsAndBlanksGoAtWriteBack()
+{
+    writeBytes(mainFile(), "; hand-edited\r\n\r\n[TFM]\r\n  Tekst  =  hei  \r\n\r\n\r\n; end\r\n");
+    hs_regInitialization({});
+    QVERIFY(readBytes(mainFile()).startsWith("[TFM]\r\nTekst=hei\r\n\r\n[INI_SELF]\r\n"));
+    QVERIFY(!readBytes(mainFile()).contains(';'));
+}
+
+void TestSettings::perUserFileIsCreatedEmpty()
+{
+    hs_regInitialization({});
+    setinisection("VINDU-X");
+    openuserini();
+    QCOMPARE(inisection, QString("VINDU-X"));
+    QCOMPARE(inifile->fileName(), etcFolder() + "TESTER.INI");
+    QCOMPARE(inireadint("Left"), 0);
+    closeuserini();
+    resetinisection();
+    QCOMPARE(inifile->fileName(), ininame);
+    QCOMPARE(readBytes(etcFolder() + "TESTER.INI"), QByteArray());
+}
+
+void TestSettings::switchesReadFilesAnew()
+{
+    hs_regInitialization({});
+    setinisection("TFM");
+    iniwritestring("Tekst", "hei  ");
+    QCOMPARE(inireadstring("Tekst"), QString("hei  "));
+    openuserini();
+    // Another program changes the main file meanwhile.
+    QByteArray main = readBytes(mainFile());
+    writeBytes(mainFile(), main.replace("[TFM]\r\n", "[TFM]\r\nExtern=1\r\n"));
+    closeuserini();
+    QCOMPARE(inireadstring("Tekst"), QString("hei"));
+    QCOMPARE(inireadstring("Extern"), QString("1"));
+    resetinisection();
+
+    openuserini();
+    iniwritestring("LastInputStr", "  sist  ");
+    QCOMPARE(inireadstring("LastInputStr"), QString("  sist  "));
+    closeuserini();
+    openuserini();
+    QCOMPARE(inireadstring("LastInputStr"), QString("sist"));
+    closeuserini();
+}
+
+void TestSettings::settingsFileInWorkingFolder()
+{
+    writeBytes(m_box->work() + "/kalvenor.ini", "[TFM]\r\n");
+    hs_regInitialization({});
+    const QString work = QFileInfo(m_box->work()).canonicalFilePath();
+    QCOMPARE(ininame, work + "/kalvenor.ini");
+    QCOMPARE(etcpath, work + "/");
+    openuserini();
+    closeuserini();
+    QVERIFY(platform::fileExists(work + "/TESTER.INI"));
+    QVERIFY(!platform::fileExists(etcFolder() + "TESTER.INI"));
+}
+
+void TestSettings::shutdownWritesAndLogs()
+{
+    hs_regInitialization({});
+    setinisection("TFM");
+    iniwritestring("Tekst", "ved slutt");
+    resetinisection();
+    verbose = true;
+    hs_regFinalization();
+    QCOMPARE(IniDocument(mainFile()).readString("TFM", "Tekst", ""), QString("ved slutt"));
+    QVERIFY(loglines.last().endsWith(" Oppdaterer " + mainFile()));
+    QVERIFY(!logged("INI-CRASH"));
+    QVERIFY(inifile == nullptr);
+    QCOMPARE(ininame, QString("kalvenor.ini"));
+}
+
+void TestSettings::readOnlyFilesAreNeverReplaced()
+{
+    const QByteArray original = "[TFM]\r\nTekst=gammel\r\n";
+    writeBytes(mainFile(), original);
+    writeBytes(etcFolder() + "TESTER.INI", "[VINDU-X]\r\nLeft=5\r\n");
+    QCOMPARE(platform::setReadOnly(mainFile(), true), 0);
+    QCOMPARE(platform::setReadOnly(etcFolder() + "TESTER.INI", true), 0);
+    verbose = true;
+
+    hs_regInitialization({});
+    QVERIFY(logged("FEIL: Kan ikke lagre innstillingsfilen " + mainFile()));
+    setinisection("TFM");
+    iniwritestring("Tekst", "ny");
+    openuserini();
+    iniwritestring("LastInputStr", "x");
+    closeuserini();
+    QCOMPARE(inireadstring("Tekst"), QString("ny")); // kept in memory
+    resetinisection();
+    QCOMPARE(kalvenorpath("data\\tfm"), m_box->appdata() + "/Kalvenor/data/tfm/");
+
+    const QString name = mainFile();
+    hs_regFinalization();
+    QVERIFY(loglines.last().endsWith(" ADVARSEL: " + name +
+                                     " er skrivebeskyttet og vil ikke bli lagret."));
+    QVERIFY(!logged("INI-CRASH"));
+    QCOMPARE(readBytes(name), original);
+    QCOMPARE(readBytes(etcFolder() + "TESTER.INI"), QByteArray("[VINDU-X]\r\nLeft=5\r\n"));
+}
+
+void TestSettings::unwritableFolderNeverStopsTheProgram()
+{
+    writeBytes(m_box->appdata() + "/Kalvenor", "a file where the folder should be");
+    hs_regInitialization({});
+    QCOMPARE(ininame, mainFile());
+    QVERIFY(logged("FEIL: Kan ikke lagre innstillingsfilen " + mainFile()));
+    setinisection("TFM");
+    iniwritestring("Tekst", "i minnet");
+    openuserini();
+    iniwritestring("LastInputStr", "x");
+    closeuserini();
+    QCOMPARE(inireadstring("Tekst"), QString("i minnet"));
+    resetinisection();
+    QCOMPARE(kalvenorpath("data\\tfm"), m_box->appdata() + "/Kalvenor/data/tfm/");
+    hs_regFinalization();
+    QVERIFY(loglines.last().endsWith(" INI-CRASH i HS_REG.PAS: " + mainFile()));
+}
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"

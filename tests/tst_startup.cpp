@@ -1,0 +1,444 @@
+// Tests of the base start-up and shut-down, run in-process on a temporary application-data
+// folder: the command line, the settings stamps, the folder tree, the flags and the log.
+#include "Felles.h"
+#include "hs_reg.h"
+#include "platform.h"
+#include "startup.h"
+#include "testsupport.h"
+#include "textfil.h"
+#include "xmldata.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTest>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+QString base() { return platform::appDataFolder() + QStringLiteral("/Kalvenor/"); }
+QString mainIni() { return base() + QStringLiteral("etc/kalvenor.ini"); }
+QString logFile()
+{
+    return base() + QStringLiteral("log/") +
+           QFileInfo(platform::programFilePath()).completeBaseName() + QStringLiteral(".log");
+}
+
+void writeSettings(const QString &standard)
+{
+    writeBytes(mainIni(), ("[STANDARD]\r\n" + standard + "\r\n").toLatin1());
+}
+
+// The lines of a settings section as they lie in the file.
+QStringList sectionLines(const QString &file, const QString &section)
+{
+    QStringList lines;
+    platform::Encoding enc;
+    platform::readLines(file, lines, enc);
+    QStringList out;
+    bool inside = false;
+    for (const QString &line : lines) {
+        if (line.startsWith(u'[')) {
+            inside = line == u'[' + section + u']';
+            continue;
+        }
+        if (inside && !line.isEmpty()) out.append(line);
+    }
+    return out;
+}
+
+QStringList keysOf(const QStringList &lines)
+{
+    QStringList keys;
+    for (const QString &line : lines) keys.append(line.section(u'=', 0, 0));
+    return keys;
+}
+
+// Log lines without their time stamps.
+QStringList withoutStamps(const QStringList &lines)
+{
+    const QString stamp = datetimetext() + u' ';
+    QStringList out;
+    for (const QString &line : lines) out.append(line.startsWith(stamp) ? line.mid(stamp.size()) : line);
+    return out;
+}
+
+QStringList loggedMessages(const QString &file)
+{
+    QStringList lines;
+    platform::Encoding enc;
+    platform::readLines(file, lines, enc);
+    return withoutStamps(lines);
+}
+
+int countContaining(const QStringList &lines, const QString &text)
+{
+    int n = 0;
+    for (const QString &line : lines) n += line.contains(text) ? 1 : 0;
+    return n;
+}
+
+const QStringList TreeLeaves{"archive",     "backup",      "data/quarvel", "data/dobrin",
+                             "data/zq4",    "data/docs",   "data/tfm",     "etc",
+                             "export/xml",  "export/pdf",  "export/csv",   "export/html/varer",
+                             "import",      "images",      "spool",        "tmp",
+                             "xml",         "log",         "maler/docs",   "maler/zq4"};
+
+bool treeComplete()
+{
+    for (const QString &leaf : TreeLeaves)
+        if (!platform::dirExists(base() + leaf)) return false;
+    return true;
+}
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void firstStartStampsAndBuildsTheTree();
+    void existingFileGetsOnlyModifiedStamps();
+    void commandLine_data();
+    void commandLine();
+    void installBuildsTheTreeOnce_data();
+    void installBuildsTheTreeOnce();
+    void logLinesFollowTheFlags_data();
+    void logLinesFollowTheFlags();
+    void hintLineOnlyWithHints();
+    void clearLogAtStartup();
+    void clearLogFailureDoesNotStopStartup();
+    void cleanupRunsOnlyWhenAsked_data();
+    void cleanupRunsOnlyWhenAsked();
+    void unusableFolderTreeDoesNotEndTheProgram();
+    void unitsStartAndStopInOrder();
+
+  private:
+    // Runs the start-up with the program's path in front of the switches, as the entry does.
+    void start(const QStringList &switches = {})
+    {
+        basestartup(QStringList{platform::programFilePath()} + switches);
+        m_logfile = logfile;
+    }
+
+    std::optional<Sandbox> m_sandbox;
+    std::optional<RecordingUi> m_ui;
+    QString m_logfile;
+};
+
+void TestStartup::initTestCase()
+{
+    pinNorwegianLocale();
+    platform::setClock([] { return QDateTime(QDate(2024, 3, 5), QTime(8, 9, 10)); });
+}
+
+void TestStartup::init()
+{
+    m_sandbox.emplace();
+    m_ui.emplace();
+}
+
+void TestStartup::cleanup()
+{
+    m_ui.reset();
+    m_sandbox.reset();
+}
+
+void TestStartup::firstStartStampsAndBuildsTheTree()
+{
+    start();
+
+    QVERIFY(treeComplete());
+    QVERIFY(loglines.isEmpty());
+    QCOMPARE(ininame, QFileInfo(mainIni()).absoluteFilePath());
+    // The stamps are on disk before the shut-down.
+    QCOMPARE(keysOf(sectionLines(mainIni(), QStringLiteral("INI_SELF"))),
+             QStringList({"CREATED_TIME", "CREATED_NAME", "CREATED_PROGRAM", "CREATED_USER",
+                          "CREATED_INIVERSION", "MODIFIED_TIME", "MODIFIED_NAME",
+                          "MODIFIED_PROGRAM", "MODIFIED_USER", "MODIFIED_INIVERSION"}));
+    QCOMPARE(sectionLines(mainIni(), QStringLiteral("FOLDERS")).size(), 26);
+    baseshutdown();
+
+    QVERIFY(loglines.isEmpty());
+    QCOMPARE(readBytes(m_logfile), QByteArray()); // no "LogToFile": nothing logged
+    QVERIFY(m_ui->messages.isEmpty());
+}
+
+void TestStartup::existingFileGetsOnlyModifiedStamps()
+{
+    QDir().mkpath(base() + QStringLiteral("data"));
+    writeSettings(QString());
+
+    start();
+    baseshutdown();
+
+    QCOMPARE(keysOf(sectionLines(mainIni(), QStringLiteral("INI_SELF"))),
+             QStringList({"MODIFIED_TIME", "MODIFIED_NAME", "MODIFIED_PROGRAM", "MODIFIED_USER",
+                          "MODIFIED_INIVERSION"}));
+}
+
+void TestStartup::commandLine_data()
+{
+    QTest::addColumn<QStringList>("switches");
+    QTest::addColumn<QString>("user"); // userparam
+    QTest::addColumn<QString>("ip");   // ipparam
+    QTest::addColumn<bool>("verboseOn");
+    QTest::addColumn<bool>("treeBuilt");
+
+    QTest::newRow("none") << QStringList() << "" << "" << false << false;
+    QTest::newRow("--debug") << QStringList{"--debug"} << "" << "" << true << false;
+    QTest::newRow("upper-case --DEBUG") << QStringList{"--DEBUG"} << "" << "" << false << false;
+    QTest::newRow("-install") << QStringList{"-install"} << "" << "" << true << true;
+    QTest::newRow("near misses ignored")
+        << QStringList{"debug", "-debug", "--install", "-Install", "--ip", "x", "-user", "y"} << ""
+        << "" << false << false;
+    QTest::newRow("--user name") << QStringList{"--user", "kari"} << "kari" << "" << false << false;
+    QTest::newRow("--user last") << QStringList{"--user"} << "" << "" << false << false;
+    QTest::newRow("--user --debug") << QStringList{"--user", "--debug"} << "--debug" << "" << true
+                                    << false;
+    QTest::newRow("last value wins")
+        << QStringList{"-ip", "10.0.0.1", "--user", "a", "-ip", "10.0.0.2", "--user", "b"} << "b"
+        << "10.0.0.2" << false << false;
+    QTest::newRow("value is a switch too")
+        << QStringList{"--user", "-ip", "10.9.9.9"} << "-ip" << "10.9.9.9" << false << false;
+    QTest::newRow("-ip last") << QStringList{"-ip", "10.0.0.1", "-ip"} << "" << "" << false << false;
+}
+
+void TestStartup::commandLine()
+{
+    QFETCH(QStringList, switches);
+    QFETCH(QString, user);
+    QFETCH(QString, ip);
+    QFETCH(bool, verboseOn);
+    QFETCH(bool, treeBuilt);
+    QDir().mkpath(base() + QStringLiteral("data")); // not a first run
+
+    start(switches);
+
+    QCOMPARE(userparam, user);
+    QCOMPARE(ipparam, ip);
+    QCOMPARE(verbose, verboseOn);
+    QVERIFY(!logtofile); // without "LogToFile" the switches do not keep logging on
+    QCOMPARE(treeComplete(), treeBuilt);
+    const QString name = getusername();
+    if (!user.isEmpty()) QCOMPARE(name, QLocale().toUpper(user));
+    QVERIFY(sectionLines(mainIni(), QStringLiteral("INI_SELF"))
+                .contains(QStringLiteral("CREATED_USER=") + name));
+    baseshutdown();
+
+    // The shut-down leaves nothing behind for the next start.
+    QVERIFY(userparam.isEmpty());
+    QVERIFY(ipparam.isEmpty());
+}
+
+void TestStartup::installBuildsTheTreeOnce_data()
+{
+    QTest::addColumn<bool>("firstRun");
+    QTest::addColumn<bool>("oldLog");
+    QTest::addColumn<int>("treeLines"); // "Oppretter mappen" and "FEIL: [mkdirsafe:" lines
+
+    QTest::newRow("first run") << true << false << 24;
+    QTest::newRow("tree exists") << false << false << 24;
+    QTest::newRow("tree and log exist") << false << true << 0;
+}
+
+void TestStartup::installBuildsTheTreeOnce()
+{
+    QFETCH(bool, firstRun);
+    QFETCH(bool, oldLog);
+    QFETCH(int, treeLines);
+    if (!firstRun) {
+        QDir().mkpath(base() + QStringLiteral("data"));
+        QDir().mkpath(base() + QStringLiteral("log"));
+    }
+    const QString log = logFile();
+    if (oldLog) writeBytes(log, "earlier run\r\n");
+
+    start({QStringLiteral("-install")});
+    baseshutdown();
+
+    QVERIFY(treeComplete());
+    QCOMPARE(m_logfile, log);
+    const QStringList logged = loggedMessages(log);
+    QCOMPARE(countContaining(logged, QStringLiteral("Oppretter mappen ")) +
+                 countContaining(logged, QStringLiteral("FEIL: [mkdirsafe:")),
+             treeLines);
+    if (oldLog) QCOMPARE(logged, QStringList{QStringLiteral("earlier run")});
+    // The settings folder was made when the file was opened, so its row fails.
+    if (firstRun)
+        QCOMPARE(countContaining(logged, QStringLiteral("FEIL: [mkdirsafe:183]")), 1);
+}
+
+void TestStartup::logLinesFollowTheFlags_data()
+{
+    QTest::addColumn<QStringList>("switches");
+    QTest::addColumn<QString>("standard");
+    QTest::addColumn<QStringList>("expected"); // "*" at the end: the line begins so
+
+    const QStringList start{"START: %PROGRAM%", "INIFIL: %INI%", "BRUKER: %USER%"};
+    const QStringList verboseRun = start + QStringList{"LOGIN: *", "Oppdaterer %INI%",
+                                                       "AVSLUTTER PROGRAM. 0 feilmeldinger og 0 advarsler"};
+
+    QTest::newRow("--debug, LogToFile") << QStringList{"--debug"} << "LogToFile=1" << verboseRun;
+    QTest::newRow("--debug alone") << QStringList{"--debug"} << "" << QStringList();
+    QTest::newRow("VerboseLogging alone") << QStringList() << "VerboseLogging=1" << QStringList();
+    QTest::newRow("LogToFile alone") << QStringList() << "LogToFile=1" << start;
+    QTest::newRow("LogToFile and VerboseLogging")
+        << QStringList() << "LogToFile=1\r\nVerboseLogging=1" << verboseRun;
+    QTest::newRow("LogToFile=0 with --debug") << QStringList{"--debug"} << "LogToFile=0" << QStringList();
+}
+
+void TestStartup::logLinesFollowTheFlags()
+{
+    QFETCH(QStringList, switches);
+    QFETCH(QString, standard);
+    QFETCH(QStringList, expected);
+    QDir().mkpath(base() + QStringLiteral("data"));
+    QDir().mkpath(base() + QStringLiteral("log"));
+    writeSettings(standard);
+
+    start(switches);
+    const QString ini = ininame;
+    const QString user = getusername();
+    baseshutdown();
+
+    const QStringList logged = loggedMessages(m_logfile);
+    QCOMPARE(logged.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QString want = expected[i];
+        want.replace(QLatin1String("%PROGRAM%"), platform::programFilePath())
+            .replace(QLatin1String("%INI%"), ini)
+            .replace(QLatin1String("%USER%"), user);
+        if (want.endsWith(u'*'))
+            QVERIFY2(logged[i].startsWith(want.chopped(1)), qPrintable(logged[i]));
+        else
+            QCOMPARE(logged[i], want);
+    }
+}
+
+void TestStartup::hintLineOnlyWithHints()
+{
+    QDir().mkpath(base() + QStringLiteral("data"));
+    QDir().mkpath(base() + QStringLiteral("log"));
+    writeSettings(QStringLiteral("LogToFile=1"));
+
+    start({QStringLiteral("--debug")});
+    writelog(QStringLiteral("FEIL: one"));
+    writelog(QStringLiteral("ADVARSEL: two"));
+    writelog(QStringLiteral("HINT: three"));
+    writelog(QStringLiteral("HINT: four"));
+    baseshutdown();
+
+    const QStringList logged = loggedMessages(m_logfile);
+    QCOMPARE(logged.mid(logged.size() - 2),
+             QStringList({"AVSLUTTER PROGRAM. 1 feilmeldinger og 1 advarsler",
+                          "Det ble gitt 2 hint i programmet"}));
+}
+
+void TestStartup::clearLogAtStartup()
+{
+    QDir().mkpath(base() + QStringLiteral("data"));
+    writeSettings(QStringLiteral("ClearLogFileOnStartup=1"));
+    const QString log = logFile();
+    writeBytes(log, "earlier run\r\n");
+
+    start();
+    baseshutdown();
+
+    QCOMPARE(loggedMessages(log), QStringList{QStringLiteral("LOGGFIL TØMT (TextFile.ClearLog).")});
+}
+
+void TestStartup::clearLogFailureDoesNotStopStartup()
+{
+    // The data folder stands and the log folder does not, so the log file cannot be created
+    // when it is cleared; the log-folder lookup makes the folder later.
+    QDir().mkpath(base() + QStringLiteral("data"));
+    writeSettings(QStringLiteral("LogToFile=1\r\nClearLogFileOnStartup=1"));
+
+    start({QStringLiteral("--debug")});
+
+    QVERIFY(!m_ui->messages.isEmpty());
+    QCOMPARE(m_ui->messages.first().caption, QStringLiteral("FEIL"));
+    QVERIFY(platform::dirExists(base() + QStringLiteral("log")));
+    baseshutdown();
+
+    // Every later step ran: the settings reached the disk, the start lines and the summary
+    // reached the log file.
+    QVERIFY(platform::fileExists(mainIni()));
+    const QStringList logged = loggedMessages(m_logfile);
+    QCOMPARE(logged.value(0), QStringLiteral("LOGGFIL TØMT (TextFile.ClearLog)."));
+    QCOMPARE(countContaining(logged, QStringLiteral("START: ")), 1);
+    QCOMPARE(countContaining(logged, QStringLiteral("LOGIN: ")), 1);
+    QCOMPARE(countContaining(logged, QStringLiteral("AVSLUTTER PROGRAM. ")), 1);
+}
+
+void TestStartup::cleanupRunsOnlyWhenAsked_data()
+{
+    QTest::addColumn<QString>("standard");
+    QTest::addColumn<bool>("removed");
+
+    QTest::newRow("not asked") << "" << false;
+    QTest::newRow("only the system flag") << "DeleteSystemTemporaryFiles=1" << false;
+    QTest::newRow("asked") << "DeleteTemporaryFiles=1" << true;
+}
+
+void TestStartup::cleanupRunsOnlyWhenAsked()
+{
+    QFETCH(QString, standard);
+    QFETCH(bool, removed);
+    QDir().mkpath(base() + QStringLiteral("data"));
+    QDir().mkpath(base() + QStringLiteral("log"));
+    writeBytes(base() + QStringLiteral("tmp/left/over.txt"), "x");
+    writeSettings(QStringLiteral("LogToFile=1\r\n") + standard);
+    writeBytes(logFile(), "earlier run\r\n");
+
+    start();
+
+    QCOMPARE(!platform::dirExists(base() + QStringLiteral("tmp/left")), removed);
+    QVERIFY(platform::dirExists(base() + QStringLiteral("tmp")));
+    // The cleanup's lines follow the loaded log and come before the start lines.
+    const QStringList messages = withoutStamps(loglines);
+    QCOMPARE(messages.value(0), QStringLiteral("earlier run"));
+    const qsizetype cleanupLine = messages.indexOf(
+        QStringLiteral("Sletter midlertidige filer opprettet av Kalvenor programmer"));
+    QCOMPARE(cleanupLine >= 0, removed);
+    const auto start = std::find_if(messages.cbegin(), messages.cend(), [](const QString &m) {
+        return m.startsWith(QLatin1String("START: "));
+    });
+    QVERIFY(start != messages.cend());
+    if (removed) QVERIFY(cleanupLine < start - messages.cbegin());
+    baseshutdown();
+}
+
+void TestStartup::unusableFolderTreeDoesNotEndTheProgram()
+{
+    // "Kalvenor" is a file, so no folder, settings file or log file can be made below it.
+    writeBytes(base().chopped(1), "not a folder");
+
+    start({QStringLiteral("--debug")});
+    QVERIFY(!platform::fileExists(mainIni()));
+    iniwritestring(QStringLiteral("Kept"), QStringLiteral("in memory"));
+    QCOMPARE(inireadstring(QStringLiteral("Kept")), QStringLiteral("in memory"));
+    baseshutdown();
+
+    QCOMPARE(readBytes(base().chopped(1)), QByteArray("not a folder"));
+}
+
+void TestStartup::unitsStartAndStopInOrder()
+{
+    start();
+    QVERIFY(XMLLoggProc == &XMLLogg);
+    QVERIFY(!logfile.isEmpty());
+    baseshutdown();
+    QVERIFY(!XMLLoggProc);
+    QVERIFY(logfile.isEmpty()); // the log went last
+    QVERIFY(platform::fileExists(m_logfile));
+}
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,537 @@
+// Tests of the main window TTFMform, driven headless through its widgets: first and second
+// start, composition, the "+" buttons and their error boxes, copying, the code-list buttons,
+// the group filters and the group matching.
+#include "TFM.h"
+#include "hs_reg.h"
+#include "startup.h"
+#include "tfmapplication.h"
+#include "tfmcombobox.h"
+#include "tfmcore.h"
+
+#include "testsupport.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+class TestTfmForm : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<Sandbox> m_box;
+    std::unique_ptr<RecordingUi> m_ui;
+    TTFMform *m_form = nullptr;
+
+    // One run of the program on the sandbox: base start-up, the window shown.
+    void start()
+    {
+        basestartup({QStringLiteral("Ostrel")});
+        createAndShow();
+    }
+    void createAndShow()
+    {
+        m_form = new TTFMform;
+        m_form->show();
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form));
+    }
+    void stop()
+    {
+        if (!m_form) return;
+        m_form->close();
+        delete m_form;
+        m_form = nullptr;
+        baseshutdown();
+    }
+
+    TFMComboBox *box(const char *name) { return m_form->findChild<TFMComboBox *>(name); }
+    QLineEdit *edit(const char *name) { return m_form->findChild<QLineEdit *>(name); }
+    QToolButton *button(const char *name) { return m_form->findChild<QToolButton *>(name); }
+    QString label() { return m_form->findChild<QLabel *>("TFMLabel")->text(); }
+    QString dataFile(const char *name) { return kalvenorpath(QStringLiteral("data\\tfm")) + name; }
+
+    void type(QWidget *widget, const QString &keys)
+    {
+        for (QChar c : keys) {
+            if (c == u'<')
+                QTest::keyClick(widget, Qt::Key_Backspace);
+            else
+                QTest::keyClicks(widget, QString(c));
+        }
+    }
+    void retype(QLineEdit *field, const QString &keys)
+    {
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_Delete);
+        QTest::keyClicks(field, keys);
+    }
+
+    // Opens the drop-down list and closes it again: with a pick of row, or with Escape.
+    void closeUp(TFMComboBox *combo, int row = -1)
+    {
+        QSignalSpy closed(combo, &TFMComboBox::closeUp);
+        combo->showPopup();
+        QTRY_VERIFY(combo->view()->isVisible());
+        if (row >= 0) {
+            combo->view()->setCurrentIndex(combo->model()->index(row, 0));
+            QTest::keyClick(combo->view(), Qt::Key_Return);
+        } else {
+            QTest::keyClick(combo->view(), Qt::Key_Escape);
+        }
+        QTRY_COMPARE(closed.count(), 1);
+    }
+    void closeUp(TFMComboBox *combo, const QString &entry)
+    {
+        const int row = combo->findText(entry, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        QVERIFY2(row >= 0, qPrintable(entry));
+        closeUp(combo, row);
+    }
+
+  private slots:
+    void init()
+    {
+        m_box = std::make_unique<Sandbox>();
+        m_ui = std::make_unique<RecordingUi>();
+        TFMInitialization();
+        TFMApplication::setTitle(QStringLiteral("Kalvenor TFM"));
+    }
+    void cleanup()
+    {
+        stop();
+        m_ui.reset();
+        m_box.reset();
+    }
+
+    // ---- Start and end ----
+
+    void firstStart()
+    {
+        start();
+        const QStringList files = {"tfm-lokalisering.txt", "tfm-system.txt", "tfm-systemgruppe.txt",
+                                   "tfm-produkt.txt", "tfm-tekst.txt"};
+        for (const QString &f : files) QVERIFY2(platform::fileExists(dataFile(qPrintable(f))), qPrintable(f));
+        QCOMPARE(readBytes(dataFile("tfm-lokalisering.txt")).size(), 104);
+        QCOMPARE(readBytes(dataFile("tfm-tekst.txt")).size(), 67);
+        QCOMPARE(QDir(kalvenorpath("data\\tfm")).entryList(QDir::Files).size(), 5);
+
+        QCOMPARE(m_form->windowTitle(), QString("Kalvenor TFM-system   1.02"));
+        QCOMPARE(m_form->size(), QSize(872, 555));
+        QCOMPARE(m_form->pos(), QPoint(0, 0));
+        for (const char *name : {"Lokalisering", "System", "Produkt", "Tekst"})
+            QCOMPARE(box(name)->text(), QString());
+        QCOMPARE(label(), QString("+=.01-01"));
+        QCOMPARE(m_form->findChild<QLabel *>("TekstLAbel")->text(), QString());
+        for (const char *name : {"SystemCombo", "SystemUnderCOmbo", "ProduktCombo"})
+            QCOMPARE(box(name)->selectedIndex(), -1);
+        QCOMPARE(box("SystemCombo")->count(), 8);
+        QCOMPARE(box("ProduktCombo")->count(), 23);
+        QCOMPARE(box("System")->count(), 225);
+        QVERIFY(!button("SystemNeste")->isEnabled());
+        QVERIFY(!button("ProduktNeste")->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), box("Lokalisering"));
+        QVERIFY(m_ui->messages.isEmpty());
+    }
+
+    void secondStartRestoresTheLastChoices()
+    {
+        start();
+        type(box("Lokalisering"), "b1");
+        QCOMPARE(box("Lokalisering")->text(), QString("B1 BYGG 1"));
+        type(box("System"), "210");
+        retype(edit("Nr1"), "05");
+        retype(edit("Nr2"), "07");
+        QCOMPARE(label(), QString("+B1=210.05-07"));
+        // The user edits one list and deletes another between the runs.
+        writeBytes(dataFile("tfm-tekst.txt"), "EGEN TEKST\r\n");
+        const QString produkt = dataFile("tfm-produkt.txt");
+        stop();
+        QVERIFY(QFile::remove(produkt));
+
+        start();
+        QCOMPARE(box("Lokalisering")->text(), QString("B1 BYGG 1"));
+        QCOMPARE(box("System")->text(), QString("210 Grunn og fundamenter, generelt"));
+        QCOMPARE(edit("Nr1")->text(), QString("01"));
+        QCOMPARE(edit("Nr2")->text(), QString("01"));
+        QCOMPARE(label(), QString("+B1=210.01-01"));
+        QCOMPARE(box("SystemCombo")->text(), QString("2. BYGNING"));
+        QCOMPARE(readBytes(dataFile("tfm-tekst.txt")), QByteArray("EGEN TEKST\r\n"));
+        QCOMPARE(box("Tekst")->items(), QStringList({"EGEN TEKST"}));
+        QCOMPARE(box("Produkt")->count(), 305);
+        QVERIFY(platform::fileExists(dataFile("tfm-produkt.txt")));
+    }
+
+    void storedSizeIsOverridden()
+    {
+        start();
+        stop();
+        basestartup({QStringLiteral("Ostrel")});
+        openuserini();
+        setinisection("VINDU-TFM-Form");
+        iniwriteint("Left", 30);
+        iniwriteint("Width", 1000);
+        iniwriteint("Height", 700);
+        resetinisection();
+        closeuserini();
+        createAndShow();
+        QCOMPARE(m_form->size(), QSize(872, 555));
+        QCOMPARE(m_form->x(), 30);
+    }
+
+    void factoryFileThatCannotBeWritten()
+    {
+        basestartup({QStringLiteral("Ostrel")});
+        // A folder where the second file should be: it cannot be created.
+        QDir().mkpath(dataFile("tfm-system.txt"));
+        createAndShow();
+        QCOMPARE(m_ui->messages.size(), 1);
+        QCOMPARE(m_ui->messages.at(0).caption, QString("Kalvenor TFM"));
+        QCOMPARE(m_ui->messages.at(0).icon, platform::Icon::Error);
+        QVERIFY(m_ui->messages.at(0).text.startsWith("Cannot create file \"" + dataFile("tfm-system.txt") + "\"."));
+        QVERIFY(m_ui->messages.at(0).text.endsWith(u'.'));
+        QVERIFY(platform::fileExists(dataFile("tfm-lokalisering.txt")));
+        for (const char *later : {"tfm-systemgruppe.txt", "tfm-produkt.txt", "tfm-tekst.txt"})
+            QVERIFY(!platform::fileExists(dataFile(later)));
+        QVERIFY(m_form->isVisible());
+        QCOMPARE(box("Produkt")->count(), 305);
+        QCOMPARE(box("Tekst")->count(), 1);
+    }
+
+    // ---- Composition ----
+
+    void workedExamples_data()
+    {
+        QTest::addColumn<QString>("lok"); // keys typed; "<" is Backspace
+        QTest::addColumn<QString>("sys");
+        QTest::addColumn<QString>("prod");
+        QTest::addColumn<QString>("nr1");
+        QTest::addColumn<QString>("nr2");
+        QTest::addColumn<bool>("unik");
+        QTest::addColumn<QString>("idnr");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("empty") << "" << "" << "" << "01" << "01" << false << "" << "+=.01-01";
+        QTest::newRow("picked") << "b1" << "210" << "ab" << "01" << "01" << false << "" << "+B1=210.01-AB01";
+        QTest::newRow("type-unique") << "b1" << "210" << "ab" << "01" << "01" << true << "9" << "+B1=210.01-AB01T";
+        QTest::newRow("ID number") << "b1" << "210" << "ab" << "01" << "01" << false << "5" << "+B1=210.01-AB015";
+        QTest::newRow("LHT1") << "lht1" << "310" << "ah" << "12" << "003" << false << "" << "+LHT1=310.12-AH003";
+        QTest::newRow("typed texts") << "lht1<" << "799" << "k flens" << "1" << "2" << true << "" << "+LHT1=799.1-K2T";
+        QTest::newRow("short system") << "b1" << "21<" << "ab" << "01" << "01" << false << "" << "+B1=21.01-AB01";
+        QTest::newRow("system code with blank") << "" << "2 X" << "" << "01" << "01" << false << "" << "+=2 X.01-01";
+        QTest::newRow("one-letter product") << "" << "" << "k<" << "01" << "01" << false << "" << "+=.01-K01";
+        QTest::newRow("product row without code") << "" << "" << "store" << "01" << "01" << false << "" << "+=.01-St01";
+        QTest::newRow("localisation begins with blank") << " b1" << "" << "" << "01" << "01" << false << "" << "+=.01-01";
+        QTest::newRow("ID number after the running number") << "" << "" << "" << "01" << "01" << false << "007" << "+=.01-01007";
+    }
+
+    void workedExamples()
+    {
+        QFETCH(QString, lok);
+        QFETCH(QString, sys);
+        QFETCH(QString, prod);
+        QFETCH(QString, nr1);
+        QFETCH(QString, nr2);
+        QFETCH(bool, unik);
+        QFETCH(QString, idnr);
+        start();
+        type(box("Lokalisering"), lok);
+        type(box("System"), sys);
+        type(box("Produkt"), prod);
+        retype(edit("Nr1"), nr1);
+        retype(edit("Nr2"), nr2);
+        retype(edit("IDNr"), idnr);
+        if (unik) QTest::mouseClick(m_form->findChild<QCheckBox *>("Unik"), Qt::LeftButton);
+        QTEST(label(), "expected");
+    }
+
+    void textAndTypeUniqueFollowAtOnce()
+    {
+        start();
+        type(box("Tekst"), "pumpe 1");
+        QCOMPARE(m_form->findChild<QLabel *>("TekstLAbel")->text(), QString("PUMPE 1"));
+        retype(edit("IDNr"), "42");
+        QCOMPARE(label(), QString("+=.01-0142"));
+        auto *unik = m_form->findChild<QCheckBox *>("Unik");
+        QTest::mouseClick(unik, Qt::LeftButton);
+        QCOMPARE(label(), QString("+=.01-01T"));
+        QTest::mouseClick(unik, Qt::LeftButton);
+        QCOMPARE(label(), QString("+=.01-0142"));
+    }
+
+    void stepping_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("plus");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("error");
+
+        QTest::newRow("01") << "Nr1" << "SpeedButton2" << "01" << "02" << "";
+        QTest::newRow("09") << "Nr2" << "SpeedButton1" << "09" << "10" << "";
+        QTest::newRow("99") << "Nr2" << "SpeedButton1" << "99" << "100" << "";
+        QTest::newRow("0099") << "Nr1" << "SpeedButton2" << "0099" << "0100" << "";
+        QTest::newRow("-5") << "IDNr" << "SpeedButton7" << "-5" << "-4" << "";
+        QTest::newRow("-09 keeps its sign first") << "IDNr" << "SpeedButton7" << "-09" << "-08" << "";
+        QTest::newRow("0") << "IDNr" << "SpeedButton7" << "0" << "1" << "";
+        QTest::newRow("empty") << "IDNr" << "SpeedButton7" << "" << "" << "";
+        QTest::newRow("A1") << "Nr1" << "SpeedButton2" << "A1" << "A1" << "'A1' is not a valid integer value.";
+        QTest::newRow("trailing blank") << "Nr2" << "SpeedButton1" << "1 " << "1 " << "'1 ' is not a valid integer value.";
+        QTest::newRow("largest") << "Nr2" << "SpeedButton1" << "2147483647" << "2147483647" << "Integer overflow.";
+    }
+
+    void stepping()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, plus);
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(QString, error);
+        start();
+        QLineEdit *edited = edit(qPrintable(field));
+        edited->setText(before);
+        const QString labelBefore = label();
+        QTest::mouseClick(button(qPrintable(plus)), Qt::LeftButton);
+        QCOMPARE(edited->text(), after);
+        if (error.isEmpty()) {
+            QVERIFY(m_ui->messages.isEmpty());
+            QVERIFY2(label().endsWith(after + (field == "Nr1" ? "-01" : "")) || after.isEmpty(),
+                     qPrintable(label()));
+        } else {
+            QCOMPARE(m_ui->texts(), QStringList({error}));
+            QCOMPARE(m_ui->messages.at(0).caption, QString("Kalvenor TFM"));
+            QCOMPARE(m_ui->messages.at(0).icon, platform::Icon::Error);
+            QCOMPARE(label(), labelBefore);
+            // The program goes on: the same button works once the field holds a number.
+            edited->setText("1");
+            QTest::mouseClick(button(qPrintable(plus)), Qt::LeftButton);
+            QCOMPARE(edited->text(), QString("2"));
+        }
+    }
+
+    void copyPutsExactlyTheLabelOnTheClipboard()
+    {
+        start();
+        type(box("Lokalisering"), "b1");
+        type(box("Tekst"), "noe tekst");
+        QTest::mouseClick(button("CopyButton"), Qt::LeftButton);
+        QClipboard *clipboard = QGuiApplication::clipboard();
+        QCOMPARE(clipboard->text(), QString("+B1=.01-01"));
+        QCOMPARE(clipboard->mimeData()->formats(), QStringList({"text/plain"}));
+        QTest::mouseClick(button("CopyButton"), Qt::LeftButton);
+        QCOMPARE(clipboard->text(), QString("+B1=.01-01"));
+        QVERIFY(!edit("CopyEdit")->isVisible());
+    }
+
+    void closingAListMovesTheFocus()
+    {
+        start();
+        closeUp(box("Lokalisering"));
+        QTRY_COMPARE(m_form->focusWidget(), box("SystemCombo"));
+        closeUp(box("System"), 0);
+        QTRY_COMPARE(m_form->focusWidget(), edit("Nr1"));
+        QCOMPARE(label(), QString("+=210.01-01")); // the pick composes as well
+        closeUp(box("Produkt"));
+        QTRY_COMPARE(m_form->focusWidget(), edit("Nr2"));
+    }
+
+    // ---- Group filters ----
+
+    void groupFilters_data()
+    {
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("count");
+
+        const int counts[] = {1, 9, 10, 10, 10, 9, 10, 1};
+        for (int i = 0; i < 8; ++i) {
+            const QString entry = builtInTable(CodeTable::SystemHovedgruppe).at(i);
+            QTest::newRow(qPrintable(entry)) << "SystemCombo" << entry << "SystemUnderCOmbo" << counts[i];
+        }
+        QTest::newRow("21. GRUNN") << "SystemUnderCOmbo" << "21. GRUNN OG FUNDAMENT" << "System" << 6;
+        QTest::newRow("55. LYD") << "SystemUnderCOmbo" << "55. LYD OG BILDE " << "System" << 7;
+        QTest::newRow("37. LEDIG") << "SystemUnderCOmbo" << "37. LEDIG" << "System" << 0;
+        QTest::newRow("S.") << "ProduktCombo" << "S. STENGENDE / REGULERENDE" << "Produkt" << 35;
+        QTest::newRow("A.") << "ProduktCombo" << "A. BÆRENDE / ROMDANNENDE" << "Produkt" << 12;
+        QTest::newRow("Y.") << "ProduktCombo" << "Y. SPESIELT" << "Produkt" << 0;
+        QTest::newRow("Z.") << "ProduktCombo" << "Z. SPESIELLE PROSESSUTSTYR FOR VIRKSOMHETEN" << "Produkt" << 0;
+    }
+
+    void groupFilters()
+    {
+        QFETCH(QString, group);
+        QFETCH(QString, entry);
+        QFETCH(QString, target);
+        QFETCH(int, count);
+        start();
+        TFMComboBox *groupBox = box(qPrintable(group));
+        TFMComboBox *targetBox = box(qPrintable(target));
+        targetBox->setText("typed before");
+        const QString labelBefore = label();
+
+        closeUp(groupBox, entry);
+        QCOMPARE(targetBox->count(), count);
+        QCOMPARE(targetBox->text(), QString());
+        QCOMPARE(targetBox->selectedIndex(), -1);
+        QCOMPARE(groupBox->text(), entry);
+        QTRY_COMPARE(m_form->focusWidget(), targetBox);
+        QCOMPARE(label(), labelBefore); // nothing recomposes until the user picks
+        QVERIFY(m_ui->messages.isEmpty());
+
+        // Closing the list again without a new choice repeats the filter.
+        targetBox->setText("typed again");
+        m_form->findChild<QLineEdit *>("Nr1")->setFocus();
+        closeUp(groupBox);
+        QCOMPARE(targetBox->count(), count);
+        QCOMPARE(targetBox->text(), QString());
+        QTRY_COMPARE(m_form->focusWidget(), targetBox);
+    }
+
+    void filterDetails()
+    {
+        start();
+        // Row 55 comes out of the main-group filter without its blank; row 80 from no group.
+        closeUp(box("SystemCombo"), "5. TELE OG AUTOMATISERING");
+        QVERIFY(box("SystemUnderCOmbo")->items().contains("55. LYD OG BILDE"));
+        QStringList reached;
+        for (int i = 0; i < 8; ++i) {
+            closeUp(box("SystemCombo"), i);
+            reached += box("SystemUnderCOmbo")->items();
+        }
+        QVERIFY(!reached.contains("80. LEDIG"));
+        QCOMPARE(reached.size(), 60);
+
+        // The main group narrows the sub-groups only; the system list stays.
+        QCOMPARE(box("System")->count(), 225);
+        closeUp(box("SystemUnderCOmbo"), "90. LEDIG");
+        QCOMPARE(box("System")->count(), 0);
+
+        // A closed list with nothing selected does nothing.
+        QCOMPARE(box("ProduktCombo")->selectedIndex(), -1);
+        box("Produkt")->setText("x");
+        closeUp(box("ProduktCombo"));
+        QCOMPARE(box("Produkt")->count(), 305);
+        QCOMPARE(box("Produkt")->text(), QString("x"));
+    }
+
+    void filterFileDeletedWhileRunning()
+    {
+        start();
+        QFile::remove(dataFile("tfm-system.txt"));
+        box("System")->setText("typed");
+        edit("Nr2")->setFocus();
+        closeUp(box("SystemUnderCOmbo"), "21. GRUNN OG FUNDAMENT");
+        QCOMPARE(m_ui->messages.size(), 1);
+        QCOMPARE(m_ui->messages.at(0).caption, QString("FEIL"));
+        QCOMPARE(m_ui->messages.at(0).text,
+                 "Feil under åpning av " + dataFile("tfm-system.txt") + "  (FEILNR.: 2)");
+        QCOMPARE(box("System")->count(), 0);
+        QCOMPARE(box("System")->text(), QString("typed"));
+        QTRY_COMPARE(m_form->focusWidget(), edit("Nr2"));
+    }
+
+    // ---- Group matching ----
+
+    void groupMatching()
+    {
+        start();
+        TFMComboBox *system = box("System");
+        type(system, "210");
+        QCOMPARE(box("SystemCombo")->text(), QString("2. BYGNING"));
+        QCOMPARE(box("SystemUnderCOmbo")->text(), QString("21. GRUNN OG FUNDAMENT"));
+
+        // A product change alone does not match; the next system change does.
+        type(box("Produkt"), "ab");
+        QCOMPARE(box("ProduktCombo")->selectedIndex(), -1);
+        type(system, "<");
+        QCOMPARE(box("ProduktCombo")->text(), QString("A. BÆRENDE / ROMDANNENDE"));
+
+        // No group 8: the main group stays; the sub-group 80 is found.
+        system->setText(QString());
+        type(system, "80");
+        QCOMPARE(box("SystemCombo")->text(), QString("2. BYGNING"));
+        QCOMPARE(box("SystemUnderCOmbo")->text(), QString("80. LEDIG"));
+
+        // One character moves the main group only; a one-character product moves nothing.
+        system->setText("3");
+        box("Produkt")->setText("S");
+        m_form->FixSystem();
+        QCOMPARE(box("SystemCombo")->text(), QString("3. VVS"));
+        QCOMPARE(box("SystemUnderCOmbo")->text(), QString("80. LEDIG"));
+        QCOMPARE(box("ProduktCombo")->text(), QString("A. BÆRENDE / ROMDANNENDE"));
+
+        // Sub-groups narrowed to group 3: "21" finds no sub-group, and none stays selected.
+        closeUp(box("SystemCombo"), "3. VVS");
+        system->setText(QString());
+        type(system, "21");
+        QCOMPARE(box("SystemUnderCOmbo")->selectedIndex(), -1);
+        QCOMPARE(box("SystemCombo")->text(), QString("2. BYGNING"));
+    }
+
+    // ---- Code-list buttons ----
+
+    void editButtons()
+    {
+        start();
+        closeUp(box("SystemUnderCOmbo"), "21. GRUNN OG FUNDAMENT");
+        QCOMPARE(box("System")->count(), 6);
+        box("System")->setText("typed");
+        writeBytes(dataFile("tfm-lokalisering.txt"), "b1 bygg 1\r\nny linje\r\n");
+
+        const char *buttons[] = {"SpeedButton3", "SpeedButton4", "SpeedButton5", "SpeedButton6"};
+        const char *files[] = {"tfm-lokalisering.txt", "tfm-system.txt", "tfm-produkt.txt", "tfm-tekst.txt"};
+        for (int i = 0; i < 4; ++i) {
+            QTest::mouseClick(button(buttons[i]), Qt::LeftButton);
+            QCOMPARE(m_ui->opened.last(), dataFile(files[i]));
+        }
+        QCOMPARE(m_ui->opened.size(), 4);
+        // Each press reloads at once: the narrowing is gone, typed text stays, capitals shown.
+        QCOMPARE(box("System")->count(), 225);
+        QCOMPARE(box("System")->text(), QString("typed"));
+        QCOMPARE(box("System")->selectedIndex(), -1);
+        QCOMPARE(box("Lokalisering")->items(), QStringList({"B1 BYGG 1", "NY LINJE"}));
+
+        // A missing file: nothing is opened, nothing written, the lists stay.
+        QFile::remove(dataFile("tfm-tekst.txt"));
+        QTest::mouseClick(button("SpeedButton6"), Qt::LeftButton);
+        QCOMPARE(m_ui->opened.size(), 4);
+        QVERIFY(!platform::fileExists(dataFile("tfm-tekst.txt")));
+        QCOMPARE(box("Tekst")->count(), 1);
+        QVERIFY(m_ui->messages.isEmpty());
+    }
+
+    void reloadHonoursTheByteOrderMark()
+    {
+        start();
+        writeBytes(dataFile("tfm-produkt.txt"), "\xEF\xBB\xBF" "AB Bj\xC3\xB8rk\r\n");
+        writeBytes(dataFile("tfm-system.txt"), "");
+        QTest::mouseClick(button("SpeedButton5"), Qt::LeftButton);
+        QCOMPARE(box("Produkt")->items(), QStringList({"AB Bjørk"}));
+        QCOMPARE(box("System")->count(), 0);
+    }
+
+    void startGuideLink()
+    {
+        start();
+        QWidget *link = m_form->findChild<QLabel *>("Label6");
+        QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+        QTest::mouseClick(link, Qt::LeftButton);
+        QCOMPARE(m_ui->opened, QStringList({startGuideAddress()}));
+        QVERIFY(startGuideAddress().startsWith("https://"));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    TFMApplication app(argc, argv);
+    TestTfmForm test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_tfmform.moc"
