@@ -609,9 +609,6 @@ void resetUnitState()
 
 void hs_regInitialization(const QStringList &arguments)
 {
-    userparam.clear();
-    ipparam.clear();
-    cacheduser.clear();
     const bool install = readCommandLine(arguments);
     openSettingsStore();
     recordSettingsFolder();
@@ -622,7 +619,7 @@ void hs_regInitialization(const QStringList &arguments)
     if (inireadbool(QStringLiteral("ClearLogFileOnStartup"))) {
         try {
             ClearLog();
-        } catch (const std::logic_error &) {
+        } catch (const EInOutError &) {
             // Already shown and counted; a log that cannot be cleared is no reason not to start.
         }
     }

@@ -40,6 +40,7 @@ class TestFolders : public QObject {
     {
         QDir().mkpath(base() + "data");
         hs_regInitialization({});
+        logtofile = true; // the start-up leaves logging to "LogToFile"
     }
 
     std::unique_ptr<Sandbox> m_box;
@@ -85,6 +86,7 @@ void TestFolders::firstRunRecordsTwentySixFolders()
 void TestFolders::treeOverAnExistingTree()
 {
     hs_regInitialization({});
+    logtofile = true; // the start-up leaves logging to "LogToFile"
     const QStringList before = inifile->sectionLines("FOLDERS");
     loglines.clear();
     setinisection("TFM");
