@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QLocale>
 #include <QScreen>
 #include <QWidget>
 
@@ -59,18 +58,17 @@ bool writeBack(const IniDocument &doc)
 {
     const int err = doc.updateFile();
     if (err == 0) return true;
-    writelog(QStringLiteral("FEIL: Kan ikke lagre innstillingsfilen %1 (feilnr. %2)")
-                 .arg(doc.fileName())
-                 .arg(err));
+    // Joined, not .arg(): a file name may itself hold "%1" or "%2".
+    writelog(QStringLiteral("FEIL: Kan ikke lagre innstillingsfilen ") + doc.fileName() +
+             QStringLiteral(" (feilnr. ") + QString::number(err) + u')');
     return false;
 }
 
 void reportUnreadable(const IniDocument &doc)
 {
     if (doc.readError())
-        writelog(QStringLiteral("FEIL: Kan ikke lese innstillingsfilen %1 (feilnr. %2)")
-                     .arg(doc.fileName())
-                     .arg(doc.readError()));
+        writelog(QStringLiteral("FEIL: Kan ikke lese innstillingsfilen ") + doc.fileName() +
+                 QStringLiteral(" (feilnr. ") + QString::number(doc.readError()) + u')');
 }
 
 } // namespace
@@ -284,6 +282,8 @@ int loadwindowpos(QWidget *window, const QString &name, QString &extra)
     const QString kept = inisection;
     inisection = placementSection(name);
     const QSize screen = screenSize();
+    // Moving a maximised window takes its maximised state away, and a stored false must not.
+    const bool wasMaximized = window->windowState() & Qt::WindowMaximized;
 
     int left = inireadint(QStringLiteral("Left"));
     if (left > screen.width()) left = screen.width() - window->width();
@@ -298,7 +298,8 @@ int loadwindowpos(QWidget *window, const QString &name, QString &extra)
         if (const int width = inireadint(QStringLiteral("Width")); width > 0)
             window->resize(width, window->height());
     }
-    if (inireadbool(QStringLiteral("Maximized")))
+    if ((inireadbool(QStringLiteral("Maximized")) || wasMaximized) &&
+        !(window->windowState() & Qt::WindowMaximized))
         window->setWindowState(window->windowState() | Qt::WindowMaximized);
     inireadstring(QStringLiteral("Diverse"), extra);
     inisection = kept;
@@ -345,7 +346,7 @@ QString getusername()
         cacheduser = userparam.isEmpty() ? getlogonuser() : userparam;
         if (cacheduser.isEmpty()) cacheduser = QStringLiteral("BRUKER");
     }
-    return QLocale().toUpper(cacheduser);
+    return platform::upperCase(cacheduser);
 }
 
 QString getlogonuser()
@@ -421,7 +422,7 @@ QString cleanroot;
 
 bool upperContains(const QString &path, QLatin1String word)
 {
-    return QLocale().toUpper(path).contains(word);
+    return platform::upperCase(path).contains(word);
 }
 
 } // namespace
@@ -549,7 +550,6 @@ void openSettingsStore()
     const bool isNew = !platform::fileExists(ininame);
     delete inifile;
     inifile = new IniDocument(ininame);
-    reportUnreadable(*inifile);
     stampSettings(isNew);
 }
 
@@ -563,6 +563,17 @@ void buildFolderTree(bool install)
 {
     const QString data = baseFolder() + QStringLiteral("data");
     if (install || !platform::dirExists(data)) makefoldertree();
+}
+
+// The file could not be read when it was opened, while the switches still decided about
+// logging; the line is written only now, since the log file's load replaces every line before.
+void reportUnreadableSettings(bool switchLogging)
+{
+    if (!inifile || !inifile->readError()) return;
+    const bool settingsLogging = logtofile;
+    logtofile = settingsLogging || switchLogging;
+    reportUnreadable(*inifile);
+    logtofile = settingsLogging;
 }
 
 // Also the start-up's first write-back, which puts the stamps on disk.
@@ -614,7 +625,9 @@ void hs_regInitialization(const QStringList &arguments)
     recordSettingsFolder();
     buildFolderTree(install);
 
-    // From here on the settings alone decide; the switches counted only for the tree's lines.
+    // From here on the settings alone decide; the switches counted only for the tree's lines
+    // and for a settings file that could not be read.
+    const bool switchLogging = logtofile;
     logtofile = inireadbool(QStringLiteral("LogToFile"));
     if (inireadbool(QStringLiteral("ClearLogFileOnStartup"))) {
         try {
@@ -624,6 +637,7 @@ void hs_regInitialization(const QStringList &arguments)
         }
     }
     loadloglines();
+    reportUnreadableSettings(switchLogging);
     if (inireadbool(QStringLiteral("DeleteTemporaryFiles")))
         deletetempfiles(inireadbool(QStringLiteral("DeleteSystemTemporaryFiles")));
     useLogFolder();

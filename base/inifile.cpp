@@ -1,8 +1,6 @@
 // inifile: an INI document held in memory over one settings file.
 #include "inifile.h"
 
-#include <QLocale>
-
 namespace {
 
 // Every character up to and including the blank goes, at both ends.
@@ -17,10 +15,20 @@ QString trimmed(QStringView text)
     return text.sliced(start, end - start).toString();
 }
 
-// Locale-aware, so that "æ" finds "Æ" like any other letter.
+// "æ" finds "Æ" like any other letter, and "i" finds "I" whatever the user's locale.
 QString folded(const QString &name)
 {
-    return QLocale().toUpper(name);
+    return platform::upperCase(name);
+}
+
+// A line break inside a name or value would start a line of its own in the file, and so
+// could make a section or key of anything a user typed; each becomes a blank instead.
+QString oneLine(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out)
+        if (c == u'\r' || c == u'\n') c = u' ';
+    return out;
 }
 
 int hexDigit(QChar c)
@@ -161,9 +169,12 @@ bool IniDocument::readBool(const QString &section, const QString &key, bool def)
     return readInteger(section, key, def ? 1 : 0) != 0;
 }
 
-void IniDocument::writeString(const QString &section, const QString &key, const QString &value)
+void IniDocument::writeString(const QString &sectionName, const QString &keyName,
+                              const QString &value)
 {
-    const QString line = key + u'=' + value;
+    const QString section = oneLine(sectionName);
+    const QString key = oneLine(keyName);
+    const QString line = key + u'=' + oneLine(value);
     qsizetype s = findSection(folded(section));
     if (s < 0) {
         m_sections.append({section, {}});

@@ -107,6 +107,15 @@ bool ansiCanHold(QStringView text)
     return true;
 }
 
+// ---- Upper case ----
+
+QString upperCase(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out) c = c.toUpper();
+    return out;
+}
+
 // ---- Whole-file text ----
 
 namespace {
@@ -234,6 +243,21 @@ int writeWhole(const QString &path, const QByteArray &bytes, bool sync)
     return err ? err : closeErr;
 }
 
+// The file a replace lands on: through a link to its target, so that the link stays a link.
+QByteArray replaceTarget(const QString &path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return QFile::encodeName(canonical.isEmpty() ? path : canonical);
+}
+
+// The mode a plain create would give, as open() with 0666 does.
+mode_t newFileMode()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
 } // namespace
 
 int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool atomic)
@@ -242,22 +266,38 @@ int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool
     if (!atomic) return writeWhole(path, bytes, false);
 
     if (fileExists(path) && isReadOnly(path)) return ErrAccessDenied;
-    const QString temp = path + QStringLiteral(".new");
-    if (int err = writeWhole(temp, bytes, true)) {
-        ::unlink(QFile::encodeName(temp).constData());
-        return err;
+    const QByteArray target = replaceTarget(path);
+    struct stat old {};
+    const bool existed = ::stat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
+
+    // A name of its own, so that two programs replacing the same file never share a temporary.
+    QByteArray temp = target + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        const int e = errno;
+        // A folder that takes no new file still lets an existing file be rewritten, though not
+        // atomically; a full disk does not, since the rewrite could truncate the file and stop.
+        if (existed && e != ENOSPC && e != EDQUOT)
+            return writeWhole(QFile::decodeName(target), bytes, true);
+        return e == ENOENT ? ErrPathNotFound : winErrorFromErrno(e);
     }
+    int err = writeFile(fd, bytes.constData(), int(bytes.size()));
+    if (!err && existed) {
+        // Owner and group are kept where the process may set them (root rewriting another
+        // user's file), and not being allowed to is no failure. The mode is set after them,
+        // since a change of owner clears the set-id bits.
+        [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);
+    }
+    // The file may hold scrambled passwords: it keeps the old file's permissions, not mkstemp's.
+    if (!err && ::fchmod(fd, existed ? old.st_mode & 07777 : newFileMode()) != 0)
+        err = winErrorFromErrno(errno);
+    if (!err && ::fsync(fd) != 0) err = winErrorFromErrno(errno);
+    if (::close(fd) != 0 && !err) err = winErrorFromErrno(errno);
     // Checked again just before the rename: the mark may have been set meanwhile.
-    if (fileExists(path) && isReadOnly(path)) {
-        ::unlink(QFile::encodeName(temp).constData());
-        return ErrAccessDenied;
-    }
-    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0) {
-        const int err = winErrorFromErrno(errno);
-        ::unlink(QFile::encodeName(temp).constData());
-        return err;
-    }
-    return NoError;
+    if (!err && fileExists(path) && isReadOnly(path)) err = ErrAccessDenied;
+    if (!err && ::rename(temp.constData(), target.constData()) != 0) err = winErrorFromErrno(errno);
+    if (err) ::unlink(temp.constData());
+    return err;
 }
 
 // ---- Raw files ----

@@ -43,6 +43,13 @@ QString fromAnsi(QByteArrayView bytes);
 QChar ansiChar(unsigned char byte);
 bool ansiCanHold(QStringView text);
 
+// ---- Upper case ----
+
+// Each UTF-16 code unit on its own, as Windows' CharUpperBuffW does: letters beyond A-Z are
+// raised too ("æ" becomes "Æ"), the result never depends on the user's locale (a Turkish "i"
+// is still "I") and is as long as the text ("ß" stays "ß"), so names found by it stay found.
+QString upperCase(const QString &text);
+
 // ---- Whole-file text as a list of lines ----
 
 enum class Encoding { Ansi, Utf8, Utf16LE, Utf16BE };
@@ -61,8 +68,10 @@ Encoding writableEncoding(const QStringList &lines, Encoding wanted);
 // Returns the error number; on failure lines is left empty and enc is Ansi.
 int readLines(const QString &path, QStringList &lines, Encoding &enc);
 // Writes lines in writableEncoding(lines, enc). With atomic, the file is replaced whole through
-// a temporary file in the same folder, and a read-only file is refused (5) before anything is
-// written. Returns the error number.
+// a temporary file of its own in the same folder, and a read-only file is refused (5) before
+// anything is written. A link is followed, so the link stays and its target is replaced; the
+// file keeps its permissions. Where the folder takes no temporary file but the file exists, it
+// is rewritten in place instead. Returns the error number.
 int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool atomic = false);
 
 // ---- Raw files ----

@@ -11,13 +11,42 @@
 
 #include <QCloseEvent>
 #include <QDialog>
+#include <QFont>
 #include <QMouseEvent>
+
+#include <algorithm>
+#include <utility>
 
 QString TFMTittel = QStringLiteral("Kalvenor TFM-system   1.02");
 QString SisteLet;
 std::int32_t SystemIndeks = 0;
 std::int32_t ProduktIndeks = 0;
 TTFMform *TFMform = nullptr;
+
+namespace {
+
+void setPixelSize(QWidget *widget, int pixels)
+{
+    QFont font = widget->font();
+    font.setPixelSize(pixels);
+    widget->setFont(font);
+}
+
+// A caption takes the size of its text, from its left edge rightwards to right at most. Where a
+// substitute font runs wider than that room, its letters close up a little before it is cut.
+void fitCaption(QLabel *caption, int right)
+{
+    const int room = right - caption->x();
+    QFont font = caption->font();
+    for (int spacing = 99; caption->sizeHint().width() > room && spacing >= 85; --spacing) {
+        font.setLetterSpacing(QFont::PercentageSpacing, spacing);
+        caption->setFont(font);
+    }
+    const QSize text = caption->sizeHint();
+    caption->resize(std::min(text.width(), room), text.height());
+}
+
+} // namespace
 
 void TFMInitialization()
 {
@@ -36,6 +65,23 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
     m_ui->setupUi(this);
 
     Ui::TTFMform &ui = *m_ui;
+    // Character heights in pixels, as the fixed pixel geometry needs them on every screen (a
+    // point size grows with the screen's resolution). The window's own size comes first: the
+    // components that name none take it.
+    const std::pair<QWidget *, int> pixelSizes[] = {
+        {this, 11},
+        {ui.Label1, 13}, {ui.Label2, 13}, {ui.Label3, 13}, {ui.Label7, 13}, {ui.Label8, 13},
+        {ui.Label6, 13}, {ui.Lokalisering, 13},
+        {ui.SpeedButton1, 16}, {ui.SpeedButton2, 16}, {ui.SpeedButton7, 16},
+        {ui.TFMLabel, 24}, {ui.TekstLAbel, 24}};
+    for (const auto &[widget, pixels] : pixelSizes) setPixelSize(widget, pixels);
+    // The captions beside a field end where the field begins; the link reacts on its text only.
+    const std::pair<QLabel *, int> captions[] = {
+        {ui.Label1, width()}, {ui.Label2, width()}, {ui.Label3, width()}, {ui.Label7, width()},
+        {ui.Label8, width()}, {ui.Label6, width()},
+        {ui.Label4, ui.IDNr->x()}, {ui.Label5, ui.Nr2->x()}, {ui.Label9, ui.Nr1->x()}};
+    for (const auto &[caption, right] : captions) fitCaption(caption, right);
+
     ui.Lokalisering->setItems(builtInTable(CodeTable::Lokalisering));
     ui.System->setItems(builtInTable(CodeTable::System));
     ui.Produkt->setItems(builtInTable(CodeTable::Produkt));

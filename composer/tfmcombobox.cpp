@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <QWheelEvent>
 
 // The box's own edit line: it tells the box when a key press types characters, which is when
 // inline completion may run (not on Backspace or Delete, so a completion can be taken back).
@@ -37,6 +38,11 @@ class TFMComboBox::Edit final : public QLineEdit {
 TFMComboBox::TFMComboBox(QWidget *parent) : QComboBox(parent)
 {
     setLineEdit(new Edit(this)); // makes the box editable
+    // When editing finishes (focus out, Return), QComboBox selects the entry equal to the
+    // text and reports it as a pick: a change the user never made. Nothing else listens there.
+    disconnect(lineEdit(), &QLineEdit::editingFinished, this, nullptr);
+    // The wheel turns only the box that has the focus, and never takes the focus itself.
+    setFocusPolicy(Qt::StrongFocus);
     // Completion and insertion are ours: the default completer would complete a second time,
     // and Return would add the typed text to the entries.
     setCompleter(nullptr);
@@ -156,4 +162,23 @@ bool TFMComboBox::eventFilter(QObject *watched, QEvent *event)
         QMetaObject::invokeMethod(this, &TFMComboBox::closeUp, Qt::QueuedConnection);
     }
     return QComboBox::eventFilter(watched, event);
+}
+
+void TFMComboBox::showPopup()
+{
+    if (count() == 0) {
+        QMetaObject::invokeMethod(this, &TFMComboBox::closeUp, Qt::QueuedConnection);
+        return;
+    }
+    QComboBox::showPopup();
+}
+
+void TFMComboBox::wheelEvent(QWheelEvent *event)
+{
+    // Left to the window beneath, as when the wheel goes to the focused control.
+    if (!hasFocus()) {
+        event->ignore();
+        return;
+    }
+    QComboBox::wheelEvent(event);
 }

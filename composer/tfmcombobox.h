@@ -30,6 +30,9 @@ class TFMComboBox : public QComboBox {
     void selectIndex(int index);
     int selectedIndex() const { return currentIndex(); }
 
+    // An empty box has no list to open; its closing still counts, so it closes up at once.
+    void showPopup() override;
+
   signals:
     // The user typed in the box or picked an entry; never for changes made by the program.
     void changed();
@@ -39,6 +42,7 @@ class TFMComboBox : public QComboBox {
 
   protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
 
   private:
     class Edit;

@@ -5,6 +5,7 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QLocale>
 #include <QTest>
 
 #include <fcntl.h>
@@ -19,8 +20,12 @@ class TestIniFile : public QObject {
     void reading_data();
     void reading();
     void lookups();
+    void lookupsIgnoreTheUserLocale_data();
+    void lookupsIgnoreTheUserLocale();
     void laterDuplicateWins();
     void writesAppendAndReplace();
+    void lineBreaksBecomeBlanks_data();
+    void lineBreaksBecomeBlanks();
     void typedReads_data();
     void typedReads();
     void encodings_data();
@@ -82,6 +87,44 @@ void TestIniFile::lookups()
     QVERIFY(!doc.valueExists("S", ""));
 }
 
+void TestIniFile::lookupsIgnoreTheUserLocale_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QByteArray>("file"); // UTF-8 with its mark
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<bool>("found");
+
+    QTest::newRow("Turkish user, i in a key")
+        << "tr_TR" << QByteArray("[STANDARD]\r\nlogtofile=1\r\n") << "STANDARD" << "LOGTOFILE"
+        << true;
+    QTest::newRow("Turkish user, i in a section")
+        << "tr_TR" << QByteArray("[innstillinger]\r\nk=1\r\n") << "INNSTILLINGER" << "K" << true;
+    QTest::newRow("Norwegian letters") << "nb_NO" << QByteArray("[blåbær]\r\nnøkkel=1\r\n")
+                                       << "BLÅBÆR" << "NØKKEL" << true;
+    QTest::newRow("sharp s is no SS") << "de_DE" << QByteArray("[S]\r\nstraße=1\r\n") << "S"
+                                      << "STRASSE" << false;
+    QTest::newRow("sharp s finds itself") << "de_DE" << QByteArray("[S]\r\nstraße=1\r\n") << "s"
+                                          << "STRAßE" << true;
+}
+
+void TestIniFile::lookupsIgnoreTheUserLocale()
+{
+    QFETCH(QString, locale);
+    QFETCH(QByteArray, file);
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(bool, found);
+    QLocale::setDefault(QLocale(locale));
+    IniDocument doc;
+    doc.parse("\xEF\xBB\xBF" + file);
+    const bool exists = doc.valueExists(section, key);
+    const QString value = doc.readString(section, key, "-");
+    pinNorwegianLocale();
+    QCOMPARE(exists, found);
+    QCOMPARE(value, found ? QString("1") : QString("-"));
+}
+
 void TestIniFile::laterDuplicateWins()
 {
     IniDocument doc;
@@ -104,6 +147,50 @@ void TestIniFile::writesAppendAndReplace()
     QCOMPARE(doc.lines(), (QStringList{"[A]", "X=9", "y=2", "z= pad ", "", "[B]", "", "[C]", "on=1",
                                        "off=0", "n=-42", ""}));
     QCOMPARE(doc.readString("A", "z", ""), QString(" pad "));
+}
+
+void TestIniFile::lineBreaksBecomeBlanks_data()
+{
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("readSection"); // where the key is found after the file is read again
+    QTest::addColumn<QString>("readKey");
+    QTest::addColumn<QString>("readValue");
+
+    QTest::newRow("CR LF in a value")
+        << "TFM" << "Tekst" << "a\r\n[STANDARD]\r\nLogToFile=1"
+        << "TFM" << "Tekst" << "a  [STANDARD]  LogToFile=1";
+    QTest::newRow("lone CR") << "TFM" << "Tekst" << "a\r[STANDARD]" << "TFM" << "Tekst"
+                             << "a [STANDARD]";
+    QTest::newRow("lone LF") << "TFM" << "Tekst" << "a\nLogToFile=1" << "TFM" << "Tekst"
+                             << "a LogToFile=1";
+    QTest::newRow("in a key") << "TFM" << "k\r\n[STANDARD]\r\nLogToFile" << "1"
+                              << "TFM" << "k  [STANDARD]  LogToFile" << "1";
+    QTest::newRow("in a section") << "TFM]\n[STANDARD" << "LogToFile" << "1"
+                                  << "TFM] [STANDARD" << "LogToFile" << "1";
+}
+
+void TestIniFile::lineBreaksBecomeBlanks()
+{
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QString, readSection);
+    QFETCH(QString, readKey);
+    QFETCH(QString, readValue);
+    Sandbox box;
+    const QString path = box.work() + "/s.ini";
+    IniDocument doc(path);
+    doc.writeString(section, key, value);
+    QCOMPARE(doc.lines().size(), 3); // the header, the one line, the empty line
+    QCOMPARE(doc.updateFile(), 0);
+
+    const IniDocument back(path);
+    QCOMPARE(back.sectionNames(), QStringList{readSection});
+    QCOMPARE(back.sectionLines(readSection).size(), 1);
+    QCOMPARE(back.readString(readSection, readKey, "-"), readValue);
+    QVERIFY(!back.readBool("STANDARD", "LogToFile", false));
 }
 
 void TestIniFile::typedReads_data()

@@ -1,9 +1,16 @@
-// The platform layer: the Windows-1252 table, whole-file lines with byte-order marks, the
-// UTF-8 rescue of text the code page cannot hold, and the Windows error numbers.
+// The platform layer: the Windows-1252 table, upper case, whole-file lines with byte-order
+// marks, the UTF-8 rescue of text the code page cannot hold, the atomic replace and the
+// Windows error numbers.
 #include "platform.h"
 #include "testsupport.h"
 
+#include <QDir>
+#include <QFile>
+#include <QLocale>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using platform::Encoding;
 
@@ -16,6 +23,8 @@ class TestPlatform : public QObject {
     void ansiTable();
     void ansiRoundTripsEveryByte();
     void ansiReplacesMissing();
+    void upperCase_data();
+    void upperCase();
     void decodeLines_data();
     void decodeLines();
     void encodeLines_data();
@@ -25,6 +34,14 @@ class TestPlatform : public QObject {
     void errorNumbers();
     void atomicWriteRefusesReadOnlyFile();
     void atomicWriteReplacesWhole();
+    void atomicWriteKeepsTheMode_data();
+    void atomicWriteKeepsTheMode();
+    void atomicWriteThroughALink_data();
+    void atomicWriteThroughALink();
+    void atomicWriteUsesATemporaryOfItsOwn();
+    void atomicWriteFailureLeavesNoTemporary();
+    void atomicWriteInPlaceWithoutRoomForATemporary_data();
+    void atomicWriteInPlaceWithoutRoomForATemporary();
     void sharingReadersExcludeWriters();
 };
 
@@ -62,6 +79,34 @@ void TestPlatform::ansiReplacesMissing()
     QCOMPARE(platform::toAnsi(u"a\u0101b\U0001F600c"), QByteArray("a?b?c"));
     QVERIFY(!platform::ansiCanHold(u"\u0101"));
     QVERIFY(platform::ansiCanHold(u"æøå€"));
+}
+
+void TestPlatform::upperCase_data()
+{
+    QTest::addColumn<QString>("locale"); // the user's locale, which must not matter
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("upper");
+
+    QTest::newRow("letters beyond A-Z") << "nb_NO" << "blåbær-øy æøå" << "BLÅBÆR-ØY ÆØÅ";
+    QTest::newRow("sharp s stays one unit") << "de_DE" << "straße" << "STRAßE";
+    QTest::newRow("ligature stays one unit") << "en_US" << "\uFB01le" << "\uFB01LE";
+    QTest::newRow("Turkish user, i is I") << "tr_TR" << "kalvenor.ini" << "KALVENOR.INI";
+    QTest::newRow("Turkish dotless i") << "tr_TR" << "\u0131" << "I";
+    const QString half(QChar(char16_t(0xD800)));
+    QTest::newRow("lone surrogate half kept") << "nb_NO" << half + u'a' << half + u'A';
+}
+
+void TestPlatform::upperCase()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, text);
+    QFETCH(QString, upper);
+    const QLocale old;
+    QLocale::setDefault(QLocale(locale));
+    const QString result = platform::upperCase(text);
+    QLocale::setDefault(old);
+    QCOMPARE(result, upper);
+    QCOMPARE(result.size(), text.size());
 }
 
 void TestPlatform::decodeLines_data()
@@ -196,6 +241,169 @@ void TestPlatform::atomicWriteReplacesWhole()
     QCOMPARE(platform::writeLines(path, {"[A]", "k=v", ""}, Encoding::Ansi, true), 0);
     QCOMPARE(readBytes(path), QByteArray("[A]\r\nk=v\r\n\r\n"));
     QCOMPARE(QDir(box.work()).entryList(QDir::Files), QStringList{"a.ini"});
+}
+
+namespace {
+
+int modeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+ino_t inodeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+// Every entry of a folder, so that a temporary left behind shows.
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+void TestPlatform::atomicWriteKeepsTheMode_data()
+{
+    QTest::addColumn<int>("mode"); // of the old file; -1 for none
+    QTest::addColumn<int>("expected");
+
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    QTest::newRow("0640") << 0640 << 0640;
+    QTest::newRow("0600") << 0600 << 0600;
+    QTest::newRow("0604") << 0604 << 0604;
+    QTest::newRow("0666") << 0666 << 0666;
+    QTest::newRow("new file as a plain create") << -1 << int(0666 & ~mask);
+}
+
+void TestPlatform::atomicWriteKeepsTheMode()
+{
+    QFETCH(int, mode);
+    QFETCH(int, expected);
+    Sandbox box;
+    const QString path = box.work() + "/s.ini";
+    if (mode >= 0) {
+        writeBytes(path, "old\r\n");
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
+    }
+    QCOMPARE(platform::writeLines(path, {"new"}, Encoding::Ansi, true), 0);
+    QCOMPARE(readBytes(path), QByteArray("new\r\n"));
+    QCOMPARE(modeOf(path), expected);
+    QCOMPARE(entries(box.work()), QStringList{"s.ini"});
+}
+
+void TestPlatform::atomicWriteThroughALink_data()
+{
+    QTest::addColumn<QString>("linkTarget"); // what the link "s.ini" in the working folder holds
+    QTest::addColumn<bool>("chain");         // through a second link "second.ini"
+
+    QTest::newRow("absolute") << "@/real/s.ini" << false;
+    QTest::newRow("relative") << "real/s.ini" << false;
+    QTest::newRow("link to a link") << "second.ini" << true;
+}
+
+void TestPlatform::atomicWriteThroughALink()
+{
+    QFETCH(QString, linkTarget);
+    QFETCH(bool, chain);
+    Sandbox box;
+    const QString real = box.work() + "/real/s.ini";
+    writeBytes(real, "old\r\n");
+    QCOMPARE(::chmod(QFile::encodeName(real).constData(), 0640), 0);
+    linkTarget.replace("@", box.work());
+    const QString link = box.work() + "/s.ini";
+    const auto makeLink = [](const QString &target, const QString &at) {
+        return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData());
+    };
+    QCOMPARE(makeLink(linkTarget, link), 0);
+    if (chain) QCOMPARE(makeLink("real/s.ini", box.work() + "/second.ini"), 0);
+
+    QCOMPARE(platform::writeLines(link, {"new"}, Encoding::Ansi, true), 0);
+
+    QVERIFY(platform::isLink(link));
+    char held[4096];
+    const ssize_t n = ::readlink(QFile::encodeName(link).constData(), held, sizeof held);
+    QCOMPARE(QFile::decodeName(QByteArray(held, n > 0 ? int(n) : 0)), linkTarget);
+    QCOMPARE(readBytes(real), QByteArray("new\r\n"));
+    QCOMPARE(modeOf(real), 0640);
+    QCOMPARE(entries(box.work() + "/real"), QStringList{"s.ini"});
+    QStringList top{"real", "s.ini"};
+    if (chain) top.append("second.ini");
+    QCOMPARE(entries(box.work()), top);
+}
+
+void TestPlatform::atomicWriteUsesATemporaryOfItsOwn()
+{
+    // Another program's temporary under a fixed name must neither stop this write nor be
+    // touched by it.
+    Sandbox box;
+    const QString path = box.work() + "/s.ini";
+    writeBytes(path, "old\r\n");
+    QVERIFY(QDir().mkpath(path + ".new"));
+    writeBytes(path + ".tmp", "theirs");
+    QCOMPARE(platform::writeLines(path, {"new"}, Encoding::Ansi, true), 0);
+    QCOMPARE(readBytes(path), QByteArray("new\r\n"));
+    QVERIFY(platform::dirExists(path + ".new"));
+    QCOMPARE(readBytes(path + ".tmp"), QByteArray("theirs"));
+    QCOMPARE(entries(box.work()), (QStringList{"s.ini", "s.ini.new", "s.ini.tmp"}));
+}
+
+void TestPlatform::atomicWriteFailureLeavesNoTemporary()
+{
+    // The rename over a folder fails after the temporary has been written.
+    Sandbox box;
+    const QString path = box.work() + "/s.ini";
+    QVERIFY(QDir().mkpath(path));
+    QCOMPARE(platform::writeLines(path, {"new"}, Encoding::Ansi, true), 5);
+    QCOMPARE(entries(box.work()), QStringList{"s.ini"});
+    QVERIFY(entries(path).isEmpty());
+    // A folder that is missing gives 3, as a non-atomic write does.
+    QCOMPARE(platform::writeLines(box.work() + "/none/s.ini", {"x"}, Encoding::Ansi, true), 3);
+}
+
+void TestPlatform::atomicWriteInPlaceWithoutRoomForATemporary_data()
+{
+    QTest::addColumn<QByteArray>("before"); // "<none>" for no file
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QByteArray>("after");
+
+    QTest::newRow("existing file rewritten in place") << QByteArray("old\r\n") << false << 0
+                                                      << QByteArray("new\r\n");
+    QTest::newRow("read-only file still refused") << QByteArray("old\r\n") << true << 5
+                                                  << QByteArray("old\r\n");
+    QTest::newRow("no file, nothing made") << QByteArray("<none>") << false << 206
+                                           << QByteArray("<missing>");
+}
+
+void TestPlatform::atomicWriteInPlaceWithoutRoomForATemporary()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(bool, readOnly);
+    QFETCH(int, result);
+    QFETCH(QByteArray, after);
+    Sandbox box;
+    // A name so long that the folder takes no temporary named after it (even for root).
+    const long max = ::pathconf(QFile::encodeName(box.work()).constData(), _PC_NAME_MAX);
+    QVERIFY(max > 10);
+    const QString path = box.work() + u'/' + QString(int(max) - 4, u'n') + ".ini";
+    if (before != "<none>") {
+        writeBytes(path, before);
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+        if (readOnly) QCOMPARE(platform::setReadOnly(path, true), 0);
+    }
+    const ino_t inode = inodeOf(path);
+
+    QCOMPARE(platform::writeLines(path, {"new"}, Encoding::Ansi, true), result);
+
+    QCOMPARE(readBytes(path), after);
+    QCOMPARE(inodeOf(path), inode); // the same file, not a replacement
+    QCOMPARE(entries(box.work()).size(), before == "<none>" ? 0 : 1);
+    if (result == 0) QCOMPARE(modeOf(path), 0640);
 }
 
 void TestPlatform::sharingReadersExcludeWriters()

@@ -7,6 +7,7 @@
 #include "testsupport.h"
 #include "textfil.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTest>
 
@@ -33,6 +34,8 @@ class TestSettings : public QObject {
     void shutdownWritesAndLogs();
     void readOnlyFilesAreNeverReplaced();
     void unwritableFolderNeverStopsTheProgram();
+    void failureLineNamesTheFile_data();
+    void failureLineNamesTheFile();
 
   private:
     QString etcFolder() const { return m_box->appdata() + "/Kalvenor/etc/"; }
@@ -286,6 +289,34 @@ void TestSettings::unwritableFolderNeverStopsTheProgram()
     QCOMPARE(kalvenorpath("data\\tfm"), m_box->appdata() + "/Kalvenor/data/tfm/");
     hs_regFinalization();
     QVERIFY(loglines.last().endsWith(" INI-CRASH i HS_REG.PAS: " + mainFile()));
+}
+
+void TestSettings::failureLineNamesTheFile_data()
+{
+    QTest::addColumn<QString>("folder"); // in the working folder, holding a read-only settings file
+
+    QTest::newRow("plain") << "innstillinger";
+    QTest::newRow("holding %2") << "a%2b";
+    QTest::newRow("holding %1 and %2") << "%1 og %2";
+}
+
+void TestSettings::failureLineNamesTheFile()
+{
+    QFETCH(QString, folder);
+    const QString work = m_box->work() + u'/' + folder;
+    writeBytes(work + "/kalvenor.ini", "[TFM]\r\n");
+    QCOMPARE(platform::setReadOnly(work + "/kalvenor.ini", true), 0);
+    QDir::setCurrent(work); // the sandbox puts the old working folder back
+    QDir().mkpath(m_box->appdata() + "/Kalvenor/data");
+    hs_regInitialization({});
+    QVERIFY(ininame.endsWith(u'/' + folder + "/kalvenor.ini"));
+    logtofile = true; // the start-up leaves logging to "LogToFile"
+    loglines.clear();
+    kalvenorpath("data"); // made above, so the write-back gives the one line
+    QCOMPARE(loglines.size(), 1);
+    QVERIFY2(loglines[0].endsWith(" FEIL: Kan ikke lagre innstillingsfilen " + ininame +
+                                  " (feilnr. 5)"),
+             qPrintable(loglines[0]));
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

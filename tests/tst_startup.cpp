@@ -15,6 +15,10 @@
 #include <algorithm>
 #include <optional>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace {
 
 QString base() { return platform::appDataFolder() + QStringLiteral("/Kalvenor/"); }
@@ -116,6 +120,8 @@ class TestStartup : public QObject {
     void cleanupRunsOnlyWhenAsked_data();
     void cleanupRunsOnlyWhenAsked();
     void unusableFolderTreeDoesNotEndTheProgram();
+    void unreadableSettingsReportedAfterTheLogLoad_data();
+    void unreadableSettingsReportedAfterTheLogLoad();
     void unitsStartAndStopInOrder();
 
   private:
@@ -226,7 +232,7 @@ void TestStartup::commandLine()
     QVERIFY(!logtofile); // without "LogToFile" the switches do not keep logging on
     QCOMPARE(treeComplete(), treeBuilt);
     const QString name = getusername();
-    if (!user.isEmpty()) QCOMPARE(name, QLocale().toUpper(user));
+    if (!user.isEmpty()) QCOMPARE(name, platform::upperCase(user));
     QVERIFY(sectionLines(mainIni(), QStringLiteral("INI_SELF"))
                 .contains(QStringLiteral("CREATED_USER=") + name));
     baseshutdown();
@@ -427,6 +433,54 @@ void TestStartup::unusableFolderTreeDoesNotEndTheProgram()
     baseshutdown();
 
     QCOMPARE(readBytes(base().chopped(1)), QByteArray("not a folder"));
+}
+
+void TestStartup::unreadableSettingsReportedAfterTheLogLoad_data()
+{
+    QTest::addColumn<QStringList>("switches");
+    QTest::addColumn<bool>("oldLog");
+    QTest::addColumn<QString>("folder"); // empty: the user's own; else a working subfolder
+    QTest::addColumn<bool>("reported");
+
+    QTest::newRow("--debug, a log file to load") << QStringList{"--debug"} << true << "" << true;
+    QTest::newRow("--debug, no log file") << QStringList{"--debug"} << false << "" << true;
+    QTest::newRow("no switch: logging stays off") << QStringList() << true << "" << false;
+    QTest::newRow("a folder holding %1 and %2")
+        << QStringList{"--debug"} << true << "a%1b%2c" << true;
+}
+
+void TestStartup::unreadableSettingsReportedAfterTheLogLoad()
+{
+    QFETCH(QStringList, switches);
+    QFETCH(bool, oldLog);
+    QFETCH(QString, folder);
+    QFETCH(bool, reported);
+    QDir().mkpath(base() + QStringLiteral("data"));
+    QDir().mkpath(base() + QStringLiteral("log"));
+    if (oldLog) writeBytes(logFile(), "earlier run\r\n");
+    QString ini = mainIni();
+    if (!folder.isEmpty()) {
+        const QString work = m_sandbox->work() + u'/' + folder;
+        QDir().mkpath(work);
+        QDir::setCurrent(work); // the sandbox puts the old working folder back
+        ini = work + QStringLiteral("/kalvenor.ini");
+    }
+    writeBytes(ini, "[STANDARD]\r\nLogToFile=1\r\n");
+    // Another program holds the settings file exclusively through the start-up.
+    const int fd = ::open(QFile::encodeName(ini).constData(), O_RDONLY);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::flock(fd, LOCK_EX), 0);
+    start(switches);
+    ::close(fd);
+
+    const QString line =
+        QStringLiteral("FEIL: Kan ikke lese innstillingsfilen ") + ininame + QStringLiteral(" (feilnr. 32)");
+    const QStringList messages = withoutStamps(loglines);
+    QCOMPARE(messages.count(line), reported ? 1 : 0);
+    if (oldLog) QCOMPARE(messages.value(0), QStringLiteral("earlier run"));
+    if (reported) QCOMPARE(messages.indexOf(line), oldLog ? 1 : 0);
+    QCOMPARE(readBytes(ini), QByteArray("[STANDARD]\r\nLogToFile=1\r\n")); // never replaced
+    baseshutdown();
 }
 
 void TestStartup::unitsStartAndStopInOrder()

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
+#include <QtTest/qtestspontaneevent.h>
 
 class TestTfmComboBox : public QObject {
     Q_OBJECT
@@ -18,6 +20,16 @@ class TestTfmComboBox : public QObject {
     {
         m_box->showPopup();
         QTRY_VERIFY(m_box->view()->isVisible());
+    }
+
+    // A turn of the wheel over the box, as the window system delivers it.
+    void turnWheel(int steps)
+    {
+        const QPointF at(m_box->rect().center());
+        QWheelEvent wheel(at, m_box->mapToGlobal(at), QPoint(), QPoint(0, -120 * steps),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&wheel);
+        QApplication::sendEvent(m_box.get(), &wheel);
     }
 
   private slots:
@@ -108,6 +120,66 @@ class TestTfmComboBox : public QObject {
         QCOMPARE(changed.count(), 2);
 
         QCOMPARE(selectedAtCloseUp, QList<int>({0, 0, 2, 3}));
+    }
+
+    // Opening an empty box shows no list, yet its closing is reported all the same.
+    void emptyBoxClosesUp()
+    {
+        QSignalSpy closeUp(m_box.get(), &TFMComboBox::closeUp);
+        m_box->setItems({});
+        m_box->showPopup();
+        QTRY_COMPARE(closeUp.count(), 1);
+        QTest::keyClick(m_box.get(), Qt::Key_Down, Qt::AltModifier);
+        QTRY_COMPARE(closeUp.count(), 2);
+        QVERIFY(!m_box->view()->isVisible());
+    }
+
+    // Finishing an edit is no pick: a text equal to an entry stays unselected and fires nothing.
+    void finishingAnEditPicksNothing_data()
+    {
+        QTest::addColumn<int>("key"); // 0: the focus leaves the box
+        QTest::newRow("focus out") << 0;
+        QTest::newRow("Return") << int(Qt::Key_Return);
+        QTest::newRow("Enter") << int(Qt::Key_Enter);
+    }
+
+    void finishingAnEditPicksNothing()
+    {
+        QFETCH(int, key);
+        QLineEdit other;
+        other.show();
+        QSignalSpy changed(m_box.get(), &TFMComboBox::changed);
+        QSignalSpy activated(m_box.get(), &QComboBox::activated);
+        m_box->setText("HA HALL A");
+        m_box->setFocus();
+        QTRY_VERIFY(m_box->hasFocus());
+        if (key)
+            QTest::keyClick(m_box.get(), Qt::Key(key));
+        other.activateWindow();
+        other.setFocus();
+        QTRY_VERIFY(!m_box->hasFocus());
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(activated.count(), 0);
+        QCOMPARE(m_box->selectedIndex(), -1);
+        QCOMPARE(m_box->text(), QString("HA HALL A"));
+    }
+
+    // The wheel goes to the focused control: over another box it changes nothing.
+    void wheelTurnsOnlyTheFocusedBox()
+    {
+        QSignalSpy changed(m_box.get(), &TFMComboBox::changed);
+        m_box->selectIndex(1);
+        m_box->clearFocus();
+        turnWheel(1);
+        QVERIFY(!m_box->hasFocus());
+        QCOMPARE(m_box->selectedIndex(), 1);
+        QCOMPARE(changed.count(), 0);
+
+        m_box->setFocus();
+        QTRY_VERIFY(m_box->hasFocus());
+        turnWheel(1);
+        QCOMPARE(m_box->selectedIndex(), 2);
+        QCOMPARE(changed.count(), 1);
     }
 
     void inlineCompletion_data()

@@ -1,8 +1,9 @@
 // Tests of the main window TTFMform, driven headless through its widgets: first and second
-// start, composition, the "+" buttons and their error boxes, copying, the code-list buttons,
-// the group filters and the group matching.
+// start, the layout, composition, the "+" buttons and their error boxes, copying, the
+// code-list buttons and reloads, the group filters and the group matching.
 #include "TFM.h"
 #include "hs_reg.h"
+#include "inifile.h"
 #include "startup.h"
 #include "tfmapplication.h"
 #include "tfmcombobox.h"
@@ -14,9 +15,12 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -60,7 +64,7 @@ class TestTfmForm : public QObject {
     void type(QWidget *widget, const QString &keys)
     {
         for (QChar c : keys) {
-            if (c == u'<')
+            if (c == u'\b')
                 QTest::keyClick(widget, Qt::Key_Backspace);
             else
                 QTest::keyClicks(widget, QString(c));
@@ -145,22 +149,36 @@ class TestTfmForm : public QObject {
         type(box("Lokalisering"), "b1");
         QCOMPARE(box("Lokalisering")->text(), QString("B1 BYGG 1"));
         type(box("System"), "210");
+        type(box("Produkt"), "ab");
+        type(box("Tekst"), "pumpe 1");
         retype(edit("Nr1"), "05");
         retype(edit("Nr2"), "07");
-        QCOMPARE(label(), QString("+B1=210.05-07"));
+        QCOMPARE(label(), QString("+B1=210.05-AB07"));
+        SisteLet = QStringLiteral("VENTIL");
         // The user edits one list and deletes another between the runs.
         writeBytes(dataFile("tfm-tekst.txt"), "EGEN TEKST\r\n");
         const QString produkt = dataFile("tfm-produkt.txt");
+        const QString settings = ininame;
         stop();
         QVERIFY(QFile::remove(produkt));
+        QCOMPARE(IniDocument(settings).sectionLines("TFM"),
+                 QStringList({"Lokalisering=B1 BYGG 1", "Produkt=AB Bjelker, Drager, Dip, Bæring",
+                              "System=210 Grunn og fundamenter, generelt", "Tekst=PUMPE 1",
+                              "SisteLet=VENTIL"}));
 
+        TFMInitialization();
         start();
         QCOMPARE(box("Lokalisering")->text(), QString("B1 BYGG 1"));
         QCOMPARE(box("System")->text(), QString("210 Grunn og fundamenter, generelt"));
+        QCOMPARE(box("Produkt")->text(), QString("AB Bjelker, Drager, Dip, Bæring"));
+        QCOMPARE(box("Tekst")->text(), QString("PUMPE 1"));
+        QCOMPARE(SisteLet, QString("VENTIL"));
         QCOMPARE(edit("Nr1")->text(), QString("01"));
         QCOMPARE(edit("Nr2")->text(), QString("01"));
-        QCOMPARE(label(), QString("+B1=210.01-01"));
+        QCOMPARE(label(), QString("+B1=210.01-AB01"));
+        QCOMPARE(m_form->findChild<QLabel *>("TekstLAbel")->text(), QString("PUMPE 1"));
         QCOMPARE(box("SystemCombo")->text(), QString("2. BYGNING"));
+        QCOMPARE(box("ProduktCombo")->text(), QString("A. BÆRENDE / ROMDANNENDE"));
         QCOMPARE(readBytes(dataFile("tfm-tekst.txt")), QByteArray("EGEN TEKST\r\n"));
         QCOMPARE(box("Tekst")->items(), QStringList({"EGEN TEKST"}));
         QCOMPARE(box("Produkt")->count(), 305);
@@ -203,31 +221,137 @@ class TestTfmForm : public QObject {
         QCOMPARE(box("Tekst")->count(), 1);
     }
 
+    // ---- Layout ----
+
+    // Every placed component where the window's design puts it, with its caption and its
+    // character height in pixels (0 for a frame, which shows no text). A width of -1 marks a
+    // caption sized to its text.
+    void layout_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QRect>("place");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("hint");
+        QTest::addColumn<int>("pixels");
+        QTest::addColumn<bool>("bold");
+
+        const auto row = [](const char *name, const char *kind, QRect place, const QString &caption,
+                            int pixels, bool bold, const QString &hint = QString()) {
+            QTest::newRow(name) << name << kind << place << caption << hint << pixels << bold;
+        };
+        const auto at = [](int x, int y) { return QRect(x, y, -1, -1); };
+        row("Label1", "QLabel", at(72, 32), "Lokalisering:", 13, true);
+        row("Label2", "QLabel", at(72, 128), "System:", 13, true);
+        row("Label3", "QLabel", at(72, 272), "Produkt:", 13, true);
+        row("Lokalisering", "TFMComboBox", {72, 48, 305, 24}, "", 13, true);
+        row("System", "TFMComboBox", {72, 192, 257, 21}, "", 11, false);
+        row("Produkt", "TFMComboBox", {72, 312, 257, 21}, "", 11, false);
+        row("Nr2", "QLineEdit", {176, 336, 57, 21}, "01", 11, false);
+        row("Nr1", "QLineEdit", {200, 216, 57, 21}, "01", 11, false);
+        row("TFMLabel", "QLabel", {472, 437, 361, 36}, "+=.01-01", 24, true);
+        row("Shape1", "QFrame", {440, 352, 401, 145}, "", 0, false);
+        row("Label6", "QLabel", at(168, 528),
+            "PA 0802 TverrFaglig Merkesystem, TFM-systemet. Utarbeidet av Statsbygg", 13, true);
+        row("TekstLAbel", "QLabel", {472, 381, 361, 36}, "", 24, true);
+        row("Label8", "QLabel", at(72, 440), "Tekst:", 13, true);
+        row("BitBtn1", "QPushButton", {440, 80, 113, 25}, "Legg til liste", 11, false);
+        row("Label7", "QLabel", at(584, 24), "Merkeliste:", 13, true);
+        row("MerkeListe", "QListWidget", {584, 40, 249, 233}, "", 11, false);
+        row("SpeedButton1", "QToolButton", {235, 336, 17, 19}, "+", 16, true);
+        row("SpeedButton2", "QToolButton", {260, 216, 17, 19}, "+", 16, true);
+        row("BitBtn2", "QPushButton", {624, 280, 75, 25}, "Lagre", 11, false);
+        row("BitBtn3", "QPushButton", {720, 280, 75, 25}, "Åpne", 11, false);
+        row("HentKnapp", "QPushButton", {440, 184, 113, 49}, "Hent", 11, false);
+        row("BitBtn5", "QPushButton", {440, 120, 115, 25}, "Hent fra liste", 11, false);
+        row("Bevel1", "QFrame", {584, 272, 249, 41}, "", 0, false);
+        row("Tekst", "TFMComboBox", {72, 456, 305, 21}, "", 11, false);
+        row("SpeedButton3", "QToolButton", {48, 48, 23, 22}, "", 11, false);
+        row("SpeedButton4", "QToolButton", {48, 192, 23, 22}, "", 11, false);
+        row("SpeedButton5", "QToolButton", {48, 312, 23, 22}, "", 11, false);
+        row("SpeedButton6", "QToolButton", {48, 456, 23, 22}, "", 11, false);
+        row("SystemCombo", "TFMComboBox", {72, 144, 305, 21}, "", 11, true);
+        row("SystemUnderCOmbo", "TFMComboBox", {72, 168, 305, 21}, "", 11, true);
+        row("ProduktCombo", "TFMComboBox", {72, 288, 305, 21}, "", 11, true);
+        row("Unik", "QCheckBox", {272, 338, 81, 17}, "TYPE-unikt", 11, false);
+        row("IDNr", "QLineEdit", {176, 360, 57, 21}, "", 11, false);
+        row("SpeedButton7", "QToolButton", {235, 360, 17, 19}, "+", 16, true);
+        row("Label4", "QLabel", at(116, 364), "Unikt ID-nr.", 11, false);
+        row("Label5", "QLabel", at(80, 340), "Løpenummer (type):", 11, false);
+        row("SpeedButton8", "QToolButton", {336, 192, 23, 22}, "", 11, false);
+        row("Label9", "QLabel", at(128, 220), "Løpenummer:", 11, false);
+        row("SystemNeste", "QToolButton", {360, 192, 17, 22}, "", 11, false);
+        row("SpeedButton9", "QToolButton", {336, 312, 23, 22}, "", 11, false);
+        row("ProduktNeste", "QToolButton", {360, 312, 17, 22}, "", 11, false);
+        row("CopyButton", "QToolButton", {448, 440, 25, 25}, "", 11, false,
+            "Kopier til utklippstavlen");
+        row("CopyEdit", "QLineEdit", {704, 520, 121, 21}, "CopyEdit", 11, false);
+    }
+
+    void layout()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(QRect, place);
+        start();
+        QWidget *widget = m_form->findChild<QWidget *>(name);
+        QVERIFY(widget);
+        QCOMPARE(widget->parentWidget(), m_form);
+        QCOMPARE(widget->metaObject()->className(), kind.toLatin1());
+        QCOMPARE(widget->pos(), place.topLeft());
+        if (place.width() >= 0) {
+            QCOMPARE(widget->size(), place.size());
+        } else {
+            // Sized to its text: nothing of it cut, and clear of every other component.
+            QCOMPARE(widget->size(), widget->sizeHint());
+            for (const QWidget *other : m_form->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+                if (other == widget || !other->isVisible() || other->metaObject() == &QFrame::staticMetaObject)
+                    continue;
+                QVERIFY2(!other->geometry().intersects(widget->geometry()), qPrintable(other->objectName()));
+            }
+        }
+
+        QString caption;
+        if (const auto *l = qobject_cast<QLabel *>(widget)) caption = l->text();
+        if (const auto *b = qobject_cast<QAbstractButton *>(widget)) caption = b->text();
+        if (const auto *e = qobject_cast<QLineEdit *>(widget)) caption = e->text();
+        if (const auto *c = qobject_cast<TFMComboBox *>(widget)) caption = c->text();
+        QTEST(caption, "caption");
+        QTEST(widget->toolTip(), "hint");
+        QFETCH(int, pixels);
+        if (pixels == 0) return;
+        const QFontInfo font(widget->font());
+        QCOMPARE(font.pixelSize(), pixels);
+        QTEST(font.bold(), "bold");
+    }
+
     // ---- Composition ----
 
     void workedExamples_data()
     {
-        QTest::addColumn<QString>("lok"); // keys typed; "<" is Backspace
+        QTest::addColumn<QString>("lok"); // keys typed; "\b" is Backspace
         QTest::addColumn<QString>("sys");
         QTest::addColumn<QString>("prod");
         QTest::addColumn<QString>("nr1");
         QTest::addColumn<QString>("nr2");
         QTest::addColumn<bool>("unik");
         QTest::addColumn<QString>("idnr");
+        QTest::addColumn<QString>("tekst");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("empty") << "" << "" << "" << "01" << "01" << false << "" << "+=.01-01";
-        QTest::newRow("picked") << "b1" << "210" << "ab" << "01" << "01" << false << "" << "+B1=210.01-AB01";
-        QTest::newRow("type-unique") << "b1" << "210" << "ab" << "01" << "01" << true << "9" << "+B1=210.01-AB01T";
-        QTest::newRow("ID number") << "b1" << "210" << "ab" << "01" << "01" << false << "5" << "+B1=210.01-AB015";
-        QTest::newRow("LHT1") << "lht1" << "310" << "ah" << "12" << "003" << false << "" << "+LHT1=310.12-AH003";
-        QTest::newRow("typed texts") << "lht1<" << "799" << "k flens" << "1" << "2" << true << "" << "+LHT1=799.1-K2T";
-        QTest::newRow("short system") << "b1" << "21<" << "ab" << "01" << "01" << false << "" << "+B1=21.01-AB01";
-        QTest::newRow("system code with blank") << "" << "2 X" << "" << "01" << "01" << false << "" << "+=2 X.01-01";
-        QTest::newRow("one-letter product") << "" << "" << "k<" << "01" << "01" << false << "" << "+=.01-K01";
-        QTest::newRow("product row without code") << "" << "" << "store" << "01" << "01" << false << "" << "+=.01-St01";
-        QTest::newRow("localisation begins with blank") << " b1" << "" << "" << "01" << "01" << false << "" << "+=.01-01";
-        QTest::newRow("ID number after the running number") << "" << "" << "" << "01" << "01" << false << "007" << "+=.01-01007";
+        QTest::newRow("empty") << "" << "" << "" << "01" << "01" << false << "" << "" << "+=.01-01";
+        QTest::newRow("picked") << "b1" << "210" << "ab" << "01" << "01" << false << "" << "" << "+B1=210.01-AB01";
+        QTest::newRow("type-unique") << "b1" << "210" << "ab" << "01" << "01" << true << "9" << "" << "+B1=210.01-AB01T";
+        QTest::newRow("ID number") << "b1" << "210" << "ab" << "01" << "01" << false << "5" << "" << "+B1=210.01-AB015";
+        QTest::newRow("LHT1") << "lht1" << "310" << "ah" << "12" << "003" << false << "" << "" << "+LHT1=310.12-AH003";
+        QTest::newRow("typed texts") << "lht1\b" << "799" << "k flens" << "1" << "2" << true << "" << "" << "+LHT1=799.1-K2T";
+        QTest::newRow("short system") << "b1" << "21\b" << "ab" << "01" << "01" << false << "" << "" << "+B1=21.01-AB01";
+        QTest::newRow("system code with blank") << "" << "2 X" << "" << "01" << "01" << false << "" << "" << "+=2 X.01-01";
+        QTest::newRow("one-letter product") << "" << "" << "k\b" << "01" << "01" << false << "" << "" << "+=.01-K01";
+        QTest::newRow("product row without code") << "" << "" << "store" << "01" << "01" << false << "" << "" << "+=.01-St01";
+        QTest::newRow("localisation begins with blank") << " b1" << "" << "" << "01" << "01" << false << "" << "" << "+=.01-01";
+        QTest::newRow("ID number after the running number") << "" << "" << "" << "01" << "01" << false << "007" << "" << "+=.01-01007";
+        QTest::newRow("texts that look like markup") << "<i>x</i>" << "" << "" << "01" << "01" << false << "" << "<b>pumpe</b>" << "+<I>X</I>=.01-01";
     }
 
     void workedExamples()
@@ -239,6 +363,7 @@ class TestTfmForm : public QObject {
         QFETCH(QString, nr2);
         QFETCH(bool, unik);
         QFETCH(QString, idnr);
+        QFETCH(QString, tekst);
         start();
         type(box("Lokalisering"), lok);
         type(box("System"), sys);
@@ -246,8 +371,16 @@ class TestTfmForm : public QObject {
         retype(edit("Nr1"), nr1);
         retype(edit("Nr2"), nr2);
         retype(edit("IDNr"), idnr);
+        type(box("Tekst"), tekst);
         if (unik) QTest::mouseClick(m_form->findChild<QCheckBox *>("Unik"), Qt::LeftButton);
         QTEST(label(), "expected");
+        QCOMPARE(m_form->findChild<QLabel *>("TekstLAbel")->text(), tekst.toUpper());
+        // Both labels show their text as it stands, never as markup.
+        for (const char *name : {"TFMLabel", "TekstLAbel"}) {
+            const QLabel *shown = m_form->findChild<QLabel *>(name);
+            QVERIFY2(shown->sizeHint().width() >= shown->fontMetrics().horizontalAdvance(shown->text()),
+                     name);
+        }
     }
 
     void textAndTypeUniqueFollowAtOnce()
@@ -338,6 +471,13 @@ class TestTfmForm : public QObject {
         QCOMPARE(label(), QString("+=210.01-01")); // the pick composes as well
         closeUp(box("Produkt"));
         QTRY_COMPARE(m_form->focusWidget(), edit("Nr2"));
+
+        // An emptied list has no drop-down to show; opening it moves on all the same.
+        closeUp(box("SystemUnderCOmbo"), "37. LEDIG");
+        QCOMPARE(box("System")->count(), 0);
+        QTRY_COMPARE(m_form->focusWidget(), box("System"));
+        QTest::keyClick(box("System"), Qt::Key_Down, Qt::AltModifier);
+        QTRY_COMPARE(m_form->focusWidget(), edit("Nr1"));
     }
 
     // ---- Group filters ----
@@ -372,8 +512,10 @@ class TestTfmForm : public QObject {
         start();
         TFMComboBox *groupBox = box(qPrintable(group));
         TFMComboBox *targetBox = box(qPrintable(target));
-        targetBox->setText("typed before");
+        // Typed by the user, so the label holds it where the target is a part of the label.
+        type(targetBox, "typed before");
         const QString labelBefore = label();
+        QVERIFY(target == "SystemUnderCOmbo" || labelBefore.contains("ty"));
 
         closeUp(groupBox, entry);
         QCOMPARE(targetBox->count(), count);
@@ -449,7 +591,7 @@ class TestTfmForm : public QObject {
         // A product change alone does not match; the next system change does.
         type(box("Produkt"), "ab");
         QCOMPARE(box("ProduktCombo")->selectedIndex(), -1);
-        type(system, "<");
+        type(system, "\b");
         QCOMPARE(box("ProduktCombo")->text(), QString("A. BÆRENDE / ROMDANNENDE"));
 
         // No group 8: the main group stays; the sub-group 80 is found.
@@ -506,6 +648,42 @@ class TestTfmForm : public QObject {
         QVERIFY(m_ui->messages.isEmpty());
     }
 
+    void reloadState()
+    {
+        start();
+        type(box("System"), "210");
+        type(box("Produkt"), "ab");
+        m_form->FixSystem(); // the product group follows only here
+        closeUp(box("SystemUnderCOmbo"), "21. GRUNN OG FUNDAMENT");
+        QCOMPARE(box("System")->count(), 6);
+        // A file deleted while the program runs: that list stays as it is, narrowed or not.
+        QFile::remove(dataFile("tfm-system.txt"));
+        QTest::mouseClick(button("SpeedButton3"), Qt::LeftButton);
+        QCOMPARE(box("System")->count(), 6);
+        QVERIFY(m_ui->messages.isEmpty());
+        // The reloaded sub-groups keep their text with no entry selected; the groups keep theirs.
+        QCOMPARE(box("SystemUnderCOmbo")->count(), 61);
+        QCOMPARE(box("SystemUnderCOmbo")->text(), QString("21. GRUNN OG FUNDAMENT"));
+        QCOMPARE(box("SystemUnderCOmbo")->selectedIndex(), -1);
+        QCOMPARE(box("SystemCombo")->text(), QString("2. BYGNING"));
+        QCOMPARE(box("ProduktCombo")->text(), QString("A. BÆRENDE / ROMDANNENDE"));
+        QCOMPARE(box("Produkt")->selectedIndex(), -1);
+
+        // A text set by the program, as at start, equals an entry but selects none. The focus
+        // passing through the box leaves it so, and matches no groups behind the user's back.
+        box("System")->setText("210 Grunn og fundamenter, generelt");
+        closeUp(box("SystemCombo"), "3. VVS");
+        QTRY_COMPARE(m_form->focusWidget(), box("SystemUnderCOmbo"));
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form));
+        box("System")->setFocus();
+        QTRY_VERIFY(box("System")->hasFocus());
+        edit("Nr1")->setFocus();
+        QTRY_VERIFY(edit("Nr1")->hasFocus());
+        QCOMPARE(box("SystemCombo")->text(), QString("3. VVS"));
+        QCOMPARE(box("System")->selectedIndex(), -1);
+    }
+
     void reloadHonoursTheByteOrderMark()
     {
         start();
@@ -521,6 +699,14 @@ class TestTfmForm : public QObject {
         start();
         QWidget *link = m_form->findChild<QLabel *>("Label6");
         QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+        // Only the text is the link: a click just right of it opens nothing.
+        const QLabel *text = m_form->findChild<QLabel *>("Label6");
+        const QPoint pastText(text->x() + text->fontMetrics().horizontalAdvance(text->text()) + 4,
+                              text->geometry().center().y());
+        QWidget *under = m_form->childAt(pastText);
+        QTest::mouseClick(under ? under : m_form, Qt::LeftButton, {},
+                          under ? under->mapFrom(m_form, pastText) : pastText);
+        QVERIFY(m_ui->opened.isEmpty());
         QTest::mouseClick(link, Qt::LeftButton);
         QCOMPARE(m_ui->opened, QStringList({startGuideAddress()}));
         QVERIFY(startGuideAddress().startsWith("https://"));

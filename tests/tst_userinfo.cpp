@@ -127,6 +127,7 @@ void TestUserInfo::username_data()
                             << "per"
                             << "KARI";
     QTest::newRow("letters beyond A-Z") << QStringList{} << "blåbær-øy" << QString() << "BLÅBÆR-ØY";
+    QTest::newRow("sharp s stays one unit") << QStringList{} << "weiß" << QString() << "WEIß";
     QTest::newRow("logon user") << QStringList{"logon|Username=text:ola"} << ""
                                 << "per"
                                 << "OLA";

@@ -23,6 +23,8 @@ class TestWindowPos : public QObject {
     void load_data();
     void load();
     void maximisedRoundTrip();
+    void maximisedAfterThePlacement_data();
+    void maximisedAfterThePlacement();
 
   private:
     QString userFile() const { return etcpath + "TESTER.INI"; }
@@ -69,6 +71,8 @@ void TestWindowPos::load_data()
     QTest::addColumn<QPoint>("pos");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<QString>("extraOut");
+    QTest::addColumn<bool>("maximisedBefore");
+    QTest::addColumn<bool>("maximised");
 
     // Every window starts at (30, 40), 400 x 300.
     const QSize screen = QGuiApplication::primaryScreen()->size();
@@ -76,25 +80,36 @@ void TestWindowPos::load_data()
     const int sh = screen.height();
     const QByteArray sized = "Left=10\r\nTop=20\r\nHeight=700\r\nWidth=1000\r\nDiverse=lagret\r\n";
     QTest::newRow("nothing stored")
-        << QByteArray() << "inn" << QPoint(0, 0) << QSize(400, 300) << "";
+        << QByteArray() << "inn" << QPoint(0, 0) << QSize(400, 300) << "" << false << false;
     QTest::newRow("equal to the screen size is kept")
         << QString("Left=%1\r\nTop=%2\r\n").arg(sw).arg(sh).toLatin1() << "" << QPoint(sw, sh)
-        << QSize(400, 300) << "";
+        << QSize(400, 300) << "" << false << false;
     QTest::newRow("one pixel more is pulled back")
         << QString("Left=%1\r\nTop=%2\r\n").arg(sw + 1).arg(sh + 1).toLatin1() << ""
-        << QPoint(sw - 400, sh - 300) << QSize(400, 300) << "";
+        << QPoint(sw - 400, sh - 300) << QSize(400, 300) << "" << false << false;
     QTest::newRow("no lower bound") << QByteArray("Left=-1200\r\nTop=-5\r\n") << ""
-                                    << QPoint(-1200, -5) << QSize(400, 300) << "";
+                                    << QPoint(-1200, -5) << QSize(400, 300) << "" << false << false;
     QTest::newRow("pulled back with the old width")
         << QByteArray("Left=5000\r\nWidth=1000\r\nHeight=700\r\n") << "" << QPoint(sw - 400, 0)
-        << QSize(1000, 700) << "";
-    QTest::newRow("OnlyPos") << sized << "OnlyPos" << QPoint(10, 20) << QSize(400, 300) << "lagret";
+        << QSize(1000, 700) << "" << false << false;
+    QTest::newRow("OnlyPos") << sized << "OnlyPos" << QPoint(10, 20) << QSize(400, 300) << "lagret"
+                             << false << false;
     QTest::newRow("onlypos is ordinary text")
-        << sized << "onlypos" << QPoint(10, 20) << QSize(1000, 700) << "lagret";
+        << sized << "onlypos" << QPoint(10, 20) << QSize(1000, 700) << "lagret" << false << false;
     QTest::newRow("size of zero or less")
-        << QByteArray("Height=0\r\nWidth=-5\r\n") << "" << QPoint(0, 0) << QSize(400, 300) << "";
+        << QByteArray("Height=0\r\nWidth=-5\r\n") << "" << QPoint(0, 0) << QSize(400, 300) << ""
+        << false << false;
     QTest::newRow("size that is no number")
-        << QByteArray("Height=abc\r\nWidth=12x\r\n") << "" << QPoint(0, 0) << QSize(400, 300) << "";
+        << QByteArray("Height=abc\r\nWidth=12x\r\n") << "" << QPoint(0, 0) << QSize(400, 300) << ""
+        << false << false;
+    QTest::newRow("false Maximized keeps a maximised window so")
+        << QByteArray("Maximized=0\r\nLeft=10\r\nTop=20\r\nHeight=200\r\n") << "" << QPoint(10, 20)
+        << QSize(400, 200) << "" << true << true;
+    QTest::newRow("nothing stored keeps a maximised window so")
+        << QByteArray() << "" << QPoint(0, 0) << QSize(400, 300) << "" << true << true;
+    QTest::newRow("true Maximized maximises")
+        << QByteArray("Maximized=1\r\nLeft=10\r\nTop=20\r\n") << "" << QPoint(10, 20)
+        << QSize(400, 300) << "" << false << true;
 }
 
 void TestWindowPos::load()
@@ -104,15 +119,18 @@ void TestWindowPos::load()
     QFETCH(QPoint, pos);
     QFETCH(QSize, size);
     QFETCH(QString, extraOut);
+    QFETCH(bool, maximisedBefore);
+    QFETCH(bool, maximised);
     writeBytes(userFile(), "[VINDU-W]\r\n" + stored);
     QWidget w;
     w.move(30, 40);
     w.resize(400, 300);
+    if (maximisedBefore) w.setWindowState(Qt::WindowMaximized);
     QCOMPARE(loadwindowpos(&w, "W", extra), 0);
-    QCOMPARE(w.pos(), pos);
+    QCOMPARE(w.pos(), pos); // a hidden window keeps its geometry while maximised
     QCOMPARE(w.size(), size);
     QCOMPARE(extra, extraOut);
-    QVERIFY(!w.isMaximized());
+    QCOMPARE(bool(w.windowState() & Qt::WindowMaximized), maximised);
     QCOMPARE(inisection, QString("STANDARD"));
     QCOMPARE(inifile->fileName(), ininame);
 }
@@ -136,6 +154,38 @@ void TestWindowPos::maximisedRoundTrip()
     loadwindowpos(&restored, "Max", extra);
     QVERIFY(restored.windowState() & Qt::WindowMaximized);
     QCOMPARE(restored.pos(), saved.pos());
+}
+
+void TestWindowPos::maximisedAfterThePlacement_data()
+{
+    QTest::addColumn<QString>("extra");
+    QTest::addColumn<QSize>("size");
+
+    QTest::newRow("with its size") << "" << QSize(400, 300);
+    QTest::newRow("OnlyPos keeps the size") << "OnlyPos" << QSize(100, 120);
+}
+
+void TestWindowPos::maximisedAfterThePlacement()
+{
+    QFETCH(QString, extra);
+    QFETCH(QSize, size);
+    writeBytes(userFile(), "[VINDU-W]\r\nMaximized=1\r\nLeft=10\r\nTop=20\r\nHeight=300\r\n"
+                           "Width=400\r\nDiverse=lagret\r\n");
+    QWidget w;
+    w.resize(100, 120);
+    loadwindowpos(&w, "W", extra);
+    QCOMPARE(extra, QString("lagret"));
+    QVERIFY(w.windowState() & Qt::WindowMaximized);
+    // Maximised last: the placement is what the window returns to.
+    const QRect placed(QPoint(10, 20), size);
+    QCOMPARE(w.geometry(), placed);
+    QCOMPARE(w.normalGeometry(), placed);
+
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(w.isMaximized());
+    w.showNormal();
+    QTRY_COMPARE(QRect(w.pos(), w.size()), placed); // the frame's position, as it was set
 }
 
 QTEST_MAIN(TestWindowPos)
