@@ -16,6 +16,7 @@
 #include <QWidget>
 
 #include <climits>
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -64,11 +65,15 @@ bool writeBack(const IniDocument &doc)
     return false;
 }
 
+QString unreadableLine(const IniDocument &doc)
+{
+    return QStringLiteral("FEIL: Kan ikke lese innstillingsfilen ") + doc.fileName() +
+           QStringLiteral(" (feilnr. ") + QString::number(doc.readError()) + u')';
+}
+
 void reportUnreadable(const IniDocument &doc)
 {
-    if (doc.readError())
-        writelog(QStringLiteral("FEIL: Kan ikke lese innstillingsfilen ") + doc.fileName() +
-                 QStringLiteral(" (feilnr. ") + QString::number(doc.readError()) + u')');
+    if (doc.readError()) writelog(unreadableLine(doc));
 }
 
 } // namespace
@@ -471,6 +476,13 @@ void deletefolderfiles(const QString &folder)
     for (const QFileInfo &entry : entries) {
         const QString path = folder + entry.fileName();
         if (entry.isDir() && !entry.isSymLink()) {
+            // The listing may be stale by now: a folder swapped for a link since must not have
+            // its target emptied, so it is looked at afresh and left where it turned into one.
+            if (platform::isLink(path)) {
+                writelog(QStringLiteral("FEIL: kan ikke slette mappen ") + path +
+                         platform::separator());
+                continue;
+            }
             deletefolderfiles(path + platform::separator());
             continue;
         }
@@ -565,15 +577,17 @@ void buildFolderTree(bool install)
     if (install || !platform::dirExists(data)) makefoldertree();
 }
 
-// The file could not be read when it was opened, while the switches still decided about
-// logging; the line is written only now, since the log file's load replaces every line before.
-void reportUnreadableSettings(bool switchLogging)
+// The file could not be read when it was opened; the line is logged only now, since the log
+// file's load replaces every line before. "LogToFile" alone decides whether the log takes it,
+// and settings that could not be read do not hold it, so standard error always gets the line
+// too: the failure is never lost.
+void reportUnreadableSettings()
 {
     if (!inifile || !inifile->readError()) return;
-    const bool settingsLogging = logtofile;
-    logtofile = settingsLogging || switchLogging;
-    reportUnreadable(*inifile);
-    logtofile = settingsLogging;
+    const QString line = unreadableLine(*inifile);
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+    writelog(line);
 }
 
 // Also the start-up's first write-back, which puts the stamps on disk.
@@ -586,8 +600,10 @@ void writeSettingsAtShutdown()
 {
     closeuserini(); // a per-user bracket left open must not leave the main file unwritten
     if (inifile) {
+        // The one line this failure gets is the crash line below, so the document is written
+        // directly rather than through writeBack, whose own line would count as an error.
         bool ok = true;
-        if (!platform::isReadOnly(ininame)) ok = writeBack(*inifile);
+        if (!platform::isReadOnly(ininame)) ok = inifile->updateFile() == 0;
         delete inifile;
         inifile = nullptr;
         if (!ok) writelog(QStringLiteral("INI-CRASH i HS_REG.PAS: ") + ininame);
@@ -625,9 +641,7 @@ void hs_regInitialization(const QStringList &arguments)
     recordSettingsFolder();
     buildFolderTree(install);
 
-    // From here on the settings alone decide; the switches counted only for the tree's lines
-    // and for a settings file that could not be read.
-    const bool switchLogging = logtofile;
+    // From here on the settings alone decide; the switches counted only for the tree's lines.
     logtofile = inireadbool(QStringLiteral("LogToFile"));
     if (inireadbool(QStringLiteral("ClearLogFileOnStartup"))) {
         try {
@@ -637,7 +651,7 @@ void hs_regInitialization(const QStringList &arguments)
         }
     }
     loadloglines();
-    reportUnreadableSettings(switchLogging);
+    reportUnreadableSettings();
     if (inireadbool(QStringLiteral("DeleteTemporaryFiles")))
         deletetempfiles(inireadbool(QStringLiteral("DeleteSystemTemporaryFiles")));
     useLogFolder();

@@ -5,12 +5,19 @@
 #include "startup.h"
 #include "tfmapplication.h"
 
+#include <QStringList>
+
 int main(int argc, char *argv[])
 {
+    // Qt takes the options it knows ("-reverse", "-style x", ...) out of argv as the application
+    // is made; the switches see every argument, since a user name may well be one of those.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+
     // The window library starts before the units and ends after them.
     TFMApplication app(argc, argv);
     platform::installWidgetsUserInterface();
-    basestartup(app.arguments());
+    basestartup(arguments);
 
     TFMApplication::setTitle(QStringLiteral("Kalvenor TFM"));
     // The first window created is the main window; closing it ends the message loop.

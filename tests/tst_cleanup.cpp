@@ -11,10 +11,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -56,6 +56,10 @@ QStringList messages()
     return out;
 }
 
+// Relative to the sandbox's working folder, so no part of the path that a guard looks at comes
+// from where the build or the system's temporary folder happens to lie.
+const QString Plain = QStringLiteral("plain-folder/");
+
 bool isEmptyDir(const QString &path)
 {
     return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
@@ -78,6 +82,7 @@ class TestCleanup : public QObject {
     void fileInUseStaysAndItsFolderFails();
     void linksAreRemovedNotFollowed();
     void rootThatIsALinkIsEmptiedAndKept();
+    void folderSwappedForALinkIsNotFollowed();
     void lengthAndExistenceGuard_data();
     void lengthAndExistenceGuard();
 
@@ -90,9 +95,9 @@ class TestCleanup : public QObject {
     std::optional<Sandbox> m_sandbox;
     std::optional<RecordingUi> m_ui;
     QString root() const { return m_sandbox->work() + QStringLiteral("/clean-root/"); }
-    // A folder whose path holds neither "TMP" nor "TEMP", for the word guards.
-    QString plainFolder();
-    std::optional<QTemporaryDir> m_plain;
+    // The base start-up, shut down again in cleanup() even where a check failed on the way.
+    void start();
+    bool m_started = false;
 };
 
 void TestCleanup::initTestCase()
@@ -103,6 +108,9 @@ void TestCleanup::initTestCase()
 
 void TestCleanup::init()
 {
+    // A row that failed half-way must still have shut the base down, or this one would run on
+    // its store.
+    QVERIFY2(!inifile, "the settings store is still open from an earlier row");
     m_sandbox.emplace();
     m_ui.emplace();
     textfilInitialization();
@@ -111,21 +119,18 @@ void TestCleanup::init()
 
 void TestCleanup::cleanup()
 {
-    m_plain.reset();
+    if (m_started) baseshutdown();
+    m_started = false;
     m_ui.reset();
     m_sandbox.reset();
     textfilInitialization();
 }
 
-QString TestCleanup::plainFolder()
+void TestCleanup::start()
 {
-    m_plain.emplace(QCoreApplication::applicationDirPath() + QStringLiteral("/plain-XXXXXX"));
-    const QString path = m_plain->path();
-    const QString upper = path.toUpper();
-    if (!m_plain->isValid() || upper.contains(QLatin1String("TMP")) ||
-        upper.contains(QLatin1String("TEMP")))
-        return QString();
-    return path;
+    basestartup({QStringLiteral("prog")});
+    m_started = true;
+    logtofile = true;
 }
 
 void TestCleanup::emptiesDepthFirstAndKeepsRoot()
@@ -231,6 +236,62 @@ void TestCleanup::rootThatIsALinkIsEmptiedAndKept()
     QCOMPARE(errorcount, 0);
 }
 
+namespace {
+
+// At the end of the first subfolder's level, swaps every subfolder of the root not yet reached
+// for a link to the outside folder, as another process could while the cleanup runs.
+class SwappingUi final : public platform::UserInterface {
+  public:
+    SwappingUi(QString root, QString outside)
+        : m_root(std::move(root)), m_outside(std::move(outside))
+    {
+        platform::setUserInterface(this);
+    }
+    ~SwappingUi() override { platform::setUserInterface(nullptr); }
+    void message(const QString &, const QString &, platform::Icon) override {}
+    void setBusyCursor(bool busy) override
+    {
+        if (busy || swapped.size() > 0) return;
+        for (const QString &name : {QStringLiteral("one"), QStringLiteral("two")}) {
+            const QString path = m_root + name;
+            if (!platform::dirExists(path) || platform::isLink(path)) continue;
+            QDir(path).removeRecursively();
+            if (QFile::link(m_outside, path)) swapped.append(name);
+        }
+    }
+    void shellOpen(const QString &, const QString &, const QString &) override {}
+
+    QStringList swapped;
+
+  private:
+    QString m_root;
+    QString m_outside;
+};
+
+} // namespace
+
+void TestCleanup::folderSwappedForALinkIsNotFollowed()
+{
+    const QString r = root();
+    const QString outside = m_sandbox->work() + QStringLiteral("/outside/");
+    touch(outside + QStringLiteral("keep.txt"));
+    touch(r + QStringLiteral("one/f.txt"));
+    touch(r + QStringLiteral("two/f.txt"));
+    {
+        SwappingUi swapping(r, outside);
+
+        cleanfolder(r);
+
+        QCOMPARE(swapping.swapped.size(), 1); // the one listed as a folder, then not reached
+        QVERIFY(platform::fileExists(outside + QStringLiteral("keep.txt")));
+        const QString link = r + swapping.swapped.first();
+        QVERIFY(platform::isLink(link));
+        QCOMPARE(messages(),
+                 QStringList{QStringLiteral("FEIL: kan ikke slette mappen ") + link + u'/'});
+    }
+    platform::setUserInterface(&*m_ui);
+}
+
 void TestCleanup::lengthAndExistenceGuard_data()
 {
     QTest::addColumn<QString>("create"); // folder made in the working folder, holding a file
@@ -280,13 +341,10 @@ void TestCleanup::ownTmpFolderNeedsTheWord()
 {
     QFETCH(QString, folder);
     QFETCH(bool, emptied);
-    basestartup({QStringLiteral("prog")});
-    logtofile = true;
+    start();
     QString target = kalvenorpath(QStringLiteral("tmp"));
     if (!folder.isEmpty()) {
-        const QString plain = plainFolder();
-        if (plain.isEmpty()) QSKIP("no folder without TMP or TEMP in its path");
-        target = plain + u'/' + folder + u'/';
+        target = Plain + folder + u'/';
         setfolder(QStringLiteral("tmp"), target);
     }
     touch(target + QStringLiteral("sub/f.txt"));
@@ -298,7 +356,6 @@ void TestCleanup::ownTmpFolderNeedsTheWord()
     QVERIFY(platform::dirExists(target));
     QCOMPARE(messages(), QStringList({QStringLiteral(
                              "Sletter midlertidige filer opprettet av Kalvenor programmer")}));
-    baseshutdown();
 }
 
 void TestCleanup::systemFolders_data()
@@ -323,11 +380,9 @@ void TestCleanup::systemFolders()
     QFETCH(QString, spool);
     QFETCH(bool, tempEmptied);
     QFETCH(bool, spoolEmptied);
-    const QString plain = plainFolder();
-    if (plain.isEmpty()) QSKIP("no folder without TMP or TEMP in its path");
-    const QString userTemp = plain + u'/' + (temp == u"<unset>" ? QStringLiteral("Temp") : temp);
-    const QString windir = plain + QStringLiteral("/win");
-    const QString spoolDir = plain + u'/' + (spool == u"<none>" ? QStringLiteral("spool") : spool);
+    const QString userTemp = Plain + (temp == u"<unset>" ? QStringLiteral("Temp") : temp);
+    const QString windir = Plain + QStringLiteral("win");
+    const QString spoolDir = Plain + (spool == u"<none>" ? QStringLiteral("spool") : spool);
     touch(userTemp + QStringLiteral("/u.txt"));
     touch(windir + QStringLiteral("/temp/w.txt"));
     touch(spoolDir + QStringLiteral("/job.spl"));
@@ -339,8 +394,7 @@ void TestCleanup::systemFolders()
                          QStringLiteral("DefaultSpoolDirectory"),
                          registry::Value::fromText(spoolDir));
     registry::setSource(&machine);
-    basestartup({QStringLiteral("prog")});
-    logtofile = true;
+    start();
     loglines.clear();
 
     deletetempfiles(alsoSystem);
@@ -356,7 +410,6 @@ void TestCleanup::systemFolders()
     if (tempEmptied) expected.append(QStringLiteral("Sletter midlertidige filer i Windows"));
     if (spoolEmptied) expected.append(QStringLiteral("Sletter skriverkøer"));
     QCOMPARE(messages(), expected);
-    baseshutdown();
 }
 
 QTEST_MAIN(TestCleanup)

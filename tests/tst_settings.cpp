@@ -34,6 +34,7 @@ class TestSettings : public QObject {
     void shutdownWritesAndLogs();
     void readOnlyFilesAreNeverReplaced();
     void unwritableFolderNeverStopsTheProgram();
+    void failedShutdownWriteIsOneLine();
     void failureLineNamesTheFile_data();
     void failureLineNamesTheFile();
 
@@ -289,6 +290,27 @@ void TestSettings::unwritableFolderNeverStopsTheProgram()
     QCOMPARE(kalvenorpath("data\\tfm"), m_box->appdata() + "/Kalvenor/data/tfm/");
     hs_regFinalization();
     QVERIFY(loglines.last().endsWith(" INI-CRASH i HS_REG.PAS: " + mainFile()));
+}
+
+void TestSettings::failedShutdownWriteIsOneLine()
+{
+    QDir().mkpath(m_box->appdata() + "/Kalvenor/data"); // no tree, so no tree lines
+    hs_regInitialization({});
+    logtofile = verbose = true;
+    const QString name = mainFile();
+    // The folder turns into a file after the start-up, so only the last write fails.
+    QVERIFY(QDir(etcFolder()).removeRecursively());
+    writeBytes(etcFolder().chopped(1), "not a folder");
+    loglines.clear();
+    QCOMPARE(errorcount, 0);
+
+    hs_regFinalization();
+
+    QCOMPARE(loglines.size(), 3);
+    QVERIFY2(loglines[0].endsWith(" INI-CRASH i HS_REG.PAS: " + name), qPrintable(loglines[0]));
+    QVERIFY2(loglines[1].endsWith(" Oppdaterer " + name), qPrintable(loglines[1]));
+    QVERIFY2(loglines[2].endsWith(" AVSLUTTER PROGRAM. 0 feilmeldinger og 0 advarsler"),
+             qPrintable(loglines[2]));
 }
 
 void TestSettings::failureLineNamesTheFile_data()

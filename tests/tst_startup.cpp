@@ -9,10 +9,14 @@
 #include "xmldata.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <algorithm>
+#include <cstdio>
 #include <optional>
 
 #include <fcntl.h>
@@ -89,6 +93,36 @@ const QStringList TreeLeaves{"archive",     "backup",      "data/quarvel", "data
                              "import",      "images",      "spool",        "tmp",
                              "xml",         "log",         "maler/docs",   "maler/zq4"};
 
+// Everything written on standard error while it lives, taken off through a file.
+class StderrCapture {
+  public:
+    StderrCapture() : m_saved(::dup(STDERR_FILENO))
+    {
+        std::fflush(stderr);
+        m_file.open();
+        ::dup2(m_file.handle(), STDERR_FILENO);
+    }
+    ~StderrCapture() { restore(); }
+    QByteArray take()
+    {
+        restore();
+        m_file.seek(0);
+        return m_file.readAll();
+    }
+
+  private:
+    void restore()
+    {
+        if (m_saved < 0) return;
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+        m_saved = -1;
+    }
+    int m_saved;
+    QTemporaryFile m_file;
+};
+
 bool treeComplete()
 {
     for (const QString &leaf : TreeLeaves)
@@ -120,9 +154,11 @@ class TestStartup : public QObject {
     void cleanupRunsOnlyWhenAsked_data();
     void cleanupRunsOnlyWhenAsked();
     void unusableFolderTreeDoesNotEndTheProgram();
-    void unreadableSettingsReportedAfterTheLogLoad_data();
-    void unreadableSettingsReportedAfterTheLogLoad();
+    void unreadableSettingsGoToStandardError_data();
+    void unreadableSettingsGoToStandardError();
     void unitsStartAndStopInOrder();
+    void programHandsOnQtsOwnOptions_data();
+    void programHandsOnQtsOwnOptions();
 
   private:
     // Runs the start-up with the program's path in front of the switches, as the entry does.
@@ -285,18 +321,22 @@ void TestStartup::logLinesFollowTheFlags_data()
     QTest::addColumn<QStringList>("switches");
     QTest::addColumn<QString>("standard");
     QTest::addColumn<QStringList>("expected"); // "*" at the end: the line begins so
+    QTest::addColumn<bool>("verboseOn");       // after the start-up
 
     const QStringList start{"START: %PROGRAM%", "INIFIL: %INI%", "BRUKER: %USER%"};
     const QStringList verboseRun = start + QStringList{"LOGIN: *", "Oppdaterer %INI%",
                                                        "AVSLUTTER PROGRAM. 0 feilmeldinger og 0 advarsler"};
 
-    QTest::newRow("--debug, LogToFile") << QStringList{"--debug"} << "LogToFile=1" << verboseRun;
-    QTest::newRow("--debug alone") << QStringList{"--debug"} << "" << QStringList();
-    QTest::newRow("VerboseLogging alone") << QStringList() << "VerboseLogging=1" << QStringList();
-    QTest::newRow("LogToFile alone") << QStringList() << "LogToFile=1" << start;
+    QTest::newRow("--debug, LogToFile")
+        << QStringList{"--debug"} << "LogToFile=1" << verboseRun << true;
+    QTest::newRow("--debug alone") << QStringList{"--debug"} << "" << QStringList() << true;
+    QTest::newRow("VerboseLogging alone")
+        << QStringList() << "VerboseLogging=1" << QStringList() << false;
+    QTest::newRow("LogToFile alone") << QStringList() << "LogToFile=1" << start << false;
     QTest::newRow("LogToFile and VerboseLogging")
-        << QStringList() << "LogToFile=1\r\nVerboseLogging=1" << verboseRun;
-    QTest::newRow("LogToFile=0 with --debug") << QStringList{"--debug"} << "LogToFile=0" << QStringList();
+        << QStringList() << "LogToFile=1\r\nVerboseLogging=1" << verboseRun << true;
+    QTest::newRow("LogToFile=0 with --debug")
+        << QStringList{"--debug"} << "LogToFile=0" << QStringList() << true;
 }
 
 void TestStartup::logLinesFollowTheFlags()
@@ -304,11 +344,13 @@ void TestStartup::logLinesFollowTheFlags()
     QFETCH(QStringList, switches);
     QFETCH(QString, standard);
     QFETCH(QStringList, expected);
+    QFETCH(bool, verboseOn);
     QDir().mkpath(base() + QStringLiteral("data"));
     QDir().mkpath(base() + QStringLiteral("log"));
     writeSettings(standard);
 
     start(switches);
+    QCOMPARE(verbose, verboseOn);
     const QString ini = ininame;
     const QString user = getusername();
     baseshutdown();
@@ -435,26 +477,23 @@ void TestStartup::unusableFolderTreeDoesNotEndTheProgram()
     QCOMPARE(readBytes(base().chopped(1)), QByteArray("not a folder"));
 }
 
-void TestStartup::unreadableSettingsReportedAfterTheLogLoad_data()
+void TestStartup::unreadableSettingsGoToStandardError_data()
 {
     QTest::addColumn<QStringList>("switches");
     QTest::addColumn<bool>("oldLog");
     QTest::addColumn<QString>("folder"); // empty: the user's own; else a working subfolder
-    QTest::addColumn<bool>("reported");
 
-    QTest::newRow("--debug, a log file to load") << QStringList{"--debug"} << true << "" << true;
-    QTest::newRow("--debug, no log file") << QStringList{"--debug"} << false << "" << true;
-    QTest::newRow("no switch: logging stays off") << QStringList() << true << "" << false;
-    QTest::newRow("a folder holding %1 and %2")
-        << QStringList{"--debug"} << true << "a%1b%2c" << true;
+    QTest::newRow("--debug, a log file to load") << QStringList{"--debug"} << true << "";
+    QTest::newRow("--debug, no log file") << QStringList{"--debug"} << false << "";
+    QTest::newRow("no switch") << QStringList() << true << "";
+    QTest::newRow("a folder holding %1 and %2") << QStringList{"--debug"} << true << "a%1b%2c";
 }
 
-void TestStartup::unreadableSettingsReportedAfterTheLogLoad()
+void TestStartup::unreadableSettingsGoToStandardError()
 {
     QFETCH(QStringList, switches);
     QFETCH(bool, oldLog);
     QFETCH(QString, folder);
-    QFETCH(bool, reported);
     QDir().mkpath(base() + QStringLiteral("data"));
     QDir().mkpath(base() + QStringLiteral("log"));
     if (oldLog) writeBytes(logFile(), "earlier run\r\n");
@@ -470,15 +509,23 @@ void TestStartup::unreadableSettingsReportedAfterTheLogLoad()
     const int fd = ::open(QFile::encodeName(ini).constData(), O_RDONLY);
     QVERIFY(fd >= 0);
     QCOMPARE(::flock(fd, LOCK_EX), 0);
-    start(switches);
+    QByteArray errors;
+    {
+        StderrCapture capture;
+        start(switches);
+        errors = capture.take();
+    }
     ::close(fd);
 
-    const QString line =
-        QStringLiteral("FEIL: Kan ikke lese innstillingsfilen ") + ininame + QStringLiteral(" (feilnr. 32)");
+    const QString line = QStringLiteral("FEIL: Kan ikke lese innstillingsfilen ") + ininame +
+                         QStringLiteral(" (feilnr. 32)");
+    // Settings that cannot be read hold no "LogToFile", and it alone decides about the log; the
+    // switches do not bring logging back for this line, so it goes to standard error.
+    QVERIFY(!logtofile);
     const QStringList messages = withoutStamps(loglines);
-    QCOMPARE(messages.count(line), reported ? 1 : 0);
-    if (oldLog) QCOMPARE(messages.value(0), QStringLiteral("earlier run"));
-    if (reported) QCOMPARE(messages.indexOf(line), oldLog ? 1 : 0);
+    QCOMPARE(messages.count(line), 0);
+    QCOMPARE(QString::fromLocal8Bit(errors).split(u'\n').count(line), 1);
+    QCOMPARE(messages, oldLog ? QStringList{QStringLiteral("earlier run")} : QStringList());
     QCOMPARE(readBytes(ini), QByteArray("[STANDARD]\r\nLogToFile=1\r\n")); // never replaced
     baseshutdown();
 }
@@ -492,6 +539,51 @@ void TestStartup::unitsStartAndStopInOrder()
     QVERIFY(!XMLLoggProc);
     QVERIFY(logfile.isEmpty()); // the log went last
     QVERIFY(platform::fileExists(m_logfile));
+}
+
+void TestStartup::programHandsOnQtsOwnOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("user"); // in the stamps
+
+    QTest::newRow("-reverse") << QStringList{"--user", "-reverse", "--debug"} << "-REVERSE";
+    QTest::newRow("-style x") << QStringList{"--user", "-style", "fusion"} << "-STYLE";
+    QTest::newRow("--style x") << QStringList{"--user", "--style", "fusion"} << "--STYLE";
+    QTest::newRow("-session s") << QStringList{"--user", "-session", "s1"} << "-SESSION";
+}
+
+// Qt takes its own options out of the argument list as the application object is made; the
+// program's switches must still see them.
+void TestStartup::programHandsOnQtsOwnOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, user);
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("APPDATA"), m_sandbox->appdata());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(m_sandbox->work());
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(QStringLiteral(KALVENOR_PROGRAM), arguments);
+    QVERIFY(program.waitForStarted());
+
+    // The stamps are on disk before the first window; the program then waits in its loop.
+    const auto stamped = [] {
+        return keysOf(sectionLines(mainIni(), QStringLiteral("INI_SELF")))
+            .contains(QStringLiteral("MODIFIED_USER"));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(stamped() || program.state() == QProcess::NotRunning, 30000);
+    const bool running = program.state() == QProcess::Running;
+    program.kill();
+    program.waitForFinished();
+    QVERIFY(running);
+    const QStringList stamps = sectionLines(mainIni(), QStringLiteral("INI_SELF"));
+    const auto modified = std::find_if(stamps.cbegin(), stamps.cend(), [](const QString &line) {
+        return line.startsWith(QLatin1String("MODIFIED_USER="));
+    });
+    QVERIFY(modified != stamps.cend());
+    QCOMPARE(modified->section(u'=', 1), user);
 }
 
 QTEST_MAIN(TestStartup)
