@@ -66,6 +66,20 @@ int flush(textfile &f)
     return n ? platform::writeFile(f.handle, f.buffer, n) : 0;
 }
 
+// Writes out buffered output and closes. The file is closed even when its last bytes cannot
+// be written; the number tells.
+int close(textfile &f)
+{
+    if (f.state == TextFileState::Closed) return ErrNotOpen;
+    int err = f.state == TextFileState::Writing ? flush(f) : 0;
+    const int closeErr = platform::closeFile(f.handle);
+    if (!err) err = closeErr;
+    f.state = TextFileState::Closed;
+    f.handle = platform::NoFile;
+    f.bufpos = f.bufend = 0;
+    return err;
+}
+
 // Makes at least one byte available; returns false at the end of the file or on error.
 bool fill(textfile &f, int &err)
 {
@@ -156,18 +170,7 @@ void readlnsafe(textfile &f, QString &line)
 
 int closesafe(textfile &f)
 {
-    int err = 0;
-    if (f.state == TextFileState::Closed) {
-        err = ErrNotOpen;
-    } else {
-        // The file is closed even when its last bytes cannot be written; the number tells.
-        if (f.state == TextFileState::Writing) err = flush(f);
-        const int closeErr = platform::closeFile(f.handle);
-        if (!err) err = closeErr;
-        f.state = TextFileState::Closed;
-        f.handle = platform::NoFile;
-        f.bufpos = f.bufend = 0;
-    }
+    const int err = close(f);
     if (err) {
         box(QStringLiteral("Feil under lukking av fil"));
         ++errorcount;
@@ -238,16 +241,7 @@ void ClearLog()
     rewritesafe(f, logfile);
     writelnsafe(f, line);
     // Unlike closesafe, this close is strict: its failure reaches the caller.
-    int err = 0;
-    if (f.state == TextFileState::Closed) {
-        err = ErrNotOpen;
-    } else {
-        err = flush(f);
-        const int closeErr = platform::closeFile(f.handle);
-        if (!err) err = closeErr;
-        f.state = TextFileState::Closed;
-    }
-    if (err) throw EInOutError(err);
+    if (const int err = close(f)) throw EInOutError(err);
     errorcount = 0;
 }
 
