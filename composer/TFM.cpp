@@ -4,7 +4,10 @@
 #include "ui_TFMform.h"
 
 #include "Felles.h"
+#include "filedialog.h"
 #include "hs_reg.h"
+#include "input.h"
+#include "labellist.h"
 #include "platform.h"
 #include "tfmapplication.h"
 #include "tfmcore.h"
@@ -12,6 +15,7 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QFont>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 #include <algorithm>
@@ -91,6 +95,12 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
     ui.ProduktCombo->setItems(builtInTable(CodeTable::ProduktHovedgruppe));
     ui.Lokalisering->setFocus();
 
+    m_labelList = new LabelListModel(this);
+    ui.MerkeListe->setModel(m_labelList);
+    QFont courier = ui.MerkeListe->font();
+    courier.setStyleHint(QFont::TypeWriter); // fixed pitch, also where no Courier stands in
+    ui.MerkeListe->setFont(courier);
+
     connectHandlers();
     // Creation goes on after a failed factory file, as after any failed handler.
     TFMApplication::guarded([this] { FormCreate(); });
@@ -124,6 +134,17 @@ void TTFMform::connectHandlers()
     for (QToolButton *button : {ui.SpeedButton3, ui.SpeedButton4, ui.SpeedButton5, ui.SpeedButton6})
         connect(button, &QToolButton::clicked, this, [this, button] { SpeedButton6Click(button); });
     ui.Label6->installEventFilter(this);
+
+    connect(ui.SpeedButton8, &QToolButton::clicked, this, &TTFMform::SpeedButton8Click);
+    connect(ui.SpeedButton9, &QToolButton::clicked, this, &TTFMform::SpeedButton9Click);
+    connect(ui.SystemNeste, &QToolButton::clicked, this, &TTFMform::SystemNesteClick);
+    connect(ui.ProduktNeste, &QToolButton::clicked, this, &TTFMform::ProduktNesteClick);
+
+    connect(ui.BitBtn1, &QPushButton::clicked, this, &TTFMform::BitBtn1Click);
+    connect(ui.BitBtn2, &QPushButton::clicked, this, &TTFMform::BitBtn2Click);
+    connect(ui.BitBtn3, &QPushButton::clicked, this, &TTFMform::BitBtn3Click);
+    connect(ui.BitBtn5, &QPushButton::clicked, this, &TTFMform::BitBtn5Click);
+    ui.MerkeListe->installEventFilter(this);
 
     connect(ui.SystemCombo, &TFMComboBox::closeUp, this, &TTFMform::SystemComboCloseUp);
     connect(ui.SystemUnderCOmbo, &TFMComboBox::closeUp, this, &TTFMform::SystemUnderCOmboCloseUp);
@@ -217,6 +238,10 @@ void TTFMform::Label6Click() { shellopen(startGuideAddress(), QString(), QString
 
 bool TTFMform::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_ui->MerkeListe && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (MerkeListeKeyDown(key->key(), key->modifiers())) return true;
+    }
     if (watched == m_ui->Label6 && event->type() == QEvent::MouseButtonRelease) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() == Qt::LeftButton && m_ui->Label6->rect().contains(mouse->position().toPoint()))
@@ -316,3 +341,122 @@ void TTFMform::CopyButtonClick()
 }
 
 void TTFMform::HentKnappClick() { m_modalResult = QDialog::Accepted; }
+
+// ---- Searches ----
+
+void TTFMform::search(TFMComboBox *field, const QString &prompt, std::int32_t &index,
+                      QToolButton *next)
+{
+    const QString answer = InputStr(prompt, SisteLet);
+    if (answer.isEmpty()) return;
+    // The reload undoes any group filter, so the whole list is searched.
+    LoadTFM();
+    const QString wanted = platform::upperCase(answer);
+    const int hit = searchLines(field->items(), wanted, 0);
+    if (hit < 0) return;
+    field->selectIndex(hit);
+    index = hit;
+    SisteLet = wanted;
+    next->setEnabled(true);
+    FixSystem();
+    LokaliseringChange();
+}
+
+void TTFMform::searchNext(TFMComboBox *field, std::int32_t &index)
+{
+    // No reload: the walk goes on in the list as it is now, group filter included.
+    const QStringList lines = field->items();
+    if (index >= lines.size()) index = -1;
+    const int hit = searchLines(lines, SisteLet, index + 1);
+    if (hit < 0) return;
+    field->selectIndex(hit);
+    index = hit;
+    FixSystem();
+    LokaliseringChange();
+}
+
+void TTFMform::SpeedButton8Click()
+{
+    search(m_ui->System, QStringLiteral("Søk etter system .."), SystemIndeks, m_ui->SystemNeste);
+}
+
+void TTFMform::SpeedButton9Click()
+{
+    search(m_ui->Produkt, QStringLiteral("Søk etter produkt .."), ProduktIndeks, m_ui->ProduktNeste);
+}
+
+void TTFMform::SystemNesteClick() { searchNext(m_ui->System, SystemIndeks); }
+
+void TTFMform::ProduktNesteClick() { searchNext(m_ui->Produkt, ProduktIndeks); }
+
+// ---- Label list ----
+
+int TTFMform::selectedEntry() const
+{
+    const QModelIndexList rows = m_ui->MerkeListe->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.constFirst().row();
+}
+
+void TTFMform::BitBtn1Click()
+{
+    m_labelList->add(m_ui->TFMLabel->text() + u',' + m_ui->TekstLAbel->text());
+}
+
+bool TTFMform::MerkeListeKeyDown(int Key, Qt::KeyboardModifiers Shift)
+{
+    Q_UNUSED(Shift); // Delete removes whatever Shift, Ctrl and Alt hold
+    if (Key != Qt::Key_Delete) return false;
+    const int row = selectedEntry();
+    if (row < 0) return true;
+    m_labelList->remove(row);
+    // As the platform's list box has it: after a removal nothing is selected.
+    m_ui->MerkeListe->selectionModel()->clear();
+    return true;
+}
+
+QString TTFMform::chooseListFile(bool save)
+{
+    FileDialogRequest request;
+    request.save = save;
+    // Set anew every time, so the dialog always opens on the data folder and the usual name.
+    request.folder = kalvenorpath(QStringLiteral("data\\tfm"));
+    request.fileName = QStringLiteral("tfm-liste.csv");
+    request.filters = {QStringLiteral("Komma Separert fil (*.csv)"), QStringLiteral("Alle filer (*)")};
+    request.defaultSuffix = QStringLiteral("csv");
+    return FileDialog::choose(this, request);
+}
+
+void TTFMform::BitBtn2Click()
+{
+    const QString path = chooseListFile(true);
+    if (path.isEmpty()) return;
+    if (const int err = saveLabelList(path, *m_labelList)) throw FileCreateError(path, err);
+}
+
+void TTFMform::BitBtn3Click()
+{
+    const QString path = chooseListFile(false);
+    if (path.isEmpty()) return;
+    // The file is read whole before the list changes, so a failure leaves the list as it was.
+    if (const int err = openLabelList(path, *m_labelList)) throw FileOpenError(path, err);
+}
+
+void TTFMform::BitBtn5Click()
+{
+    const int row = selectedEntry();
+    if (row < 0) return;
+    LoadTFM();
+    const ReadBack back = readBackEntry(m_labelList->entry(row));
+    Ui::TTFMform &ui = *m_ui;
+    // The edits and the box recompose as they are set; the end state is set explicitly below.
+    ui.Lokalisering->setText(back.fields.lokalisering);
+    ui.System->setText(back.fields.system);
+    ui.Nr1->setText(back.fields.nr1);
+    ui.Produkt->setText(back.fields.produkt);
+    ui.Nr2->setText(back.fields.nr2);
+    ui.Unik->setChecked(back.fields.unik);
+    ui.IDNr->setText(back.fields.idnr);
+    ui.Tekst->setText(back.text);
+    LokaliseringChange();
+    FixSystem();
+}

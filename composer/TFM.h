@@ -1,5 +1,6 @@
 // TFM: the main window of the label composer, TTFMform, with its one instance TFMform; its
-// handlers compose the label, keep the code lists and narrow them by their groups.
+// handlers compose the label, keep the code lists and narrow them by their groups, search the
+// lists and keep the label list and its file.
 #pragma once
 
 #include <QString>
@@ -9,6 +10,8 @@
 #include <memory>
 
 class QLineEdit;
+class QToolButton;
+class LabelListModel;
 class TFMComboBox;
 namespace Ui {
 class TTFMform;
@@ -57,6 +60,21 @@ class TTFMform : public QWidget {
     void CopyButtonClick();
     void HentKnappClick();
 
+    // Searches.
+    void SpeedButton8Click();
+    void SpeedButton9Click();
+    void SystemNesteClick();
+    void ProduktNesteClick();
+
+    // Label list.
+    void BitBtn1Click();
+    // True when the key was the list's Delete, which is then not handed on.
+    bool MerkeListeKeyDown(int Key, Qt::KeyboardModifiers Shift);
+    void BitBtn2Click();
+    void BitBtn3Click();
+    void BitBtn5Click();
+    LabelListModel *labelList() const { return m_labelList; }
+
     // The result a modal showing of the window would end with; "Hent" sets it to OK.
     int modalResult() const { return m_modalResult; }
 
@@ -69,10 +87,15 @@ class TTFMform : public QWidget {
     void connectHandlers();
     void groupFilter(TFMComboBox *group, const char *file, int chars, TFMComboBox *target);
     static void stepField(QLineEdit *field);
+    void search(TFMComboBox *field, const QString &prompt, std::int32_t &index, QToolButton *next);
+    void searchNext(TFMComboBox *field, std::int32_t &index);
+    QString chooseListFile(bool save);
+    int selectedEntry() const;
 
     std::unique_ptr<Ui::TTFMform> m_ui;
     bool m_shown = false;
     int m_modalResult = 0;
+    LabelListModel *m_labelList = nullptr;
 };
 
 extern TTFMform *TFMform;

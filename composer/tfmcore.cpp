@@ -7,6 +7,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <limits>
 
 // Resources of a static library are pulled in only when something names them.
@@ -51,31 +52,7 @@ QString systemErrorText(int error)
     }
 }
 
-// ---- Label composition ----
-
-QString labelSuffix(bool unik, const QString &idnr) { return unik ? QStringLiteral("T") : idnr; }
-
-QString localisationPart(const QString &lokalisering)
-{
-    const qsizetype blank = lokalisering.indexOf(u' ');
-    return blank < 0 ? lokalisering : lokalisering.left(blank);
-}
-
-QString systemPart(const QString &system) { return system.left(3); }
-
-QString productPart(const QString &produkt)
-{
-    QString part = produkt.left(2);
-    // A one-letter code is followed by its blank.
-    if (part.size() == 2 && part.at(1) == u' ') part.chop(1);
-    return part;
-}
-
-QString composeLabel(const LabelFields &f)
-{
-    return u'+' + localisationPart(f.lokalisering) + u'=' + systemPart(f.system) + u'.' + f.nr1 +
-           u'-' + productPart(f.produkt) + f.nr2 + labelSuffix(f.unik, f.idnr);
-}
+// ---- Running numbers ----
 
 std::int32_t strToInt(const QString &text)
 {
@@ -206,5 +183,15 @@ int groupIndex(const QStringList &entries, const QString &text, int chars)
     if (text.size() < chars) return -1;
     for (qsizetype i = 0; i < entries.size(); ++i)
         if (sameGroup(entries.at(i), text, chars)) return int(i);
+    return -1;
+}
+
+// ---- Searches ----
+
+int searchLines(const QStringList &lines, const QString &upperText, int from)
+{
+    if (upperText.isEmpty()) return -1;
+    for (qsizetype i = std::max(from, 0); i < lines.size(); ++i)
+        if (platform::upperCase(lines.at(i)).contains(upperText)) return int(i);
     return -1;
 }

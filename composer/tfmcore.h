@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "tfmlabel.h"
+
 #include <array>
 #include <cstdint>
 #include <exception>
@@ -50,23 +52,7 @@ class FileOpenError : public RunError {
 // The system's description of a Windows error number, ending in ".".
 QString systemErrorText(int error);
 
-// ---- Label composition ----
-
-struct LabelFields {
-    QString lokalisering;
-    QString system;
-    QString produkt;
-    QString nr1;
-    QString nr2;
-    bool unik = false;
-    QString idnr;
-};
-
-QString labelSuffix(bool unik, const QString &idnr);
-QString localisationPart(const QString &lokalisering);
-QString systemPart(const QString &system);
-QString productPart(const QString &produkt);
-QString composeLabel(const LabelFields &fields);
+// ---- Running numbers ----
 
 // Reads a signed 32-bit decimal: leading blanks, an optional sign, digits to the end.
 std::int32_t strToInt(const QString &text);
@@ -118,3 +104,9 @@ bool sameGroup(const QString &entry, const QString &text, int chars);
 bool groupLines(const QString &path, const QString &entry, int chars, QStringList &lines);
 // The first entry in the group of text, or -1.
 int groupIndex(const QStringList &entries, const QString &text, int chars);
+
+// ---- Searches ----
+
+// The first line from index from on that holds text, both upper-cased unit by unit; -1 when
+// none does. An empty text never matches.
+int searchLines(const QStringList &lines, const QString &upperText, int from);

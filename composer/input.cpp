@@ -1,0 +1,83 @@
+// input: the input dialog and InputStr.
+#include "input.h"
+
+#include "ui_input.h"
+
+#include "hs_reg.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPointer>
+
+TInputForm *InputForm = nullptr;
+QString LastInput;
+
+void inputInitialization()
+{
+    InputForm = nullptr;
+    LastInput.clear();
+}
+
+TInputForm::TInputForm(QWidget *parent) : QDialog(parent), m_ui(std::make_unique<Ui::TInputForm>())
+{
+    // A dialog border: fixed size, a caption and no buttons in it.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    m_ui->setupUi(this);
+    // 8 points on the 96 DPI screen the layout is drawn for, kept on any other screen.
+    QFont small = font();
+    small.setPixelSize(11);
+    setFont(small);
+    setFixedSize(396, 113);
+    connect(m_ui->BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_ui->BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+TInputForm::~TInputForm() = default;
+
+void TInputForm::FormShow() { m_ui->Edit1->setFocus(); }
+
+void TInputForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+namespace {
+
+QString userSetting()
+{
+    openuserini();
+    const QString value = inireadstring(QStringLiteral("LastInputStr"));
+    closeuserini();
+    return value;
+}
+
+} // namespace
+
+QString InputStr(const QString &prompt, const QString &defaultText)
+{
+    // Centred over the window that asks; released once the current event has been handled.
+    QPointer<TInputForm> form = new TInputForm(QApplication::activeWindow());
+    InputForm = form;
+    const Ui::TInputForm &ui = *form->m_ui;
+
+    const QString text = defaultText.isEmpty() ? userSetting() : defaultText;
+    ui.Edit1->setText(text);
+    ui.Edit1->selectAll();
+    ui.Label1->setText(prompt);
+    if (prompt == QLatin1String("Passord")) {
+        ui.Edit1->setEchoMode(QLineEdit::Password);
+        ui.Edit1->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
+    }
+
+    const bool accepted = form->exec() == QDialog::Accepted;
+    LastInput = accepted && form ? ui.Edit1->text() : QString();
+    if (form) form->deleteLater();
+    InputForm = nullptr;
+    if (accepted) {
+        openuserini();
+        iniwritestring(QStringLiteral("LastInputStr"), LastInput);
+        closeuserini();
+    }
+    return LastInput;
+}

@@ -1,0 +1,56 @@
+// labellist: the entries of the label list in the order of the user's locale, letter case
+// aside, and the list's file. Window-free (QtCore only), so the fuzz build compiles it too.
+#pragma once
+
+#include "platform.h"
+
+#include <QAbstractListModel>
+#include <QCollator>
+#include <QCollatorSortKey>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+class LabelListModel : public QAbstractListModel {
+    Q_OBJECT
+
+  public:
+    // The order is that of the default locale at the time the list is made.
+    explicit LabelListModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+
+    int count() const { return int(m_entries.size()); }
+    const QString &entry(int row) const { return m_entries[std::size_t(row)].text; }
+    QStringList entries() const;
+
+    // Puts the entry at its sorted place, after any equal ones, and returns its row.
+    int add(const QString &entry);
+    void remove(int row);
+    // Replaces all entries by lines, sorted once; equal ones keep their order.
+    void replace(const QStringList &lines);
+
+    // The encoding of the last file opened into the list; saving uses it.
+    platform::Encoding encoding() const { return m_encoding; }
+    void setEncoding(platform::Encoding encoding) { m_encoding = encoding; }
+
+  private:
+    struct Entry {
+        QString text;
+        QCollatorSortKey key;
+    };
+    Entry makeEntry(const QString &text) const;
+
+    QCollator m_collator;
+    std::vector<Entry> m_entries;
+    platform::Encoding m_encoding = platform::Encoding::Ansi;
+};
+
+// Reads a label-list file into the list, which is left as it was when the file cannot be read.
+// Returns the error number.
+int openLabelList(const QString &path, LabelListModel &list);
+// Writes the list whole in its encoding, replacing the file only once the new one is complete.
+// Returns the error number.
+int saveLabelList(const QString &path, const LabelListModel &list);

@@ -1,0 +1,69 @@
+// tfmlabel: the TFM label string, composed from the window's fields and cut back into them.
+#include "tfmlabel.h"
+
+#include <algorithm>
+
+QString labelSuffix(bool unik, const QString &idnr) { return unik ? QStringLiteral("T") : idnr; }
+
+QString localisationPart(const QString &lokalisering)
+{
+    const qsizetype blank = lokalisering.indexOf(u' ');
+    return blank < 0 ? lokalisering : lokalisering.left(blank);
+}
+
+QString systemPart(const QString &system) { return system.left(3); }
+
+QString productPart(const QString &produkt)
+{
+    QString part = produkt.left(2);
+    // A one-letter code is followed by its blank.
+    if (part.size() == 2 && part.at(1) == u' ') part.chop(1);
+    return part;
+}
+
+QString composeLabel(const LabelFields &f)
+{
+    return u'+' + localisationPart(f.lokalisering) + u'=' + systemPart(f.system) + u'.' + f.nr1 +
+           u'-' + productPart(f.produkt) + f.nr2 + labelSuffix(f.unik, f.idnr);
+}
+
+namespace {
+
+// The text before the first separator, taken off rest with the separator; without one, empty
+// and rest stays.
+QString cutBefore(QStringView &rest, QChar separator)
+{
+    const qsizetype at = rest.indexOf(separator);
+    if (at < 0) return QString();
+    const QString part = rest.left(at).toString();
+    rest = rest.sliced(at + 1);
+    return part;
+}
+
+} // namespace
+
+ReadBack readBackEntry(const QString &entry)
+{
+    ReadBack back;
+    const qsizetype comma = entry.indexOf(u',');
+    QStringView rest;
+    if (comma < 0) {
+        back.text = entry;
+    } else {
+        back.text = entry.sliced(comma + 1);
+        rest = QStringView(entry).left(comma);
+    }
+    if (!rest.isEmpty()) rest = rest.sliced(1); // the "+"
+
+    LabelFields &f = back.fields;
+    f.lokalisering = cutBefore(rest, u'=');
+    f.system = cutBefore(rest, u'.');
+    f.nr1 = cutBefore(rest, u'-');
+    f.produkt = rest.left(2).toString();
+    rest = rest.sliced(std::min<qsizetype>(2, rest.size()));
+    // Stepping the running number of a type-unique label must step the number, not the "T".
+    f.unik = rest.endsWith(u'T');
+    f.nr2 = (f.unik ? rest.chopped(1) : rest).toString();
+    f.idnr.clear();
+    return back;
+}
