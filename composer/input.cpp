@@ -56,8 +56,11 @@ QString userSetting()
 
 QString InputStr(const QString &prompt, const QString &defaultText)
 {
-    // Centred over the window that asks; released once the current event has been handled.
-    QPointer<TInputForm> form = new TInputForm(QApplication::activeWindow());
+    // Centred over the window that asks. An earlier dialog may still count as the active window
+    // until it is released, and would take this one with it.
+    QWidget *owner = QApplication::activeWindow();
+    while (qobject_cast<TInputForm *>(owner)) owner = owner->parentWidget();
+    QPointer<TInputForm> form = new TInputForm(owner);
     InputForm = form;
     const Ui::TInputForm &ui = *form->m_ui;
 
@@ -72,6 +75,7 @@ QString InputStr(const QString &prompt, const QString &defaultText)
 
     const bool accepted = form->exec() == QDialog::Accepted;
     LastInput = accepted && form ? ui.Edit1->text() : QString();
+    // Released once the current event has been handled.
     if (form) form->deleteLater();
     InputForm = nullptr;
     if (accepted) {

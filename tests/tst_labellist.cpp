@@ -1,0 +1,459 @@
+// Tests of the label list: its order, its file (encodings, line ends, failures that leave file
+// and list as they were), the Delete key, and reading an entry back into the window's fields.
+#include "TFM.h"
+#include "filedialog.h"
+#include "hs_reg.h"
+#include "labellist.h"
+#include "startup.h"
+#include "tfmapplication.h"
+#include "tfmcombobox.h"
+#include "tfmcore.h"
+
+#include "testsupport.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFontInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+class TestLabelList : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<Sandbox> m_box;
+    std::unique_ptr<RecordingUi> m_ui;
+    TTFMform *m_form = nullptr;
+
+    void start()
+    {
+        basestartup({QStringLiteral("Ostrel")});
+        m_form = new TTFMform;
+        m_form->show();
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form));
+    }
+
+    TFMComboBox *box(const char *name) { return m_form->findChild<TFMComboBox *>(name); }
+    QLineEdit *edit(const char *name) { return m_form->findChild<QLineEdit *>(name); }
+    QListView *list() { return m_form->findChild<QListView *>("MerkeListe"); }
+    QCheckBox *unik() { return m_form->findChild<QCheckBox *>("Unik"); }
+    QString label() { return m_form->findChild<QLabel *>("TFMLabel")->text(); }
+    QString tekstLabel() { return m_form->findChild<QLabel *>("TekstLAbel")->text(); }
+    QStringList entries() { return m_form->labelList()->entries(); }
+    void press(const char *button) { QTest::mouseClick(m_form->findChild<QPushButton *>(button), Qt::LeftButton); }
+    QString dataFile(const char *name) { return kalvenorpath(QStringLiteral("data\\tfm")) + name; }
+    void select(int row)
+    {
+        list()->setFocus();
+        list()->setCurrentIndex(list()->model()->index(row, 0));
+        QCOMPARE(list()->selectionModel()->selectedRows().size(), 1);
+    }
+    // Types into a field as a user would, characters beyond the keyboard's ASCII included.
+    static void typeText(QWidget *field, const QString &text)
+    {
+        for (QChar c : text) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(field, &press);
+        }
+    }
+    // Sets the fields as a user would, so that the label is composed from them.
+    void compose(const QString &lok, const QString &sys, const QString &prod, const QString &tekst)
+    {
+        for (auto [name, text] : {std::pair{"Lokalisering", lok}, {"System", sys}, {"Produkt", prod}, {"Tekst", tekst}}) {
+            QLineEdit *field = box(name)->lineEdit();
+            field->selectAll();
+            QTest::keyClick(field, Qt::Key_Delete);
+            typeText(field, text);
+        }
+    }
+    void add(const QString &lok, const QString &tekst)
+    {
+        compose(lok, "", "", tekst);
+        press("BitBtn1");
+    }
+    void saveAs(const QString &path)
+    {
+        FileDialog::setNextFileName(path);
+        press("BitBtn2");
+    }
+    void open(const QString &path)
+    {
+        FileDialog::setNextFileName(path);
+        press("BitBtn3");
+    }
+    static QByteArray utf16le(const QString &text)
+    {
+        QByteArray out;
+        for (QChar c : text) out.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+        return out;
+    }
+    QStringList filesIn(const QString &folder) { return QDir(folder).entryList(QDir::Files | QDir::Hidden); }
+
+  private slots:
+    void init()
+    {
+        m_box = std::make_unique<Sandbox>();
+        m_ui = std::make_unique<RecordingUi>();
+        TFMInitialization();
+        TFMApplication::setTitle(QStringLiteral("Kalvenor TFM"));
+    }
+    void cleanup()
+    {
+        if (m_form) {
+            m_form->close();
+            delete m_form;
+            m_form = nullptr;
+            baseshutdown();
+        }
+        m_ui.reset();
+        m_box.reset();
+    }
+
+    // ---- Order ----
+
+    void order_data()
+    {
+        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("equal entries side by side")
+            << QStringList{"+B=.01-01,X", "+A=.01-01,X", "+C=.01-01,X", "+B=.01-01,X"}
+            << QStringList{"+A=.01-01,X", "+B=.01-01,X", "+B=.01-01,X", "+C=.01-01,X"};
+        QTest::newRow("letter case aside, in the order added")
+            << QStringList{"abd", "ABC", "Abc", "abc", "ABE"}
+            << QStringList{"ABC", "Abc", "abc", "abd", "ABE"};
+        QTest::newRow("Æ Ø Å after Z")
+            << QStringList{"å", "Z", "Ø", "æ", "a", "Ö"} << QStringList{"a", "Z", "æ", "Ø", "Ö", "å"};
+        QTest::newRow("the whole line counts") << QStringList{"+B1=210,B", "+B1=210,A", "+B1=21,Z"}
+                                               << QStringList{"+B1=21,Z", "+B1=210,A", "+B1=210,B"};
+        QTest::newRow("empty entries first") << QStringList{"a", "", ""} << QStringList{"", "", "a"};
+    }
+    void order()
+    {
+        QFETCH(QStringList, added);
+        LabelListModel added1, loaded;
+        for (const QString &entry : added) added1.add(entry);
+        QTEST(added1.entries(), "shown");
+        // A file's lines are sorted once on loading, into the same order.
+        loaded.replace(added);
+        QTEST(loaded.entries(), "shown");
+    }
+
+    // ---- Through the window ----
+
+    void addDeleteAndKeys()
+    {
+        start();
+        const QFontInfo font(list()->font());
+        QVERIFY(font.fixedPitch());
+        QCOMPARE(font.pixelSize(), 11);
+
+        compose("b1", "210", "ab", "pumpe, 1");
+        QCOMPARE(label(), QString("+B1=210.01-AB01"));
+        press("BitBtn1");
+        press("BitBtn1");
+        add("a", "");
+        QCOMPARE(entries(), QStringList({"+A=.01-01,", "+B1=210.01-AB01,PUMPE, 1", "+B1=210.01-AB01,PUMPE, 1"}));
+        QCOMPARE(list()->model()->index(0, 0).data().toString(), QString("+A=.01-01,"));
+
+        // Delete with nothing selected changes nothing; other keys are the list's own.
+        list()->setFocus();
+        list()->selectionModel()->clear();
+        QTest::keyClick(list(), Qt::Key_Delete);
+        QCOMPARE(entries().size(), 3);
+        select(0);
+        QTest::keyClick(list(), Qt::Key_Down);
+        QCOMPARE(list()->selectionModel()->selectedRows().constFirst().row(), 1);
+        QCOMPARE(entries().size(), 3);
+
+        // Delete removes the selected entry whatever the modifiers, and leaves none selected.
+        const Qt::KeyboardModifiers modifiers[] = {Qt::NoModifier, Qt::ShiftModifier,
+                                                   Qt::ControlModifier | Qt::AltModifier};
+        int left = 3;
+        for (Qt::KeyboardModifiers held : modifiers) {
+            select(0);
+            QTest::keyClick(list(), Qt::Key_Delete, held);
+            QCOMPARE(entries().size(), --left);
+            QVERIFY(list()->selectionModel()->selectedRows().isEmpty());
+        }
+        // "Lagre" and "Hent fra liste" never change the entries.
+        QVERIFY(m_ui->messages.isEmpty());
+    }
+
+    // A file opened and saved again: the bytes that come back, the remembered encoding.
+    void fileRoundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QByteArray>("saved");
+        const QByteArray mark8("\xEF\xBB\xBF");
+        QTest::newRow("unsorted, sorted on the way in")
+            << QByteArray("c,3\r\nA,1\r\nb,2\r\n") << QStringList{"A,1", "b,2", "c,3"}
+            << QByteArray("A,1\r\nb,2\r\nc,3\r\n");
+        const QByteArray anyBytes = QByteArray("+A=.01-01,\x81\x8d\x8f\x90\x9d\r\n+B=.01-01,\xe6\xf8\xe5\x80") +
+                                    QByteArray(1, '\0') + "x\r\nb\r\nB\r\n";
+        QTest::newRow("sorted CR LF without mark, any bytes, byte for byte")
+            << anyBytes
+            << QStringList{"+A=.01-01,\u0081\u008d\u008f\u0090\u009d", QString::fromUtf16(u"+B=.01-01,æøå€\0x", 16), "b", "B"}
+            << anyBytes;
+        QTest::newRow("LF, CR, an empty line, no final end")
+            << QByteArray("b\nc\r\ra") << QStringList{"", "a", "b", "c"} << QByteArray("\r\na\r\nb\r\nc\r\n");
+        QTest::newRow("UTF-8 with mark") << mark8 + "\xC3\x98st,2\r\nZ,1\r\n" << QStringList{"Z,1", "Øst,2"}
+                                         << mark8 + "Z,1\r\n\xC3\x98st,2\r\n";
+        QTest::newRow("UTF-16 LE") << QByteArray("\xFF\xFE" "b\0a\0\r\0\n\0", 10) << QStringList{"ba"}
+                                   << QByteArray("\xFF\xFE" "b\0a\0\r\0\n\0", 10);
+        QTest::newRow("UTF-16 BE") << QByteArray("\xFE\xFF\0b\0\r\0\n\0a", 10) << QStringList{"a", "b"}
+                                   << QByteArray("\xFE\xFF\0a\0\r\0\n\0b\0\r\0\n", 14);
+        QTest::newRow("empty") << QByteArray() << QStringList{} << QByteArray();
+        QTest::newRow("only a mark") << mark8 << QStringList{} << mark8;
+    }
+    void fileRoundTrip()
+    {
+        QFETCH(QByteArray, file);
+        start();
+        add("x", "gone on opening");
+        const QString path = dataFile("tfm-liste.csv");
+        writeBytes(path, file);
+        open(path);
+        QTEST(entries(), "shown");
+        QFile::remove(path);
+        saveAs(path);
+        QTEST(readBytes(path), "saved");
+        QVERIFY(m_ui->messages.isEmpty());
+        QCOMPARE(filesIn(kalvenorpath("data\\tfm")).filter("tfm-liste"), QStringList({"tfm-liste.csv"}));
+    }
+
+    void saveDialogAndEncodings()
+    {
+        start();
+        // The first save of a run: an empty list is a file of no bytes; a name typed without an
+        // extension gets "csv"; the dialog opens on the data folder and the usual name.
+        const QString folder = kalvenorpath("data\\tfm");
+        saveAs(folder + "egen");
+        QCOMPARE(readBytes(folder + "egen.csv"), QByteArray());
+        const FileDialogRequest asked = FileDialog::lastRequest();
+        QVERIFY(asked.save);
+        QCOMPARE(asked.folder, folder);
+        QCOMPARE(asked.fileName, QString("tfm-liste.csv"));
+        QCOMPARE(asked.filters, QStringList({"Komma Separert fil (*.csv)", "Alle filer (*)"}));
+        QCOMPARE(asked.defaultSuffix, QString("csv"));
+
+        // A cancel writes nothing and changes nothing.
+        add("b1", "ø");
+        saveAs(QString());
+        QCOMPARE(readBytes(folder + "egen.csv"), QByteArray());
+        open(QString());
+        QCOMPARE(entries(), QStringList({"+B1=.01-01,Ø"}));
+        QVERIFY(!FileDialog::lastRequest().save);
+        QCOMPARE(FileDialog::lastRequest().folder, folder);
+        QCOMPARE(FileDialog::lastRequest().fileName, QString("tfm-liste.csv"));
+
+        // ANSI without a mark; an entry the code page lacks takes the list to UTF-8 with a mark.
+        saveAs(folder + "a.csv");
+        QCOMPARE(readBytes(folder + "a.csv"), QByteArray("+B1=.01-01,\xD8\r\n"));
+        add("b1", "Ω");
+        saveAs(folder + "a.csv");
+        QCOMPARE(readBytes(folder + "a.csv"), QByteArray("\xEF\xBB\xBF+B1=.01-01,\xC3\x98\r\n+B1=.01-01,\xCE\xA9\r\n"));
+        // The encoding is the last opened file's: after a UTF-16 file, UTF-16; after a file
+        // without a mark, the code page again.
+        writeBytes(folder + "w.csv", QByteArray("\xFF\xFE", 2));
+        open(folder + "w.csv");
+        add("b", "");
+        saveAs(folder + "w.csv");
+        QCOMPARE(readBytes(folder + "w.csv"), QByteArray("\xFF\xFE", 2) + utf16le("+B1=.01-01,\r\n"));
+        writeBytes(folder + "n.csv", "z\r\n");
+        open(folder + "n.csv");
+        saveAs(folder + "n.csv");
+        QCOMPARE(readBytes(folder + "n.csv"), QByteArray("z\r\n"));
+        QVERIFY(m_ui->messages.isEmpty());
+    }
+
+    // A file that cannot be written or read: the error box with the system's reason, the old
+    // file as it was, the list unchanged, no temporary file left behind.
+    void failures_data()
+    {
+        QTest::addColumn<bool>("save");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("open a missing file") << false << "mangler.csv"
+                                             << "Cannot open file \"%1\". The system cannot find the file specified.";
+        QTest::newRow("open a folder") << false << "mappe.csv" << "Cannot open file \"%1\". Access is denied.";
+        QTest::newRow("save onto a folder") << true << "mappe.csv" << "Cannot create file \"%1\". Access is denied.";
+        QTest::newRow("save onto a read-only file") << true << "skrivebeskyttet.csv"
+                                                    << "Cannot create file \"%1\". Access is denied.";
+        QTest::newRow("save into a missing folder") << true << "borte/liste.csv"
+                                                    << "Cannot create file \"%1\". The system cannot find the path specified.";
+    }
+    void failures()
+    {
+        QFETCH(bool, save);
+        QFETCH(QString, name);
+        start();
+        const QString folder = kalvenorpath("data\\tfm");
+        QDir().mkpath(folder + "mappe.csv");
+        writeBytes(folder + "skrivebeskyttet.csv", "gammel\r\n");
+        QCOMPARE(platform::setReadOnly(folder + "skrivebeskyttet.csv", true), 0);
+        add("b1", "behold");
+        const QStringList before = filesIn(folder);
+
+        FileDialog::setNextFileName(folder + name);
+        press(save ? "BitBtn2" : "BitBtn3");
+        QCOMPARE(m_ui->messages.size(), 1);
+        QCOMPARE(m_ui->messages.at(0).caption, QString("Kalvenor TFM"));
+        QCOMPARE(m_ui->messages.at(0).icon, platform::Icon::Error);
+        QFETCH(QString, message);
+        QCOMPARE(m_ui->messages.at(0).text, message.arg(folder + name));
+        QCOMPARE(entries(), QStringList({"+B1=.01-01,BEHOLD"}));
+        QCOMPARE(filesIn(folder), before);
+        QCOMPARE(readBytes(folder + "skrivebeskyttet.csv"), QByteArray("gammel\r\n"));
+        platform::setReadOnly(folder + "skrivebeskyttet.csv", false);
+    }
+
+    // The real save dialog asks before it replaces a file that exists.
+    void saveAsksBeforeReplacing()
+    {
+        start();
+        const QString path = dataFile("tfm-liste.csv");
+        writeBytes(path, "gammel\r\n");
+        add("b1", "ny");
+        bool asked = false;
+        QTimer::singleShot(0, [&asked] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QCOMPARE(dialog->objectName(), QString("SaveDialog"));
+            // The replace question; answered No, the dialog stays and is cancelled.
+            QTimer::singleShot(0, [&asked, dialog] {
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                asked = box != nullptr;
+                if (box) box->button(QMessageBox::No)->click();
+                QTimer::singleShot(0, dialog, &QFileDialog::reject);
+            });
+            static_cast<QDialog *>(dialog)->accept(); // on the name it was opened with, "tfm-liste.csv"
+        });
+        press("BitBtn2");
+        QVERIFY(asked);
+        QCOMPARE(readBytes(path), QByteArray("gammel\r\n"));
+    }
+
+    // ---- Reading back ----
+
+    void cutting_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QStringList>("fields"); // Lokalisering System Nr1 Produkt Nr2
+        QTest::addColumn<bool>("unik");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("composes"); // the fields compose the entry's label
+        QTest::newRow("plain") << "+LHT1=210.01-AB01,PUMPE" << QStringList{"LHT1", "210", "01", "AB", "01"} << false << "PUMPE" << true;
+        QTest::newRow("one-letter product") << "+LHT1=210.01-X01," << QStringList{"LHT1", "210", "01", "X0", "1"} << false << "" << true;
+        QTest::newRow("type-unique") << "+B1=210.01-AB01T,T" << QStringList{"B1", "210", "01", "AB", "01"} << true << "T" << true;
+        QTest::newRow("ID number") << "+B1=210.01-AB01007," << QStringList{"B1", "210", "01", "AB", "01007"} << false << "" << true;
+        QTest::newRow("text with commas") << "+=.01-01,A, B,,C" << QStringList{"", "", "01", "01", ""} << false << "A, B,,C" << true;
+        QTest::newRow("short product code") << "+=.1-K," << QStringList{"", "", "1", "K", ""} << false << "" << true;
+        QTest::newRow("no comma") << "+B1=210.01-AB01" << QStringList{"", "", "", "", ""} << false << "+B1=210.01-AB01" << false;
+        QTest::newRow("empty") << "" << QStringList{"", "", "", "", ""} << false << "" << false;
+        QTest::newRow("missing separators") << "+LHT1-AB,x" << QStringList{"", "", "LHT1", "AB", ""} << false << "x" << false;
+        QTest::newRow("short label") << "+,x" << QStringList{"", "", "", "", ""} << false << "x" << false;
+    }
+    void cutting()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QStringList, fields);
+        const ReadBack back = readBackEntry(entry);
+        const LabelFields &f = back.fields;
+        QCOMPARE(QStringList({f.lokalisering, f.system, f.nr1, f.produkt, f.nr2}), fields);
+        QTEST(f.unik, "unik");
+        QCOMPARE(f.idnr, QString());
+        QTEST(back.text, "text");
+        QFETCH(bool, composes);
+        if (composes) QCOMPARE(composeLabel(f), entry.left(entry.indexOf(u',')));
+    }
+
+    // Whatever Unik and IDNr held before, the fields compose the entry's label; a type-unique
+    // label comes back with Unik ticked, so "+" steps the running number.
+    void readBackThroughTheWindow_data()
+    {
+        QTest::addColumn<bool>("unikBefore");
+        QTest::addColumn<QString>("idnrBefore");
+        QTest::newRow("clear") << false << "";
+        QTest::newRow("type-unique") << true << "";
+        QTest::newRow("ID number") << false << "5";
+    }
+    void readBackThroughTheWindow()
+    {
+        QFETCH(bool, unikBefore);
+        QFETCH(QString, idnrBefore);
+        start();
+        const QString folder = kalvenorpath("data\\tfm");
+        writeBytes(folder + "l.csv", "+LHT1=210.01-X01,\r\n+LHT1=210.01-AB01,A, B\r\n+B1=310.02-AH03T,\r\n+B1=310.02-AH037,\r\n");
+        open(folder + "l.csv");
+        const QStringList all = entries();
+        for (int row = 0; row < all.size(); ++row) {
+            unik()->setChecked(unikBefore);
+            edit("IDNr")->setText(idnrBefore);
+            select(row);
+            press("BitBtn5");
+            const QString entry = all.at(row);
+            QCOMPARE(label(), entry.left(entry.indexOf(u',')));
+            QCOMPARE(tekstLabel(), entry.mid(entry.indexOf(u',') + 1));
+            QCOMPARE(box("Tekst")->text(), tekstLabel());
+            QCOMPARE(unik()->isChecked(), entry.contains("T,"));
+        }
+        QCOMPARE(entries(), all);
+        // A type-unique label read back: "+" steps the running number before the "T".
+        select(int(all.indexOf("+B1=310.02-AH03T,")));
+        press("BitBtn5");
+        QTest::mouseClick(m_form->findChild<QToolButton *>("SpeedButton1"), Qt::LeftButton);
+        QCOMPARE(label(), QString("+B1=310.02-AH04T"));
+        QVERIFY(m_ui->messages.isEmpty());
+    }
+
+    void readBackReloadsAndMatchesTheGroups()
+    {
+        start();
+        QTest::keyClicks(box("Tekst")->lineEdit(), "x");
+        add("lht1", "");
+        writeBytes(dataFile("l.csv"), "+LHT1=210.01-X01,\r\n");
+        // Nothing selected: nothing happens, not even the reload.
+        box("SystemUnderCOmbo")->selectIndex(box("SystemUnderCOmbo")->findText("21. GRUNN OG FUNDAMENT"));
+        m_form->SystemUnderCOmboCloseUp();
+        QCOMPARE(box("System")->count(), 6);
+        list()->selectionModel()->clear();
+        const QString before = label();
+        press("BitBtn5");
+        QCOMPARE(box("System")->count(), 6);
+        QCOMPARE(label(), before);
+
+        open(dataFile("l.csv"));
+        select(0);
+        press("BitBtn5");
+        QCOMPARE(box("System")->count(), 225);
+        QCOMPARE(box("Lokalisering")->text(), QString("LHT1"));
+        QCOMPARE(box("System")->text(), QString("210"));
+        QCOMPARE(box("Produkt")->text(), QString("X0"));
+        QCOMPARE(edit("Nr1")->text(), QString("01"));
+        QCOMPARE(edit("Nr2")->text(), QString("1"));
+        QCOMPARE(box("SystemCombo")->text(), QString("2. BYGNING"));
+        QCOMPARE(box("SystemUnderCOmbo")->text(), QString("21. GRUNN OG FUNDAMENT"));
+        // The product main group is found by its first letter.
+        QCOMPARE(box("ProduktCombo")->text().left(1), QString("X"));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    TFMApplication app(argc, argv);
+    pinNorwegianLocale();
+    TestLabelList test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_labellist.moc"
