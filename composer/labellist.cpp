@@ -76,7 +76,20 @@ int openLabelList(const QString &path, LabelListModel &list)
     return platform::NoError;
 }
 
+platform::Encoding saveEncoding(const QStringList &entries, platform::Encoding remembered)
+{
+    const platform::Encoding enc = platform::writableEncoding(entries, remembered);
+    if (enc != platform::Encoding::Ansi || entries.isEmpty()) return enc;
+    // Sorting can bring a line to the top whose first bytes in the code page are a byte-order
+    // mark ("ÿþ", "þÿ", "ï»¿"); written so, the file would open as another encoding.
+    const QByteArray start = platform::toAnsi(QStringView(entries.constFirst()).left(3));
+    if (start.startsWith("\xFF\xFE") || start.startsWith("\xFE\xFF") || start.startsWith("\xEF\xBB\xBF"))
+        return platform::Encoding::Utf8;
+    return enc;
+}
+
 int saveLabelList(const QString &path, const LabelListModel &list)
 {
-    return platform::writeLines(path, list.entries(), list.encoding(), true);
+    const QStringList entries = list.entries();
+    return platform::writeLines(path, entries, saveEncoding(entries, list.encoding()), true);
 }

@@ -51,6 +51,9 @@ class LabelListModel : public QAbstractListModel {
 // Reads a label-list file into the list, which is left as it was when the file cannot be read.
 // Returns the error number.
 int openLabelList(const QString &path, LabelListModel &list);
+// The encoding a list is saved in: the remembered one where it holds every entry and the file
+// cannot be mistaken for one with a byte-order mark, else UTF-8 with its mark.
+platform::Encoding saveEncoding(const QStringList &entries, platform::Encoding remembered);
 // Writes the list whole in its encoding, replacing the file only once the new one is complete.
 // Returns the error number.
 int saveLabelList(const QString &path, const LabelListModel &list);

@@ -212,6 +212,9 @@ class TestLabelList : public QObject {
                                    << QByteArray("\xFF\xFE" "b\0a\0\r\0\n\0", 10);
         QTest::newRow("UTF-16 BE") << QByteArray("\xFE\xFF\0b\0\r\0\n\0a", 10) << QStringList{"a", "b"}
                                    << QByteArray("\xFE\xFF\0a\0\r\0\n\0b\0\r\0\n", 14);
+        QTest::newRow("a line sorted to the top that would read as a mark")
+            << QByteArray("z\r\n\xFF\xFEx\r\n") << QStringList{"ÿþx", "z"}
+            << mark8 + "\xC3\xBF\xC3\xBEx\r\nz\r\n";
         QTest::newRow("empty") << QByteArray() << QStringList{} << QByteArray();
         QTest::newRow("only a mark") << mark8 << QStringList{} << mark8;
     }
