@@ -10,6 +10,7 @@
 #include "tfmcore.h"
 
 #include "testsupport.h"
+#include "windowfixture.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -25,32 +26,15 @@
 #include <QTimer>
 #include <QToolButton>
 
-class TestLabelList : public QObject {
+class TestLabelList : public QObject, protected WindowFixture {
     Q_OBJECT
 
   private:
-    std::unique_ptr<Sandbox> m_box;
-    std::unique_ptr<RecordingUi> m_ui;
-    TTFMform *m_form = nullptr;
-
-    void start()
-    {
-        basestartup({QStringLiteral("Ostrel")});
-        m_form = new TTFMform;
-        m_form->show();
-        m_form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_form));
-    }
-
-    TFMComboBox *box(const char *name) { return m_form->findChild<TFMComboBox *>(name); }
-    QLineEdit *edit(const char *name) { return m_form->findChild<QLineEdit *>(name); }
     QListView *list() { return m_form->findChild<QListView *>("MerkeListe"); }
     QCheckBox *unik() { return m_form->findChild<QCheckBox *>("Unik"); }
-    QString label() { return m_form->findChild<QLabel *>("TFMLabel")->text(); }
     QString tekstLabel() { return m_form->findChild<QLabel *>("TekstLAbel")->text(); }
     QStringList entries() { return m_form->labelList()->entries(); }
     void press(const char *button) { QTest::mouseClick(m_form->findChild<QPushButton *>(button), Qt::LeftButton); }
-    QString dataFile(const char *name) { return kalvenorpath(QStringLiteral("data\\tfm")) + name; }
     void select(int row)
     {
         list()->setFocus();
@@ -99,24 +83,8 @@ class TestLabelList : public QObject {
     QStringList filesIn(const QString &folder) { return QDir(folder).entryList(QDir::Files | QDir::Hidden); }
 
   private slots:
-    void init()
-    {
-        m_box = std::make_unique<Sandbox>();
-        m_ui = std::make_unique<RecordingUi>();
-        TFMInitialization();
-        TFMApplication::setTitle(QStringLiteral("Kalvenor TFM"));
-    }
-    void cleanup()
-    {
-        if (m_form) {
-            m_form->close();
-            delete m_form;
-            m_form = nullptr;
-            baseshutdown();
-        }
-        m_ui.reset();
-        m_box.reset();
-    }
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
 
     // ---- Order ----
 

@@ -9,41 +9,17 @@
 
 #include "answerinput.h"
 #include "testsupport.h"
+#include "windowfixture.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
 
-class TestSearches : public QObject {
+class TestSearches : public QObject, protected WindowFixture {
     Q_OBJECT
 
   private:
-    std::unique_ptr<Sandbox> m_box;
-    std::unique_ptr<RecordingUi> m_ui;
-    TTFMform *m_form = nullptr;
-
-    void start()
-    {
-        basestartup({QStringLiteral("Ostrel")});
-        m_form = new TTFMform;
-        m_form->show();
-        m_form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_form));
-    }
-    void stop()
-    {
-        if (!m_form) return;
-        m_form->close();
-        delete m_form;
-        m_form = nullptr;
-        baseshutdown();
-    }
-
-    TFMComboBox *box(const char *name) { return m_form->findChild<TFMComboBox *>(name); }
-    QToolButton *button(const char *name) { return m_form->findChild<QToolButton *>(name); }
-    QString label() { return m_form->findChild<QLabel *>("TFMLabel")->text(); }
-    QString dataFile(const char *name) { return kalvenorpath(QStringLiteral("data\\tfm")) + name; }
     void narrowSystems(const char *subGroup)
     {
         TFMComboBox *group = box("SystemUnderCOmbo");
@@ -60,20 +36,8 @@ class TestSearches : public QObject {
     void next(const char *which) { QTest::mouseClick(button(which), Qt::LeftButton); }
 
   private slots:
-    void init()
-    {
-        m_box = std::make_unique<Sandbox>();
-        m_ui = std::make_unique<RecordingUi>();
-        TFMInitialization();
-        inputInitialization();
-        TFMApplication::setTitle(QStringLiteral("Kalvenor TFM"));
-    }
-    void cleanup()
-    {
-        stop();
-        m_ui.reset();
-        m_box.reset();
-    }
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
 
     void hits_data()
     {
