@@ -458,5 +458,7 @@ void TTFMform::BitBtn5Click()
     ui.IDNr->setText(back.fields.idnr);
     ui.Tekst->setText(back.text);
     LokaliseringChange();
+    // The display shows the text part as stored, even where the field puts it in capitals.
+    ui.TekstLAbel->setText(back.text);
     FixSystem();
 }

@@ -60,11 +60,12 @@ QString InputStr(const QString &prompt, const QString &defaultText)
     // until it is released, and would take this one with it.
     QWidget *owner = QApplication::activeWindow();
     while (qobject_cast<TInputForm *>(owner)) owner = owner->parentWidget();
+    // The default is looked up first, so that a settings failure leaves no dialog behind.
+    const QString text = defaultText.isEmpty() ? userSetting() : defaultText;
     QPointer<TInputForm> form = new TInputForm(owner);
     InputForm = form;
     const Ui::TInputForm &ui = *form->m_ui;
 
-    const QString text = defaultText.isEmpty() ? userSetting() : defaultText;
     ui.Edit1->setText(text);
     ui.Edit1->selectAll();
     ui.Label1->setText(prompt);

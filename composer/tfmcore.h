@@ -1,6 +1,7 @@
-// tfmcore: what the main window computes, without the window: the label string, the running
-// numbers, the built-in code tables, the code-list files and the group filters. The window's
-// handlers read their widgets, call these and write the result back.
+// tfmcore: what the main window computes, without the window: the label string (tfmlabel), the
+// running numbers, the built-in code tables, the code-list files, the group filters and the
+// search matching. The window's handlers read their widgets, call these and write the result
+// back.
 #pragma once
 
 #include <QByteArray>

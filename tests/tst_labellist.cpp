@@ -364,7 +364,7 @@ class TestLabelList : public QObject, protected WindowFixture {
         QFETCH(QString, idnrBefore);
         start();
         const QString folder = kalvenorpath("data\\tfm");
-        writeBytes(folder + "l.csv", "+LHT1=210.01-X01,\r\n+LHT1=210.01-AB01,A, B\r\n+B1=310.02-AH03T,\r\n+B1=310.02-AH037,\r\n");
+        writeBytes(folder + "l.csv", "+LHT1=210.01-X01,\r\n+LHT1=210.01-AB01,A, B\r\n+B1=310.02-AH03T,\r\n+B1=310.02-AH037,liten tekst\r\n");
         open(folder + "l.csv");
         const QStringList all = entries();
         for (int row = 0; row < all.size(); ++row) {
@@ -375,7 +375,7 @@ class TestLabelList : public QObject, protected WindowFixture {
             const QString entry = all.at(row);
             QCOMPARE(label(), entry.left(entry.indexOf(u',')));
             QCOMPARE(tekstLabel(), entry.mid(entry.indexOf(u',') + 1));
-            QCOMPARE(box("Tekst")->text(), tekstLabel());
+            QCOMPARE(box("Tekst")->text(), tekstLabel().toUpper());
             QCOMPARE(unik()->isChecked(), entry.contains("T,"));
         }
         QCOMPARE(entries(), all);
