@@ -131,6 +131,7 @@ class TestLabelList : public QObject, protected WindowFixture {
         add("a", "");
         QCOMPARE(entries(), QStringList({"+A=.01-01,", "+B1=210.01-AB01,PUMPE, 1", "+B1=210.01-AB01,PUMPE, 1"}));
         QCOMPARE(list()->model()->index(0, 0).data().toString(), QString("+A=.01-01,"));
+        QCOMPARE(list()->visualRect(list()->model()->index(1, 0)).height(), 13);
 
         // Delete with nothing selected changes nothing; other keys are the list's own.
         list()->setFocus();
