@@ -11,6 +11,7 @@
 #include <QStringDecoder>
 #include <QUrl>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -220,12 +221,24 @@ int readLines(const QString &path, QStringList &lines, Encoding &enc)
     enc = Encoding::Ansi;
     FileHandle h;
     if (int err = openFile(path, OpenMode::Read, h)) return err;
+    std::int64_t size = 0;
+    int err = fileSize(h, size);
     QByteArray data;
+    // The size is checked again while reading: the file may grow after the first look.
     char buffer[65536];
     int got = 0;
-    int err = 0;
-    while ((err = readFile(h, buffer, sizeof buffer, got)) == 0 && got > 0) data.append(buffer, got);
+    while (!err && size <= MaxTextFileSize &&
+           (err = readFile(h, buffer, sizeof buffer, got)) == 0 && got > 0) {
+        data.append(buffer, got);
+        size = std::max<std::int64_t>(size, data.size());
+    }
     closeFile(h);
+    if (!err && size > MaxTextFileSize) {
+        notice(QStringLiteral("FEIL: ") + path + QStringLiteral(" er for stor til å leses (") +
+               QString::number(size) + QStringLiteral(" byte, grensen er ") +
+               QString::number(MaxTextFileSize) + QStringLiteral(" byte)"));
+        err = ErrFileTooLarge;
+    }
     if (err) return err;
     lines = decodeLines(data, enc);
     return NoError;
@@ -268,7 +281,9 @@ int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool
     if (fileExists(path) && isReadOnly(path)) return ErrAccessDenied;
     const QByteArray target = replaceTarget(path);
     struct stat old {};
-    const bool existed = ::stat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    const bool existed = ::stat(target.constData(), &old) == 0;
+    // A pipe or a device in the file's place is not replaced by a file: the name is the user's.
+    if (existed && !S_ISREG(old.st_mode)) return ErrAccessDenied;
 
     // A name of its own, so that two programs replacing the same file never share a temporary.
     QByteArray temp = target + ".XXXXXX";
@@ -323,12 +338,16 @@ int openFile(const QString &path, OpenMode mode, FileHandle &handle)
     case OpenMode::ReadWrite: flags |= O_RDWR; break;
     }
     // Windows refuses write access to a file with the read-only mark, even to an administrator.
+    // Anything but a regular file is refused before it is opened, since opening a device may
+    // already do something.
     struct stat st {};
     if (::stat(name.constData(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return ErrAccessDenied;
+        if (!S_ISREG(st.st_mode)) return ErrAccessDenied;
         if (mode != OpenMode::Read && readOnlyMode(st.st_mode)) return ErrAccessDenied;
     }
-    const int fd = ::open(name.constData(), flags, 0666);
+    // Without blocking: a pipe put in the file's place since the look above must not hold the
+    // program until something opens its other end.
+    const int fd = ::open(name.constData(), flags | O_NONBLOCK, 0666);
     if (fd < 0) {
         // Windows tells a missing folder from a missing file.
         if (errno == ENOENT) {
@@ -336,6 +355,14 @@ int openFile(const QString &path, OpenMode mode, FileHandle &handle)
             if (!QFileInfo(parent).isDir()) return ErrPathNotFound;
         }
         return winErrorFromErrno(errno);
+    }
+    // What was opened counts, not what the name held a moment before.
+    struct stat opened {};
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || fl < 0 ||
+        ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return ErrAccessDenied;
     }
     // Sharing: readers share, anything that writes excludes (the other modes let others read
     // only, so a writer conflicts with every other open); a conflict is Windows' sharing
@@ -504,6 +531,21 @@ QString nativeName(const QString &name)
     out.replace(u'\\', u'/');
     return out;
 }
+
+namespace {
+std::function<void(const QString &)> &noticeSink()
+{
+    static std::function<void(const QString &)> sink;
+    return sink;
+}
+} // namespace
+
+void notice(const QString &line)
+{
+    if (noticeSink()) noticeSink()(line);
+}
+
+void setNoticeSink(std::function<void(const QString &)> sink) { noticeSink() = std::move(sink); }
 
 namespace {
 std::function<QDateTime()> &clock()

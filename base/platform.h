@@ -30,6 +30,7 @@ enum WinError : int {
     ErrDirNotEmpty = 145,
     ErrAlreadyExists = 183,
     ErrFilenameTooLong = 206,
+    ErrFileTooLarge = 223,
 };
 
 // Maps an errno value to the Windows number shown to the user.
@@ -65,7 +66,12 @@ QByteArray encodeLines(const QStringList &lines, Encoding enc);
 // half (which UTF-8 cannot carry) to UTF-16 LE with its mark.
 Encoding writableEncoding(const QStringList &lines, Encoding wanted);
 
-// Returns the error number; on failure lines is left empty and enc is Ansi.
+// The largest file read whole: far more than any settings file, log or code list holds, and
+// small enough that a runaway file never fills the memory.
+constexpr std::int64_t MaxTextFileSize = std::int64_t(64) << 20;
+
+// Returns the error number; on failure lines is left empty and enc is Ansi. A file larger than
+// MaxTextFileSize is refused (223) with a notice of its own.
 int readLines(const QString &path, QStringList &lines, Encoding &enc);
 // Writes lines in writableEncoding(lines, enc). With atomic, the file is replaced whole through
 // a temporary file of its own in the same folder, and a read-only file is refused (5) before
@@ -86,6 +92,8 @@ enum class OpenMode {
     ReadWrite, // existing file, reading and writing, others may read and write
 };
 
+// Only a regular file (or a link to one) is opened: a folder, pipe, device or socket is refused
+// (5) without waiting for a writer or reader at its other end.
 int openFile(const QString &path, OpenMode mode, FileHandle &handle);
 int readFile(FileHandle handle, char *buffer, int size, int &got);
 int writeFile(FileHandle handle, const char *buffer, int size);
@@ -114,6 +122,11 @@ QString appDataFolder();
 QChar separator();
 // "data\tfm" -> "data/tfm" on Linux; unchanged on Windows.
 QString nativeName(const QString &name);
+
+// Where the platform layer's own notices go: the log, once the base library has set it up;
+// nowhere before.
+void notice(const QString &line);
+void setNoticeSink(std::function<void(const QString &)> sink);
 
 // The clock behind every time stamp, replaceable by tests.
 QDateTime now();

@@ -279,10 +279,12 @@ void textfilInitialization()
     errorcount = warningcount = hintcount = 0;
     QString path;
     logfilename(path);
+    platform::setNoticeSink([](const QString &line) { writelog(line); });
 }
 
 void textfilFinalization()
 {
+    platform::setNoticeSink({});
     const int err = platform::writeLines(logfile, loglines, logencoding);
     // Losing the log must not turn a normal exit into a crash.
     if (err)

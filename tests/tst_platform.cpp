@@ -3,6 +3,7 @@
 // Windows error numbers.
 #include "platform.h"
 #include "testsupport.h"
+#include "textfil.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,6 +44,8 @@ class TestPlatform : public QObject {
     void atomicWriteInPlaceWithoutRoomForATemporary_data();
     void atomicWriteInPlaceWithoutRoomForATemporary();
     void sharingReadersExcludeWriters();
+    void onlyRegularFilesAreOpened_data();
+    void onlyRegularFilesAreOpened();
 };
 
 void TestPlatform::ansiTable_data()
@@ -421,6 +424,63 @@ void TestPlatform::sharingReadersExcludeWriters()
     QCOMPARE(platform::openFile(path, platform::OpenMode::Append, w), 0);
     QCOMPARE(platform::openFile(path, platform::OpenMode::Read, r1), 32);
     platform::closeFile(w);
+}
+
+void TestPlatform::onlyRegularFilesAreOpened_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("read");    // readLines and the checked reader
+    QTest::addColumn<int>("open");    // openFile for reading
+    QTest::addColumn<int>("rewrite"); // openFile for rewriting and an atomic writeLines; -1: not tried
+
+    QTest::newRow("named pipe") << "fifo" << 5 << 5 << 5;
+    QTest::newRow("link to /dev/zero") << "zero" << 5 << 5 << 5;
+    QTest::newRow("folder") << "folder" << 5 << 5 << 5;
+    // Opened and read line by line like any file; only a whole-file read refuses it.
+    QTest::newRow("oversized") << "oversized" << 223 << 0 << -1;
+}
+
+void TestPlatform::onlyRegularFilesAreOpened()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, read);
+    QFETCH(int, open);
+    QFETCH(int, rewrite);
+    Sandbox box;
+    RecordingUi ui;
+    QStringList notices;
+    platform::setNoticeSink([&](const QString &line) { notices.append(line); });
+    const QString path = box.work() + "/list.txt";
+    QVERIFY(makeHostileFile(path, kind));
+
+    // None of these waits for the other end of a pipe, nor reads a device until memory runs out.
+    QStringList lines{"kept?"};
+    Encoding enc = Encoding::Utf8;
+    QCOMPARE(platform::readLines(path, lines, enc), read);
+    QVERIFY(lines.isEmpty());
+    QCOMPARE(enc, Encoding::Ansi);
+    platform::FileHandle h = platform::NoFile;
+    QCOMPARE(platform::openFile(path, platform::OpenMode::Read, h), open);
+    if (h != platform::NoFile) platform::closeFile(h);
+    textfile f;
+    QCOMPARE(resetsafe(f, path), open);
+    closesafe(f);
+    if (rewrite >= 0) {
+        QCOMPARE(platform::openFile(path, platform::OpenMode::Rewrite, h), rewrite);
+        QCOMPARE(platform::openFile(path, platform::OpenMode::Append, h), rewrite);
+        QCOMPARE(platform::writeLines(path, {"new"}, Encoding::Ansi, true), rewrite);
+        QCOMPARE(platform::writeLines(path, {"new"}, Encoding::Ansi, false), rewrite);
+    }
+    QVERIFY(isHostileFile(path, kind));
+    QCOMPARE(entries(box.work()), QStringList{"list.txt"});
+
+    if (read == platform::ErrFileTooLarge) {
+        QCOMPARE(notices.size(), 1);
+        QVERIFY2(notices.at(0).startsWith("FEIL: " + path + " er for stor"), qPrintable(notices.at(0)));
+    } else {
+        QVERIFY(notices.isEmpty());
+    }
+    platform::setNoticeSink({});
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)

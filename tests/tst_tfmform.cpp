@@ -7,6 +7,7 @@
 #include "startup.h"
 #include "tfmapplication.h"
 #include "tfmcombobox.h"
+#include "textfil.h"
 #include "tfmcore.h"
 
 #include "testsupport.h"
@@ -15,6 +16,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -219,6 +221,65 @@ class TestTfmForm : public QObject {
         QVERIFY(m_form->isVisible());
         QCOMPARE(box("Produkt")->count(), 305);
         QCOMPARE(box("Tekst")->count(), 1);
+    }
+
+    // Something that is no plain text file in the place of the log, the settings file or a code
+    // list: the start neither hangs nor runs out of memory, and goes on as after any file that
+    // cannot be opened.
+    void hostileFilesAtStart_data()
+    {
+        QTest::addColumn<QString>("place");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message"); // the box, with "@" for the file's path
+
+        const QString opened = QStringLiteral("Cannot open file \"@\". ");
+        const QString denied = QStringLiteral("Access is denied.");
+        for (const char *kind : {"fifo", "zero", "folder", "oversized"}) {
+            QTest::addRow("log, %s", kind) << "log" << kind << "";
+            QTest::addRow("settings, %s", kind) << "settings" << kind << "";
+        }
+        QTest::newRow("code list, fifo") << "codelist" << "fifo" << opened + denied;
+        QTest::newRow("code list, zero") << "codelist" << "zero" << opened + denied;
+        // A folder is no file to the file-exists test, so the factory file is tried first.
+        QTest::newRow("code list, folder") << "codelist" << "folder"
+                                           << QStringLiteral("Cannot create file \"@\". ") + denied;
+        QTest::newRow("code list, oversized")
+            << "codelist" << "oversized"
+            << opened + QStringLiteral("The file size exceeds the limit allowed and cannot be saved.");
+    }
+
+    void hostileFilesAtStart()
+    {
+        QFETCH(QString, place);
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        const QString base = m_box->appdata() + "/Kalvenor/";
+        const QString settings = base + "etc/kalvenor.ini";
+        QString path = settings;
+        if (place == "log")
+            path = base + "log/" + QFileInfo(platform::programFilePath()).fileName() + ".log";
+        if (place == "codelist") path = base + "data/tfm/tfm-produkt.txt";
+        if (place != "settings")
+            writeBytes(settings, "[STANDARD]\r\nLogToFile=1\r\n[TFM]\r\nLokalisering=B1 BYGG 1\r\n");
+        QVERIFY(makeHostileFile(path, kind));
+
+        start();
+        QVERIFY(m_form->isVisible());
+        message.replace("@", path);
+        QCOMPARE(m_ui->texts(), message.isEmpty() ? QStringList() : QStringList{message});
+        if (!message.isEmpty()) QCOMPARE(m_ui->messages.at(0).caption, QString("Kalvenor TFM"));
+        if (place != "settings") {
+            QVERIFY(loglines.filter("START: ").size() == 1);
+            QCOMPARE(loglines.filter(" er for stor til å leses").size(), kind == "oversized" ? 1 : 0);
+        }
+        if (place == "log") QCOMPARE(box("Lokalisering")->text(), QString("B1 BYGG 1"));
+        if (place == "settings") QCOMPARE(box("Lokalisering")->text(), QString());
+        QCOMPARE(box("Produkt")->count(), 305);
+
+        stop();
+        // A log too large to be read is replaced by this run's lines at the end, as any log that
+        // could not be loaded; everything else is left as it was.
+        if (place != "log" || kind != "oversized") QVERIFY(isHostileFile(path, kind));
     }
 
     // ---- Layout ----

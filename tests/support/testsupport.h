@@ -51,5 +51,10 @@ class Sandbox {
 
 QByteArray readBytes(const QString &path);
 void writeBytes(const QString &path, const QByteArray &bytes);
+// Puts something that is no plain text file at path: "fifo" (a named pipe), "zero" (a link to
+// /dev/zero), "folder", or "oversized" (a sparse file one byte over the largest text file read).
+bool makeHostileFile(const QString &path, const QString &kind);
+// Whether path still holds what makeHostileFile put there.
+bool isHostileFile(const QString &path, const QString &kind);
 // Norwegian Bokmål, so date-time texts have a known form.
 void pinNorwegianLocale();
