@@ -157,6 +157,7 @@ void TTFMform::FormShow()
     ui.Tekst->setText(inireadstring(QStringLiteral("Tekst")));
     SisteLet = inireadstring(QStringLiteral("SisteLet"));
     resetinisection();
+    m_restored = true;
     LokaliseringChange();
     FixSystem();
 }
@@ -165,6 +166,8 @@ void TTFMform::FormClose()
 {
     const Ui::TTFMform &ui = *m_ui;
     savewindowpos(this, QStringLiteral("TFM-Form"), QString());
+    // Fields that were never restored would overwrite the last session's with nothing.
+    if (!m_restored) return;
     setinisection(QStringLiteral("TFM"));
     iniwritestring(QStringLiteral("Lokalisering"), ui.Lokalisering->text());
     iniwritestring(QStringLiteral("Produkt"), ui.Produkt->text());
@@ -196,10 +199,14 @@ void TTFMform::LoadTFM()
 {
     Ui::TTFMform &ui = *m_ui;
     TFMComboBox *lists[] = {ui.Lokalisering, ui.System, ui.SystemUnderCOmbo, ui.Produkt, ui.Tekst};
+    // A file that cannot be read is shown, and its list keeps what it holds, as for a missing
+    // file; the other lists load, and the caller goes on as after a clean reload.
     for (std::size_t i = 0; i < CodeListFiles.size(); ++i) {
-        QStringList rows;
-        if (readCodeList(codeListPath(QLatin1String(CodeListFiles[i])), rows))
-            lists[i]->setItems(rows);
+        TFMApplication::guarded([&] {
+            QStringList rows;
+            if (readCodeList(codeListPath(QLatin1String(CodeListFiles[i])), rows))
+                lists[i]->setItems(rows);
+        });
     }
 }
 

@@ -272,14 +272,84 @@ class TestTfmForm : public QObject {
             QVERIFY(loglines.filter("START: ").size() == 1);
             QCOMPARE(loglines.filter(" er for stor til å leses").size(), kind == "oversized" ? 1 : 0);
         }
-        if (place == "log") QCOMPARE(box("Lokalisering")->text(), QString("B1 BYGG 1"));
-        if (place == "settings") QCOMPARE(box("Lokalisering")->text(), QString());
+        QCOMPARE(box("Lokalisering")->text(), QString(place == "settings" ? "" : "B1 BYGG 1"));
         QCOMPARE(box("Produkt")->count(), 305);
 
         stop();
         // A log too large to be read is replaced by this run's lines at the end, as any log that
         // could not be loaded; everything else is left as it was.
         if (place != "log" || kind != "oversized") QVERIFY(isHostileFile(path, kind));
+    }
+
+    // A code-list file held by another program while the window is first shown, and again at a
+    // later reload: its box is shown, its list keeps its rows, and everything else goes on.
+    void unreadableCodeListKeepsTheSession_data()
+    {
+        QTest::addColumn<int>("locked"); // index into CodeListFiles
+        QTest::newRow("first file") << 0;
+        QTest::newRow("product file") << 3;
+        QTest::newRow("last file") << 4;
+    }
+
+    void unreadableCodeListKeepsTheSession()
+    {
+        QFETCH(int, locked);
+        const QStringList session = {"Lokalisering=B1 BYGG 1", "Produkt=AB Bjelker, Drager, Dip, Bæring",
+                                     "System=210 Grunn og fundamenter, generelt", "Tekst=PUMPE 1",
+                                     "SisteLet=VENTIL"};
+        basestartup({QStringLiteral("Ostrel")});
+        setinisection("TFM");
+        for (const QString &line : session) iniwritestring(line.section('=', 0, 0), line.section('=', 1));
+        resetinisection();
+        const QString settings = ininame;
+        baseshutdown();
+
+        // Each file holds its built-in rows and one more, so a list read from its file shows.
+        basestartup({QStringLiteral("Ostrel")});
+        const CodeTable tables[] = {CodeTable::Lokalisering, CodeTable::System, CodeTable::Systemgruppe,
+                                    CodeTable::Produkt, CodeTable::Tekst};
+        const char *lists[] = {"Lokalisering", "System", "SystemUnderCOmbo", "Produkt", "Tekst"};
+        const auto writeLists = [&](const QString &extra, int skip) {
+            for (int i = 0; i < 5; ++i)
+                if (i != skip) QCOMPARE(platform::writeLines(dataFile(CodeListFiles[i]), QStringList(builtInTable(tables[i])) << extra,
+                                              platform::Encoding::Ansi),
+                         0);
+        };
+        writeLists("ZZ EKSTRA", -1);
+        const QString lockedPath = dataFile(CodeListFiles[locked]);
+        platform::FileHandle holder = platform::NoFile;
+        QCOMPARE(platform::openFile(lockedPath, platform::OpenMode::ReadWrite, holder), 0);
+        const QString box32 = "Cannot open file \"" + lockedPath +
+                              "\". The process cannot access the file because it is being used by another process.";
+
+        createAndShow();
+        QCOMPARE(m_ui->texts(), QStringList{box32});
+        QCOMPARE(m_ui->messages.at(0).caption, QString("Kalvenor TFM"));
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(box(lists[i])->count(), builtInTable(tables[i]).size() + (i == locked ? 0 : 1));
+        QCOMPARE(box("Lokalisering")->text(), QString("B1 BYGG 1"));
+        QCOMPARE(box("Produkt")->text(), QString("AB Bjelker, Drager, Dip, Bæring"));
+        QCOMPARE(box("System")->text(), QString("210 Grunn og fundamenter, generelt"));
+        QCOMPARE(box("Tekst")->text(), QString("PUMPE 1"));
+        QCOMPARE(SisteLet, QString("VENTIL"));
+        QCOMPARE(label(), QString("+B1=210.01-AB01"));
+        QCOMPARE(box("SystemCombo")->text(), QString("2. BYGNING"));
+        QCOMPARE(box("SystemUnderCOmbo")->text(), QString("21. GRUNN OG FUNDAMENT"));
+        QCOMPARE(box("ProduktCombo")->text(), QString("A. BÆRENDE / ROMDANNENDE"));
+
+        // A reload from an edit button: the same box, the readable files reloaded, no field touched.
+        writeLists("ZZ EKSTRA 2", locked);
+        QTest::mouseClick(button("SpeedButton6"), Qt::LeftButton);
+        QCOMPARE(m_ui->texts(), QStringList({box32, box32}));
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(box(lists[i])->items().last(), i == locked ? builtInTable(tables[i]).last()
+                                                                : QString("ZZ EKSTRA 2"));
+        QCOMPARE(box("Tekst")->text(), QString("PUMPE 1"));
+        QCOMPARE(label(), QString("+B1=210.01-AB01"));
+
+        platform::closeFile(holder);
+        stop();
+        QCOMPARE(IniDocument(settings).sectionLines("TFM"), session);
     }
 
     // ---- Layout ----
