@@ -487,12 +487,12 @@ void deletefolderfiles(const QString &folder)
             continue;
         }
         // A link goes as a link, whatever it points at: the cleanup never reaches beyond the
-        // folder it cleans, not even to clear a read-only mark.
+        // folder it cleans. Only the name is removed, read-only or not, so no mode changes: a
+        // hard link shares its mode with a file that may lie outside the folder.
         const bool link = entry.isSymLink();
-        if (!link && platform::isReadOnly(path)) platform::setReadOnly(path, false);
         if (verbose) writelog(QStringLiteral("Sletter ") + path);
         const int err = link && entry.isDir() ? platform::removeDir(path)
-                                              : platform::removeFile(path);
+                                              : platform::removeName(path);
         if (err) writelog(QStringLiteral("FEIL: kan ikke slette filen ") + path);
     }
 

@@ -462,9 +462,9 @@ int setReadOnly(const QString &path, bool readOnly)
     struct stat st {};
     const QByteArray name = nativeBytes(path);
     if (::stat(name.constData(), &st) != 0) return winErrorFromErrno(errno);
-    const mode_t writeBits = S_IWUSR | S_IWGRP;
+    // The mark is the owner's write bit; clearing it gives no one else a right to write.
     const mode_t mode = readOnly ? (st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
-                                 : (st.st_mode | writeBits);
+                                 : (st.st_mode | S_IWUSR);
     return ::chmod(name.constData(), mode & 07777) == 0 ? NoError : winErrorFromErrno(errno);
 }
 
@@ -475,13 +475,15 @@ int makeDir(const QString &path)
     return winErrorFromErrno(errno);
 }
 
-int removeFile(const QString &path)
+namespace {
+
+int unlinkFile(const QString &path, bool evenReadOnly)
 {
     const QByteArray name = nativeBytes(path);
     struct stat st {};
     if (::lstat(name.constData(), &st) != 0) return winErrorFromErrno(errno);
     if (S_ISDIR(st.st_mode)) return ErrAccessDenied;
-    if (!S_ISLNK(st.st_mode) && readOnlyMode(st.st_mode)) return ErrAccessDenied;
+    if (!evenReadOnly && !S_ISLNK(st.st_mode) && readOnlyMode(st.st_mode)) return ErrAccessDenied;
     // Windows will not delete a file that is open; here "open" means held through openFile,
     // whose lock a probe for an exclusive one runs into.
     if (S_ISREG(st.st_mode)) {
@@ -494,6 +496,12 @@ int removeFile(const QString &path)
     }
     return ::unlink(name.constData()) == 0 ? NoError : winErrorFromErrno(errno);
 }
+
+} // namespace
+
+int removeFile(const QString &path) { return unlinkFile(path, false); }
+
+int removeName(const QString &path) { return unlinkFile(path, true); }
 
 int removeDir(const QString &path)
 {

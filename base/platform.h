@@ -109,6 +109,9 @@ int setReadOnly(const QString &path, bool readOnly);
 int makeDir(const QString &path);    // one level; 183 when it exists, 3 when the parent is missing
 // A link is removed as a link; a read-only file gives 5, a file held open through openFile 32.
 int removeFile(const QString &path);
+// The name only, whatever the read-only mark: a name needs no permission on its file here, and
+// the file, which other names may share, keeps its mode. A file held open gives 32 all the same.
+int removeName(const QString &path);
 int removeDir(const QString &path);  // an empty folder, or a link to a folder (the link only)
 bool isLink(const QString &path);
 
