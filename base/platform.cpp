@@ -246,12 +246,38 @@ int readLines(const QString &path, QStringList &lines, Encoding &enc)
 
 namespace {
 
-int writeWhole(const QString &path, const QByteArray &bytes, bool sync)
+int writeWhole(const QString &path, const QByteArray &bytes)
 {
     FileHandle h;
     if (int err = openFile(path, OpenMode::Rewrite, h)) return err;
-    int err = writeFile(h, bytes.constData(), int(bytes.size()));
-    if (!err && sync && ::fsync(int(h)) != 0) err = winErrorFromErrno(errno);
+    const int err = writeFile(h, bytes.constData(), int(bytes.size()));
+    const int closeErr = closeFile(h);
+    return err ? err : closeErr;
+}
+
+// Where no temporary file can be made, the file itself is rewritten, but only once the new bytes
+// are sure to fit: the room for all of them is reserved before the first old byte is given up,
+// nothing is truncated first, every byte written is checked, and the file is cut to its new
+// length only at the end. Where the room cannot be had (a full disk), the file stays as it was.
+int rewriteInPlace(const QString &path, const QByteArray &bytes)
+{
+    FileHandle h;
+    if (int err = openFile(path, OpenMode::ReadWrite, h)) return err;
+    const int fd = int(h);
+    int err = NoError;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) err = winErrorFromErrno(errno);
+    if (!err && !bytes.isEmpty() &&
+        ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(bytes.size())) != 0) {
+        // Without reservations, the blocks the file has already are all that is sure.
+        const int e = errno;
+        const bool unsupported = e == EOPNOTSUPP || e == ENOSYS;
+        if (!unsupported || bytes.size() > st.st_size)
+            err = winErrorFromErrno(unsupported ? ENOSPC : e);
+    }
+    if (!err) err = writeFile(h, bytes.constData(), int(bytes.size()));
+    if (!err && ::ftruncate(fd, off_t(bytes.size())) != 0) err = winErrorFromErrno(errno);
+    if (!err && ::fsync(fd) != 0) err = winErrorFromErrno(errno);
     const int closeErr = closeFile(h);
     return err ? err : closeErr;
 }
@@ -276,7 +302,7 @@ mode_t newFileMode()
 int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool atomic)
 {
     const QByteArray bytes = encodeLines(lines, writableEncoding(lines, enc));
-    if (!atomic) return writeWhole(path, bytes, false);
+    if (!atomic) return writeWhole(path, bytes);
 
     if (fileExists(path) && isReadOnly(path)) return ErrAccessDenied;
     const QByteArray target = replaceTarget(path);
@@ -291,9 +317,8 @@ int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool
     if (fd < 0) {
         const int e = errno;
         // A folder that takes no new file still lets an existing file be rewritten, though not
-        // atomically; a full disk does not, since the rewrite could truncate the file and stop.
-        if (existed && e != ENOSPC && e != EDQUOT)
-            return writeWhole(QFile::decodeName(target), bytes, true);
+        // atomically.
+        if (existed) return rewriteInPlace(QFile::decodeName(target), bytes);
         return e == ENOENT ? ErrPathNotFound : winErrorFromErrno(e);
     }
     int err = writeFile(fd, bytes.constData(), int(bytes.size()));

@@ -77,7 +77,9 @@ int readLines(const QString &path, QStringList &lines, Encoding &enc);
 // a temporary file of its own in the same folder, and a read-only file is refused (5) before
 // anything is written. A link is followed, so the link stays and its target is replaced; the
 // file keeps its permissions. Where the folder takes no temporary file but the file exists, it
-// is rewritten in place instead. Returns the error number.
+// is rewritten in place instead, but only when the room for the new bytes could be reserved
+// first; else (a full disk) the file is left as it was. Anything in the file's place that is not
+// a regular file is refused (5). Returns the error number.
 int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool atomic = false);
 
 // ---- Raw files ----

@@ -43,6 +43,8 @@ class TestPlatform : public QObject {
     void atomicWriteFailureLeavesNoTemporary();
     void atomicWriteInPlaceWithoutRoomForATemporary_data();
     void atomicWriteInPlaceWithoutRoomForATemporary();
+    void inPlaceRewriteOnAFullDisk_data();
+    void inPlaceRewriteOnAFullDisk();
     void sharingReadersExcludeWriters();
     void onlyRegularFilesAreOpened_data();
     void onlyRegularFilesAreOpened();
@@ -407,6 +409,46 @@ void TestPlatform::atomicWriteInPlaceWithoutRoomForATemporary()
     QCOMPARE(inodeOf(path), inode); // the same file, not a replacement
     QCOMPARE(entries(box.work()).size(), before == "<none>" ? 0 : 1);
     if (result == 0) QCOMPARE(modeOf(path), 0640);
+}
+
+void TestPlatform::inPlaceRewriteOnAFullDisk_data()
+{
+    QTest::addColumn<bool>("longName"); // no temporary for want of a name, else of an inode
+    QTest::addColumn<int>("size");      // of the new text; the old one is 2000 bytes in one block
+    QTest::addColumn<int>("result");
+
+    for (const bool longName : {false, true}) {
+        const char *why = longName ? "name" : "inode";
+        QTest::addRow("no %s, grows past the file's block", why) << longName << 6000 << 112;
+        QTest::addRow("no %s, grows within the file's block", why) << longName << 3000 << 0;
+        QTest::addRow("no %s, shrinks", why) << longName << 100 << 0;
+    }
+}
+
+void TestPlatform::inPlaceRewriteOnAFullDisk()
+{
+    QFETCH(bool, longName);
+    QFETCH(int, size);
+    QFETCH(int, result);
+    Sandbox box;
+    const QString folder = box.work() + "/disk";
+    // Without a long name, room for the folder, the file and the filler only.
+    SmallDisk disk(folder, longName ? 100 : 3);
+    if (!disk.mounted()) QSKIP("a small file system cannot be mounted here");
+    const QString name = longName ? QString(250, u'n') + ".ini" : QString("s.ini");
+    const QString path = folder + u'/' + name;
+    const QByteArray old = QByteArray(1998, 'o') + "\r\n";
+    writeBytes(path, old);
+    QVERIFY(disk.fill("filler"));
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    const ino_t inode = inodeOf(path);
+
+    const QString line(size - 2, u'n');
+    QCOMPARE(platform::writeLines(path, {line}, Encoding::Ansi, true), result);
+
+    QCOMPARE(readBytes(path), result == 0 ? line.toLatin1() + "\r\n" : old);
+    QCOMPARE(inodeOf(path), inode);
+    QCOMPARE(entries(folder), (QStringList{"filler", name}));
 }
 
 void TestPlatform::sharingReadersExcludeWriters()

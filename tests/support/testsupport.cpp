@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QTest>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,6 +97,30 @@ bool isHostileFile(const QString &path, const QString &kind)
     if (kind == u"folder") return S_ISDIR(st.st_mode);
     if (kind == u"oversized") return S_ISREG(st.st_mode) && st.st_size == platform::MaxTextFileSize + 1;
     return false;
+}
+
+SmallDisk::SmallDisk(const QString &folder, int inodes) : m_folder(folder)
+{
+    QDir().mkpath(folder);
+    const QByteArray options = "size=64k,nr_inodes=" + QByteArray::number(inodes);
+    m_mounted = ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0,
+                        options.constData()) == 0;
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (m_mounted) ::umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH);
+}
+
+bool SmallDisk::fill(const QString &name)
+{
+    QFile f(m_folder + u'/' + name);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
+    const QByteArray block(4096, 'f');
+    while (f.write(block) == block.size()) {}
+    // The last, partly written block leaves a few bytes at most.
+    while (f.write("f", 1) == 1) {}
+    return true;
 }
 
 void pinNorwegianLocale() { QLocale::setDefault(QLocale(QLocale::NorwegianBokmal, QLocale::Norway)); }
