@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <QFont>
 #include <QMouseEvent>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <utility>
@@ -45,6 +46,20 @@ void fitCaption(QLabel *caption, int right)
     const QSize text = caption->sizeHint();
     caption->resize(std::min(text.width(), room), text.height());
 }
+
+// Rows of one height whatever the font's own line height, as the window's design has them. It
+// sits on the view, so it holds for any model the list is given.
+class FixedRowHeight final : public QStyledItemDelegate {
+  public:
+    FixedRowHeight(int height, QObject *parent) : QStyledItemDelegate(parent), m_height(height) {}
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), m_height};
+    }
+
+  private:
+    int m_height;
+};
 
 } // namespace
 
@@ -81,6 +96,7 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
         {ui.Label8, width()}, {ui.Label6, width()},
         {ui.Label4, ui.IDNr->x()}, {ui.Label5, ui.Nr2->x()}, {ui.Label9, ui.Nr1->x()}};
     for (const auto &[caption, right] : captions) fitCaption(caption, right);
+    ui.MerkeListe->setItemDelegate(new FixedRowHeight(13, ui.MerkeListe));
 
     ui.Lokalisering->setItems(builtInTable(CodeTable::Lokalisering));
     ui.System->setItems(builtInTable(CodeTable::System));

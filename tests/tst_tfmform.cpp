@@ -442,6 +442,14 @@ class TestTfmForm : public QObject {
             }
         }
 
+        if (auto *list = qobject_cast<QListWidget *>(widget)) {
+            // Rows 13 pixels high: 17 whole lines in the list's 233.
+            list->addItem("+B1=210.01-AB01");
+            QCOMPARE(list->visualItemRect(list->item(0)).height(), 13);
+            QCOMPARE(list->viewport()->height() / 13, 17);
+            delete list->takeItem(0);
+        }
+
         QString caption;
         if (const auto *l = qobject_cast<QLabel *>(widget)) caption = l->text();
         if (const auto *b = qobject_cast<QAbstractButton *>(widget)) caption = b->text();
