@@ -215,6 +215,15 @@ QByteArray encodeLines(const QStringList &lines, Encoding enc)
     return {};
 }
 
+int checkTextFileSize(const QString &path, std::int64_t size)
+{
+    if (size <= MaxTextFileSize) return NoError;
+    notice(QStringLiteral("FEIL: ") + path + QStringLiteral(" er for stor til å leses (") +
+           QString::number(size) + QStringLiteral(" byte, grensen er ") +
+           QString::number(MaxTextFileSize) + QStringLiteral(" byte)"));
+    return ErrFileTooLarge;
+}
+
 int readLines(const QString &path, QStringList &lines, Encoding &enc)
 {
     lines.clear();
@@ -233,12 +242,7 @@ int readLines(const QString &path, QStringList &lines, Encoding &enc)
         size = std::max<std::int64_t>(size, data.size());
     }
     closeFile(h);
-    if (!err && size > MaxTextFileSize) {
-        notice(QStringLiteral("FEIL: ") + path + QStringLiteral(" er for stor til å leses (") +
-               QString::number(size) + QStringLiteral(" byte, grensen er ") +
-               QString::number(MaxTextFileSize) + QStringLiteral(" byte)"));
-        err = ErrFileTooLarge;
-    }
+    if (!err) err = checkTextFileSize(path, size);
     if (err) return err;
     lines = decodeLines(data, enc);
     return NoError;

@@ -70,6 +70,9 @@ Encoding writableEncoding(const QStringList &lines, Encoding wanted);
 // small enough that a runaway file never fills the memory.
 constexpr std::int64_t MaxTextFileSize = std::int64_t(64) << 20;
 
+// 0, or 223 with a notice of its own for a text file larger than MaxTextFileSize.
+int checkTextFileSize(const QString &path, std::int64_t size);
+
 // Returns the error number; on failure lines is left empty and enc is Ansi. A file larger than
 // MaxTextFileSize is refused (223) with a notice of its own.
 int readLines(const QString &path, QStringList &lines, Encoding &enc);
