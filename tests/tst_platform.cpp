@@ -1,6 +1,6 @@
 // The platform layer: the Windows-1252 table, upper case, whole-file lines with byte-order
-// marks, the UTF-8 rescue of text the code page cannot hold, the atomic replace and the
-// Windows error numbers.
+// marks, the UTF-8 rescue of text the code page cannot hold, the atomic replace and its
+// in-place fallback, the refusal of anything but a regular file, and the Windows error numbers.
 #include "platform.h"
 #include "testsupport.h"
 #include "textfil.h"

@@ -1,5 +1,5 @@
 // Tests of the main window TTFMform, driven headless through its widgets: first and second
-// start, the layout, composition, the "+" buttons and their error boxes, copying, the
+// start, files that cannot be read at start, the layout, composition, the "+" buttons and their error boxes, copying, the
 // code-list buttons and reloads, the group filters and the group matching.
 #include "TFM.h"
 #include "hs_reg.h"
