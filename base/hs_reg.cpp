@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSet>
 #include <QWidget>
 
 #include <climits>
@@ -54,14 +55,23 @@ QString baseFolder()
     return platform::appDataFolder() + platform::nativeName(QStringLiteral("\\Kalvenor\\"));
 }
 
+// Settings files whose last write-back failed: the failure is logged once, not at every later
+// write-back that fails the same way, until the file has been written again.
+QSet<QString> failingFiles;
+
 // A settings file that cannot be written never stops the program: its settings stay in memory.
 bool writeBack(const IniDocument &doc)
 {
     const int err = doc.updateFile();
-    if (err == 0) return true;
+    if (err == 0) {
+        failingFiles.remove(doc.fileName());
+        return true;
+    }
+    if (failingFiles.contains(doc.fileName())) return false;
     // Joined, not .arg(): a file name may itself hold "%1" or "%2".
-    writelog(QStringLiteral("FEIL: Kan ikke lagre innstillingsfilen ") + doc.fileName() +
-             QStringLiteral(" (feilnr. ") + QString::number(err) + u')');
+    if (writelog(QStringLiteral("FEIL: Kan ikke lagre innstillingsfilen ") + doc.fileName() +
+                 QStringLiteral(" (feilnr. ") + QString::number(err) + u')') == 0)
+        failingFiles.insert(doc.fileName());
     return false;
 }
 
@@ -487,12 +497,12 @@ void deletefolderfiles(const QString &folder)
             continue;
         }
         // A link goes as a link, whatever it points at: the cleanup never reaches beyond the
-        // folder it cleans, not even to clear a read-only mark.
+        // folder it cleans. Only the name is removed, read-only or not, so no mode changes: a
+        // hard link shares its mode with a file that may lie outside the folder.
         const bool link = entry.isSymLink();
-        if (!link && platform::isReadOnly(path)) platform::setReadOnly(path, false);
         if (verbose) writelog(QStringLiteral("Sletter ") + path);
         const int err = link && entry.isDir() ? platform::removeDir(path)
-                                              : platform::removeFile(path);
+                                              : platform::removeName(path);
         if (err) writelog(QStringLiteral("FEIL: kan ikke slette filen ") + path);
     }
 
@@ -622,6 +632,7 @@ void resetUnitState()
     delete mainDocument;
     mainDocument = nullptr;
     mainOnDisk = false;
+    failingFiles.clear();
     delete inifile;
     inifile = nullptr;
     ininame = IniFileName;
@@ -651,6 +662,7 @@ void hs_regInitialization(const QStringList &arguments)
         }
     }
     loadloglines();
+    failingFiles.clear(); // the lines logged so far are gone with the log file's load
     reportUnreadableSettings();
     if (inireadbool(QStringLiteral("DeleteTemporaryFiles")))
         deletetempfiles(inireadbool(QStringLiteral("DeleteSystemTemporaryFiles")));

@@ -11,6 +11,7 @@
 #include <QStringDecoder>
 #include <QUrl>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -214,18 +215,34 @@ QByteArray encodeLines(const QStringList &lines, Encoding enc)
     return {};
 }
 
+int checkTextFileSize(const QString &path, std::int64_t size)
+{
+    if (size <= MaxTextFileSize) return NoError;
+    notice(QStringLiteral("FEIL: ") + path + QStringLiteral(" er for stor til å leses (") +
+           QString::number(size) + QStringLiteral(" byte, grensen er ") +
+           QString::number(MaxTextFileSize) + QStringLiteral(" byte)"));
+    return ErrFileTooLarge;
+}
+
 int readLines(const QString &path, QStringList &lines, Encoding &enc)
 {
     lines.clear();
     enc = Encoding::Ansi;
     FileHandle h;
     if (int err = openFile(path, OpenMode::Read, h)) return err;
+    std::int64_t size = 0;
+    int err = fileSize(h, size);
     QByteArray data;
+    // The size is checked again while reading: the file may grow after the first look.
     char buffer[65536];
     int got = 0;
-    int err = 0;
-    while ((err = readFile(h, buffer, sizeof buffer, got)) == 0 && got > 0) data.append(buffer, got);
+    while (!err && size <= MaxTextFileSize &&
+           (err = readFile(h, buffer, sizeof buffer, got)) == 0 && got > 0) {
+        data.append(buffer, got);
+        size = std::max<std::int64_t>(size, data.size());
+    }
     closeFile(h);
+    if (!err) err = checkTextFileSize(path, size);
     if (err) return err;
     lines = decodeLines(data, enc);
     return NoError;
@@ -233,12 +250,38 @@ int readLines(const QString &path, QStringList &lines, Encoding &enc)
 
 namespace {
 
-int writeWhole(const QString &path, const QByteArray &bytes, bool sync)
+int writeWhole(const QString &path, const QByteArray &bytes)
 {
     FileHandle h;
     if (int err = openFile(path, OpenMode::Rewrite, h)) return err;
-    int err = writeFile(h, bytes.constData(), int(bytes.size()));
-    if (!err && sync && ::fsync(int(h)) != 0) err = winErrorFromErrno(errno);
+    const int err = writeFile(h, bytes.constData(), int(bytes.size()));
+    const int closeErr = closeFile(h);
+    return err ? err : closeErr;
+}
+
+// Where no temporary file can be made, the file itself is rewritten, but only once the new bytes
+// are sure to fit: the room for all of them is reserved before the first old byte is given up,
+// nothing is truncated first, every byte written is checked, and the file is cut to its new
+// length only at the end. Where the room cannot be had (a full disk), the file stays as it was.
+int rewriteInPlace(const QString &path, const QByteArray &bytes)
+{
+    FileHandle h;
+    if (int err = openFile(path, OpenMode::ReadWrite, h)) return err;
+    const int fd = int(h);
+    int err = NoError;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) err = winErrorFromErrno(errno);
+    if (!err && !bytes.isEmpty() &&
+        ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(bytes.size())) != 0) {
+        // Without reservations, the blocks the file has already are all that is sure.
+        const int e = errno;
+        const bool unsupported = e == EOPNOTSUPP || e == ENOSYS;
+        if (!unsupported || bytes.size() > st.st_size)
+            err = winErrorFromErrno(unsupported ? ENOSPC : e);
+    }
+    if (!err) err = writeFile(h, bytes.constData(), int(bytes.size()));
+    if (!err && ::ftruncate(fd, off_t(bytes.size())) != 0) err = winErrorFromErrno(errno);
+    if (!err && ::fsync(fd) != 0) err = winErrorFromErrno(errno);
     const int closeErr = closeFile(h);
     return err ? err : closeErr;
 }
@@ -263,12 +306,14 @@ mode_t newFileMode()
 int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool atomic)
 {
     const QByteArray bytes = encodeLines(lines, writableEncoding(lines, enc));
-    if (!atomic) return writeWhole(path, bytes, false);
+    if (!atomic) return writeWhole(path, bytes);
 
     if (fileExists(path) && isReadOnly(path)) return ErrAccessDenied;
     const QByteArray target = replaceTarget(path);
     struct stat old {};
-    const bool existed = ::stat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    const bool existed = ::stat(target.constData(), &old) == 0;
+    // A pipe or a device in the file's place is not replaced by a file: the name is the user's.
+    if (existed && !S_ISREG(old.st_mode)) return ErrAccessDenied;
 
     // A name of its own, so that two programs replacing the same file never share a temporary.
     QByteArray temp = target + ".XXXXXX";
@@ -276,9 +321,8 @@ int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool
     if (fd < 0) {
         const int e = errno;
         // A folder that takes no new file still lets an existing file be rewritten, though not
-        // atomically; a full disk does not, since the rewrite could truncate the file and stop.
-        if (existed && e != ENOSPC && e != EDQUOT)
-            return writeWhole(QFile::decodeName(target), bytes, true);
+        // atomically.
+        if (existed) return rewriteInPlace(QFile::decodeName(target), bytes);
         return e == ENOENT ? ErrPathNotFound : winErrorFromErrno(e);
     }
     int err = writeFile(fd, bytes.constData(), int(bytes.size()));
@@ -323,12 +367,16 @@ int openFile(const QString &path, OpenMode mode, FileHandle &handle)
     case OpenMode::ReadWrite: flags |= O_RDWR; break;
     }
     // Windows refuses write access to a file with the read-only mark, even to an administrator.
+    // Anything but a regular file is refused before it is opened, since opening a device may
+    // already do something.
     struct stat st {};
     if (::stat(name.constData(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return ErrAccessDenied;
+        if (!S_ISREG(st.st_mode)) return ErrAccessDenied;
         if (mode != OpenMode::Read && readOnlyMode(st.st_mode)) return ErrAccessDenied;
     }
-    const int fd = ::open(name.constData(), flags, 0666);
+    // Without blocking: a pipe put in the file's place since the look above must not hold the
+    // program until something opens its other end.
+    const int fd = ::open(name.constData(), flags | O_NONBLOCK, 0666);
     if (fd < 0) {
         // Windows tells a missing folder from a missing file.
         if (errno == ENOENT) {
@@ -336,6 +384,14 @@ int openFile(const QString &path, OpenMode mode, FileHandle &handle)
             if (!QFileInfo(parent).isDir()) return ErrPathNotFound;
         }
         return winErrorFromErrno(errno);
+    }
+    // What was opened counts, not what the name held a moment before.
+    struct stat opened {};
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || fl < 0 ||
+        ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return ErrAccessDenied;
     }
     // Sharing: readers share, anything that writes excludes (the other modes let others read
     // only, so a writer conflicts with every other open); a conflict is Windows' sharing
@@ -435,9 +491,9 @@ int setReadOnly(const QString &path, bool readOnly)
     struct stat st {};
     const QByteArray name = nativeBytes(path);
     if (::stat(name.constData(), &st) != 0) return winErrorFromErrno(errno);
-    const mode_t writeBits = S_IWUSR | S_IWGRP;
+    // The mark is the owner's write bit; clearing it gives no one else a right to write.
     const mode_t mode = readOnly ? (st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
-                                 : (st.st_mode | writeBits);
+                                 : (st.st_mode | S_IWUSR);
     return ::chmod(name.constData(), mode & 07777) == 0 ? NoError : winErrorFromErrno(errno);
 }
 
@@ -448,13 +504,15 @@ int makeDir(const QString &path)
     return winErrorFromErrno(errno);
 }
 
-int removeFile(const QString &path)
+namespace {
+
+int unlinkFile(const QString &path, bool evenReadOnly)
 {
     const QByteArray name = nativeBytes(path);
     struct stat st {};
     if (::lstat(name.constData(), &st) != 0) return winErrorFromErrno(errno);
     if (S_ISDIR(st.st_mode)) return ErrAccessDenied;
-    if (!S_ISLNK(st.st_mode) && readOnlyMode(st.st_mode)) return ErrAccessDenied;
+    if (!evenReadOnly && !S_ISLNK(st.st_mode) && readOnlyMode(st.st_mode)) return ErrAccessDenied;
     // Windows will not delete a file that is open; here "open" means held through openFile,
     // whose lock a probe for an exclusive one runs into.
     if (S_ISREG(st.st_mode)) {
@@ -467,6 +525,12 @@ int removeFile(const QString &path)
     }
     return ::unlink(name.constData()) == 0 ? NoError : winErrorFromErrno(errno);
 }
+
+} // namespace
+
+int removeFile(const QString &path) { return unlinkFile(path, false); }
+
+int removeName(const QString &path) { return unlinkFile(path, true); }
 
 int removeDir(const QString &path)
 {
@@ -504,6 +568,21 @@ QString nativeName(const QString &name)
     out.replace(u'\\', u'/');
     return out;
 }
+
+namespace {
+std::function<void(const QString &)> &noticeSink()
+{
+    static std::function<void(const QString &)> sink;
+    return sink;
+}
+} // namespace
+
+void notice(const QString &line)
+{
+    if (noticeSink()) noticeSink()(line);
+}
+
+void setNoticeSink(std::function<void(const QString &)> sink) { noticeSink() = std::move(sink); }
 
 namespace {
 std::function<QDateTime()> &clock()

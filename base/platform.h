@@ -30,6 +30,7 @@ enum WinError : int {
     ErrDirNotEmpty = 145,
     ErrAlreadyExists = 183,
     ErrFilenameTooLong = 206,
+    ErrFileTooLarge = 223,
 };
 
 // Maps an errno value to the Windows number shown to the user.
@@ -65,13 +66,23 @@ QByteArray encodeLines(const QStringList &lines, Encoding enc);
 // half (which UTF-8 cannot carry) to UTF-16 LE with its mark.
 Encoding writableEncoding(const QStringList &lines, Encoding wanted);
 
-// Returns the error number; on failure lines is left empty and enc is Ansi.
+// The largest file read whole: far more than any settings file, log or code list holds, and
+// small enough that a runaway file never fills the memory.
+constexpr std::int64_t MaxTextFileSize = std::int64_t(64) << 20;
+
+// 0, or 223 with a notice of its own for a text file larger than MaxTextFileSize.
+int checkTextFileSize(const QString &path, std::int64_t size);
+
+// Returns the error number; on failure lines is left empty and enc is Ansi. A file larger than
+// MaxTextFileSize is refused (223) with a notice of its own.
 int readLines(const QString &path, QStringList &lines, Encoding &enc);
 // Writes lines in writableEncoding(lines, enc). With atomic, the file is replaced whole through
 // a temporary file of its own in the same folder, and a read-only file is refused (5) before
 // anything is written. A link is followed, so the link stays and its target is replaced; the
 // file keeps its permissions. Where the folder takes no temporary file but the file exists, it
-// is rewritten in place instead. Returns the error number.
+// is rewritten in place instead, but only when the room for the new bytes could be reserved
+// first; else (a full disk) the file is left as it was. Anything in the file's place that is not
+// a regular file is refused (5). Returns the error number.
 int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool atomic = false);
 
 // ---- Raw files ----
@@ -86,6 +97,8 @@ enum class OpenMode {
     ReadWrite, // existing file, reading and writing, others may read and write
 };
 
+// Only a regular file (or a link to one) is opened: a folder, pipe, device or socket is refused
+// (5) without waiting for a writer or reader at its other end.
 int openFile(const QString &path, OpenMode mode, FileHandle &handle);
 int readFile(FileHandle handle, char *buffer, int size, int &got);
 int writeFile(FileHandle handle, const char *buffer, int size);
@@ -101,6 +114,9 @@ int setReadOnly(const QString &path, bool readOnly);
 int makeDir(const QString &path);    // one level; 183 when it exists, 3 when the parent is missing
 // A link is removed as a link; a read-only file gives 5, a file held open through openFile 32.
 int removeFile(const QString &path);
+// The name only, whatever the read-only mark: a name needs no permission on its file here, and
+// the file, which other names may share, keeps its mode. A file held open gives 32 all the same.
+int removeName(const QString &path);
 int removeDir(const QString &path);  // an empty folder, or a link to a folder (the link only)
 bool isLink(const QString &path);
 
@@ -114,6 +130,11 @@ QString appDataFolder();
 QChar separator();
 // "data\tfm" -> "data/tfm" on Linux; unchanged on Windows.
 QString nativeName(const QString &name);
+
+// Where the platform layer's own notices go: the log, once the base library has set it up;
+// nowhere before.
+void notice(const QString &line);
+void setNoticeSink(std::function<void(const QString &)> sink);
 
 // The clock behind every time stamp, replaceable by tests.
 QDateTime now();

@@ -42,10 +42,19 @@ int open(textfile &f, const QString &name, platform::OpenMode mode)
 {
     assign(f, name);
     if (name.size() > textfile::MaxName) return platform::ErrFilenameTooLong;
-    const int err = platform::openFile(name, mode, f.handle);
-    if (err == 0)
-        f.state = mode == platform::OpenMode::Read ? TextFileState::Reading : TextFileState::Writing;
-    return err;
+    int err = platform::openFile(name, mode, f.handle);
+    // Only a file of a size a text file can sensibly have is read: its lines end up in memory.
+    std::int64_t size = 0;
+    if (err == 0 && mode == platform::OpenMode::Read &&
+        (err = platform::fileSize(f.handle, size)) == 0)
+        err = platform::checkTextFileSize(name, size);
+    if (err) {
+        if (f.handle != platform::NoFile) platform::closeFile(f.handle);
+        f.handle = platform::NoFile;
+        return err;
+    }
+    f.state = mode == platform::OpenMode::Read ? TextFileState::Reading : TextFileState::Writing;
+    return 0;
 }
 
 int openChecked(textfile &f, const QString &name, platform::OpenMode mode, const QString &before,
@@ -279,10 +288,12 @@ void textfilInitialization()
     errorcount = warningcount = hintcount = 0;
     QString path;
     logfilename(path);
+    platform::setNoticeSink([](const QString &line) { writelog(line); });
 }
 
 void textfilFinalization()
 {
+    platform::setNoticeSink({});
     const int err = platform::writeLines(logfile, loglines, logencoding);
     // Losing the log must not turn a normal exit into a crash.
     if (err)

@@ -17,6 +17,7 @@
 #include <QFont>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <utility>
@@ -49,6 +50,20 @@ void fitCaption(QLabel *caption, int right)
     const QSize text = caption->sizeHint();
     caption->resize(std::min(text.width(), room), text.height());
 }
+
+// Rows of one height whatever the font's own line height, as the window's design has them. It
+// sits on the view, so it holds for any model the list is given.
+class FixedRowHeight final : public QStyledItemDelegate {
+  public:
+    FixedRowHeight(int height, QObject *parent) : QStyledItemDelegate(parent), m_height(height) {}
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), m_height};
+    }
+
+  private:
+    int m_height;
+};
 
 } // namespace
 
@@ -85,6 +100,7 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
         {ui.Label8, width()}, {ui.Label6, width()},
         {ui.Label4, ui.IDNr->x()}, {ui.Label5, ui.Nr2->x()}, {ui.Label9, ui.Nr1->x()}};
     for (const auto &[caption, right] : captions) fitCaption(caption, right);
+    ui.MerkeListe->setItemDelegate(new FixedRowHeight(13, ui.MerkeListe));
 
     ui.Lokalisering->setItems(builtInTable(CodeTable::Lokalisering));
     ui.System->setItems(builtInTable(CodeTable::System));
@@ -179,6 +195,7 @@ void TTFMform::FormShow()
     ui.Tekst->setText(inireadstring(QStringLiteral("Tekst")));
     SisteLet = inireadstring(QStringLiteral("SisteLet"));
     resetinisection();
+    m_restored = true;
     LokaliseringChange();
     FixSystem();
 }
@@ -187,6 +204,8 @@ void TTFMform::FormClose()
 {
     const Ui::TTFMform &ui = *m_ui;
     savewindowpos(this, QStringLiteral("TFM-Form"), QString());
+    // Fields that were never restored would overwrite the last session's with nothing.
+    if (!m_restored) return;
     setinisection(QStringLiteral("TFM"));
     iniwritestring(QStringLiteral("Lokalisering"), ui.Lokalisering->text());
     iniwritestring(QStringLiteral("Produkt"), ui.Produkt->text());
@@ -218,10 +237,14 @@ void TTFMform::LoadTFM()
 {
     Ui::TTFMform &ui = *m_ui;
     TFMComboBox *lists[] = {ui.Lokalisering, ui.System, ui.SystemUnderCOmbo, ui.Produkt, ui.Tekst};
+    // A file that cannot be read is shown, and its list keeps what it holds, as for a missing
+    // file; the other lists load, and the caller goes on as after a clean reload.
     for (std::size_t i = 0; i < CodeListFiles.size(); ++i) {
-        QStringList rows;
-        if (readCodeList(codeListPath(QLatin1String(CodeListFiles[i])), rows))
-            lists[i]->setItems(rows);
+        TFMApplication::guarded([&] {
+            QStringList rows;
+            if (readCodeList(codeListPath(QLatin1String(CodeListFiles[i])), rows))
+                lists[i]->setItems(rows);
+        });
     }
 }
 

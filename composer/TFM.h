@@ -94,6 +94,7 @@ class TTFMform : public QWidget {
 
     std::unique_ptr<Ui::TTFMform> m_ui;
     bool m_shown = false;
+    bool m_restored = false; // the fields hold what the settings gave them
     int m_modalResult = 0;
     LabelListModel *m_labelList = nullptr;
 };

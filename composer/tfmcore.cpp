@@ -48,6 +48,8 @@ QString systemErrorText(int error)
     case platform::ErrInvalidName:
         return QStringLiteral("The filename, directory name, or volume label syntax is incorrect.");
     case platform::ErrFilenameTooLong: return QStringLiteral("The filename or extension is too long.");
+    case platform::ErrFileTooLarge:
+        return QStringLiteral("The file size exceeds the limit allowed and cannot be saved.");
     default: return QStringLiteral("System error %1.").arg(error);
     }
 }

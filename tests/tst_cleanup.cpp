@@ -14,6 +14,8 @@
 #include <QTest>
 
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -81,6 +83,8 @@ class TestCleanup : public QObject {
     void deletesReadOnlyAndHiddenFilesQuietly();
     void fileInUseStaysAndItsFolderFails();
     void linksAreRemovedNotFollowed();
+    void hardLinkLeavesItsFileAsItWas_data();
+    void hardLinkLeavesItsFileAsItWas();
     void rootThatIsALinkIsEmptiedAndKept();
     void folderSwappedForALinkIsNotFollowed();
     void lengthAndExistenceGuard_data();
@@ -218,6 +222,36 @@ void TestCleanup::linksAreRemovedNotFollowed()
     const QStringList logged = messages();
     QVERIFY(logged.contains(QStringLiteral("Sletter ") + r + QStringLiteral("dirlink")));
     for (const QString &line : logged) QVERIFY2(!line.contains(outside), qPrintable(line));
+    QCOMPARE(errorcount, 0);
+}
+
+void TestCleanup::hardLinkLeavesItsFileAsItWas_data()
+{
+    QTest::addColumn<int>("mode"); // of the file outside the folder
+    QTest::newRow("read-only") << 0444;
+    QTest::newRow("read-only, owner only") << 0400;
+    QTest::newRow("writable") << 0640;
+}
+
+void TestCleanup::hardLinkLeavesItsFileAsItWas()
+{
+    QFETCH(int, mode);
+    const QString r = root();
+    const QString outside = m_sandbox->work() + QStringLiteral("/outside.txt");
+    writeBytes(outside, "kept\r\n");
+    QDir().mkpath(r + QStringLiteral("sub"));
+    QCOMPARE(::link(QFile::encodeName(outside).constData(),
+                    QFile::encodeName(r + QStringLiteral("sub/hard.txt")).constData()), 0);
+    QCOMPARE(::chmod(QFile::encodeName(outside).constData(), mode_t(mode)), 0);
+
+    cleanfolder(r);
+
+    QVERIFY(isEmptyDir(r));
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(outside).constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 07777), mode);
+    QCOMPARE(int(st.st_nlink), 1);
+    QCOMPARE(readBytes(outside), QByteArray("kept\r\n"));
     QCOMPARE(errorcount, 0);
 }
 

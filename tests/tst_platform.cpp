@@ -1,8 +1,9 @@
 // The platform layer: the Windows-1252 table, upper case, whole-file lines with byte-order
-// marks, the UTF-8 rescue of text the code page cannot hold, the atomic replace and the
-// Windows error numbers.
+// marks, the UTF-8 rescue of text the code page cannot hold, the atomic replace and its
+// in-place fallback, the refusal of anything but a regular file, and the Windows error numbers.
 #include "platform.h"
 #include "testsupport.h"
+#include "textfil.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,7 +43,11 @@ class TestPlatform : public QObject {
     void atomicWriteFailureLeavesNoTemporary();
     void atomicWriteInPlaceWithoutRoomForATemporary_data();
     void atomicWriteInPlaceWithoutRoomForATemporary();
+    void inPlaceRewriteOnAFullDisk_data();
+    void inPlaceRewriteOnAFullDisk();
     void sharingReadersExcludeWriters();
+    void onlyRegularFilesAreOpened_data();
+    void onlyRegularFilesAreOpened();
 };
 
 void TestPlatform::ansiTable_data()
@@ -406,6 +411,46 @@ void TestPlatform::atomicWriteInPlaceWithoutRoomForATemporary()
     if (result == 0) QCOMPARE(modeOf(path), 0640);
 }
 
+void TestPlatform::inPlaceRewriteOnAFullDisk_data()
+{
+    QTest::addColumn<bool>("longName"); // no temporary for want of a name, else of an inode
+    QTest::addColumn<int>("size");      // of the new text; the old one is 2000 bytes in one block
+    QTest::addColumn<int>("result");
+
+    for (const bool longName : {false, true}) {
+        const char *why = longName ? "name" : "inode";
+        QTest::addRow("no %s, grows past the file's block", why) << longName << 6000 << 112;
+        QTest::addRow("no %s, grows within the file's block", why) << longName << 3000 << 0;
+        QTest::addRow("no %s, shrinks", why) << longName << 100 << 0;
+    }
+}
+
+void TestPlatform::inPlaceRewriteOnAFullDisk()
+{
+    QFETCH(bool, longName);
+    QFETCH(int, size);
+    QFETCH(int, result);
+    Sandbox box;
+    const QString folder = box.work() + "/disk";
+    // Without a long name, room for the folder, the file and the filler only.
+    SmallDisk disk(folder, longName ? 100 : 3);
+    if (!disk.mounted()) QSKIP("a small file system cannot be mounted here");
+    const QString name = longName ? QString(250, u'n') + ".ini" : QString("s.ini");
+    const QString path = folder + u'/' + name;
+    const QByteArray old = QByteArray(1998, 'o') + "\r\n";
+    writeBytes(path, old);
+    QVERIFY(disk.fill("filler"));
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    const ino_t inode = inodeOf(path);
+
+    const QString line(size - 2, u'n');
+    QCOMPARE(platform::writeLines(path, {line}, Encoding::Ansi, true), result);
+
+    QCOMPARE(readBytes(path), result == 0 ? line.toLatin1() + "\r\n" : old);
+    QCOMPARE(inodeOf(path), inode);
+    QCOMPARE(entries(folder), (QStringList{"filler", name}));
+}
+
 void TestPlatform::sharingReadersExcludeWriters()
 {
     Sandbox box;
@@ -421,6 +466,65 @@ void TestPlatform::sharingReadersExcludeWriters()
     QCOMPARE(platform::openFile(path, platform::OpenMode::Append, w), 0);
     QCOMPARE(platform::openFile(path, platform::OpenMode::Read, r1), 32);
     platform::closeFile(w);
+}
+
+void TestPlatform::onlyRegularFilesAreOpened_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("read");    // readLines and the checked reader
+    QTest::addColumn<int>("open");    // openFile for reading
+    QTest::addColumn<int>("rewrite"); // openFile for rewriting and an atomic writeLines; -1: not tried
+
+    QTest::newRow("named pipe") << "fifo" << 5 << 5 << 5;
+    QTest::newRow("link to /dev/zero") << "zero" << 5 << 5 << 5;
+    QTest::newRow("folder") << "folder" << 5 << 5 << 5;
+    // Opened like any file; whatever reads it as text refuses it.
+    QTest::newRow("oversized") << "oversized" << 223 << 0 << -1;
+}
+
+void TestPlatform::onlyRegularFilesAreOpened()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, read);
+    QFETCH(int, open);
+    QFETCH(int, rewrite);
+    Sandbox box;
+    RecordingUi ui;
+    QStringList notices;
+    platform::setNoticeSink([&](const QString &line) { notices.append(line); });
+    const QString path = box.work() + "/list.txt";
+    QVERIFY(makeHostileFile(path, kind));
+
+    // None of these waits for the other end of a pipe, nor reads a device until memory runs out.
+    QStringList lines{"kept?"};
+    Encoding enc = Encoding::Utf8;
+    QCOMPARE(platform::readLines(path, lines, enc), read);
+    QVERIFY(lines.isEmpty());
+    QCOMPARE(enc, Encoding::Ansi);
+    platform::FileHandle h = platform::NoFile;
+    QCOMPARE(platform::openFile(path, platform::OpenMode::Read, h), open);
+    if (h != platform::NoFile) platform::closeFile(h);
+    textfile f;
+    QCOMPARE(resetsafe(f, path), read);
+    QCOMPARE(f.state, TextFileState::Closed);
+    QCOMPARE(ui.texts(), QStringList{"Feil under åpning av " + path + "  (FEILNR.: " + QString::number(read) + ")"});
+    if (rewrite >= 0) {
+        QCOMPARE(platform::openFile(path, platform::OpenMode::Rewrite, h), rewrite);
+        QCOMPARE(platform::openFile(path, platform::OpenMode::Append, h), rewrite);
+        QCOMPARE(platform::writeLines(path, {"new"}, Encoding::Ansi, true), rewrite);
+        QCOMPARE(platform::writeLines(path, {"new"}, Encoding::Ansi, false), rewrite);
+    }
+    QVERIFY(isHostileFile(path, kind));
+    QCOMPARE(entries(box.work()), QStringList{"list.txt"});
+
+    if (read == platform::ErrFileTooLarge) {
+        QCOMPARE(notices.size(), 2); // the whole-file read and the checked reader
+        QVERIFY2(notices.at(0).startsWith("FEIL: " + path + " er for stor"), qPrintable(notices.at(0)));
+        QCOMPARE(notices.at(1), notices.at(0));
+    } else {
+        QVERIFY(notices.isEmpty());
+    }
+    platform::setNoticeSink({});
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)

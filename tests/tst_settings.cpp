@@ -13,6 +13,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 class TestSettings : public QObject {
     Q_OBJECT
 
@@ -37,6 +39,7 @@ class TestSettings : public QObject {
     void failedShutdownWriteIsOneLine();
     void failureLineNamesTheFile_data();
     void failureLineNamesTheFile();
+    void fullDiskLeavesTheFileAsItWas();
 
   private:
     QString etcFolder() const { return m_box->appdata() + "/Kalvenor/etc/"; }
@@ -340,6 +343,40 @@ void TestSettings::failureLineNamesTheFile()
     QVERIFY2(loglines[0].endsWith(" FEIL: Kan ikke lagre innstillingsfilen " + ininame +
                                   " (feilnr. 5)"),
              qPrintable(loglines[0]));
+}
+
+void TestSettings::fullDiskLeavesTheFileAsItWas()
+{
+    // The settings file in a folder that takes no new file, on a disk with no byte to spare: the
+    // write-backs cannot go through a temporary, and the grown settings do not fit in place.
+    const QString folder = m_box->work() + "/disk";
+    SmallDisk disk(folder, 3);
+    if (!disk.mounted()) QSKIP("a small file system cannot be mounted here");
+    const QByteArray before = "[STANDARD]\r\nLogToFile=1\r\n[TFM]\r\nTekst=" + QByteArray(3900, 'x') + "\r\n";
+    writeBytes(folder + "/kalvenor.ini", before);
+    QVERIFY(disk.fill("filler"));
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    QDir::setCurrent(folder);
+    QDir().mkpath(m_box->appdata() + "/Kalvenor/data");
+
+    hs_regInitialization({});
+    QCOMPARE(ininame, folder + "/kalvenor.ini");
+    for (int i = 0; i < 2; ++i) {
+        openuserini();
+        closeuserini();
+        kalvenorpath("data\\tfm");
+    }
+    setinisection("TFM");
+    QCOMPARE(inireadstring("Tekst"), QString(3900, u'x'));
+    resetinisection();
+    // One line for each file, however often it failed.
+    QCOMPARE(loglines.filter("FEIL: Kan ikke lagre innstillingsfilen " + ininame + " (feilnr. 112)").size(), 1);
+    QCOMPARE(loglines.filter("FEIL: Kan ikke lagre innstillingsfilen ").size(), 2);
+    hs_regFinalization();
+
+    QVERIFY(logged("INI-CRASH i HS_REG.PAS: " + folder + "/kalvenor.ini"));
+    QCOMPARE(readBytes(folder + "/kalvenor.ini"), before);
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), (QStringList{"filler", "kalvenor.ini"}));
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

@@ -1,5 +1,5 @@
 // Tests of the main window TTFMform, driven headless through its widgets: first and second
-// start, the layout, composition, the "+" buttons and their error boxes, copying, the
+// start, files that cannot be read at start, the layout, composition, the "+" buttons and their error boxes, copying, the
 // code-list buttons and reloads, the group filters and the group matching.
 #include "TFM.h"
 #include "hs_reg.h"
@@ -7,6 +7,7 @@
 #include "startup.h"
 #include "tfmapplication.h"
 #include "tfmcombobox.h"
+#include "textfil.h"
 #include "tfmcore.h"
 
 #include "testsupport.h"
@@ -15,6 +16,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -221,6 +223,135 @@ class TestTfmForm : public QObject {
         QCOMPARE(box("Tekst")->count(), 1);
     }
 
+    // Something that is no plain text file in the place of the log, the settings file or a code
+    // list: the start neither hangs nor runs out of memory, and goes on as after any file that
+    // cannot be opened.
+    void hostileFilesAtStart_data()
+    {
+        QTest::addColumn<QString>("place");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message"); // the box, with "@" for the file's path
+
+        const QString opened = QStringLiteral("Cannot open file \"@\". ");
+        const QString denied = QStringLiteral("Access is denied.");
+        for (const char *kind : {"fifo", "zero", "folder", "oversized"}) {
+            QTest::addRow("log, %s", kind) << "log" << kind << "";
+            QTest::addRow("settings, %s", kind) << "settings" << kind << "";
+        }
+        QTest::newRow("code list, fifo") << "codelist" << "fifo" << opened + denied;
+        QTest::newRow("code list, zero") << "codelist" << "zero" << opened + denied;
+        // A folder is no file to the file-exists test, so the factory file is tried first.
+        QTest::newRow("code list, folder") << "codelist" << "folder"
+                                           << QStringLiteral("Cannot create file \"@\". ") + denied;
+        QTest::newRow("code list, oversized")
+            << "codelist" << "oversized"
+            << opened + QStringLiteral("The file size exceeds the limit allowed and cannot be saved.");
+    }
+
+    void hostileFilesAtStart()
+    {
+        QFETCH(QString, place);
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        const QString base = m_box->appdata() + "/Kalvenor/";
+        const QString settings = base + "etc/kalvenor.ini";
+        QString path = settings;
+        if (place == "log")
+            path = base + "log/" + QFileInfo(platform::programFilePath()).fileName() + ".log";
+        if (place == "codelist") path = base + "data/tfm/tfm-produkt.txt";
+        if (place != "settings")
+            writeBytes(settings, "[STANDARD]\r\nLogToFile=1\r\n[TFM]\r\nLokalisering=B1 BYGG 1\r\n");
+        QVERIFY(makeHostileFile(path, kind));
+
+        start();
+        QVERIFY(m_form->isVisible());
+        message.replace("@", path);
+        QCOMPARE(m_ui->texts(), message.isEmpty() ? QStringList() : QStringList{message});
+        if (!message.isEmpty()) QCOMPARE(m_ui->messages.at(0).caption, QString("Kalvenor TFM"));
+        if (place != "settings") {
+            QVERIFY(loglines.filter("START: ").size() == 1);
+            QCOMPARE(loglines.filter(" er for stor til å leses").size(), kind == "oversized" ? 1 : 0);
+        }
+        QCOMPARE(box("Lokalisering")->text(), QString(place == "settings" ? "" : "B1 BYGG 1"));
+        QCOMPARE(box("Produkt")->count(), 305);
+
+        stop();
+        // A log too large to be read is replaced by this run's lines at the end, as any log that
+        // could not be loaded; everything else is left as it was.
+        if (place != "log" || kind != "oversized") QVERIFY(isHostileFile(path, kind));
+    }
+
+    // A code-list file held by another program while the window is first shown, and again at a
+    // later reload: its box is shown, its list keeps its rows, and everything else goes on.
+    void unreadableCodeListKeepsTheSession_data()
+    {
+        QTest::addColumn<int>("locked"); // index into CodeListFiles
+        QTest::newRow("first file") << 0;
+        QTest::newRow("product file") << 3;
+        QTest::newRow("last file") << 4;
+    }
+
+    void unreadableCodeListKeepsTheSession()
+    {
+        QFETCH(int, locked);
+        const QStringList session = {"Lokalisering=B1 BYGG 1", "Produkt=AB Bjelker, Drager, Dip, Bæring",
+                                     "System=210 Grunn og fundamenter, generelt", "Tekst=PUMPE 1",
+                                     "SisteLet=VENTIL"};
+        basestartup({QStringLiteral("Ostrel")});
+        setinisection("TFM");
+        for (const QString &line : session) iniwritestring(line.section('=', 0, 0), line.section('=', 1));
+        resetinisection();
+        const QString settings = ininame;
+        baseshutdown();
+
+        // Each file holds its built-in rows and one more, so a list read from its file shows.
+        basestartup({QStringLiteral("Ostrel")});
+        const CodeTable tables[] = {CodeTable::Lokalisering, CodeTable::System, CodeTable::Systemgruppe,
+                                    CodeTable::Produkt, CodeTable::Tekst};
+        const char *lists[] = {"Lokalisering", "System", "SystemUnderCOmbo", "Produkt", "Tekst"};
+        const auto writeLists = [&](const QString &extra, int skip) {
+            for (int i = 0; i < 5; ++i)
+                if (i != skip) QCOMPARE(platform::writeLines(dataFile(CodeListFiles[i]), QStringList(builtInTable(tables[i])) << extra,
+                                              platform::Encoding::Ansi),
+                         0);
+        };
+        writeLists("ZZ EKSTRA", -1);
+        const QString lockedPath = dataFile(CodeListFiles[locked]);
+        platform::FileHandle holder = platform::NoFile;
+        QCOMPARE(platform::openFile(lockedPath, platform::OpenMode::ReadWrite, holder), 0);
+        const QString box32 = "Cannot open file \"" + lockedPath +
+                              "\". The process cannot access the file because it is being used by another process.";
+
+        createAndShow();
+        QCOMPARE(m_ui->texts(), QStringList{box32});
+        QCOMPARE(m_ui->messages.at(0).caption, QString("Kalvenor TFM"));
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(box(lists[i])->count(), builtInTable(tables[i]).size() + (i == locked ? 0 : 1));
+        QCOMPARE(box("Lokalisering")->text(), QString("B1 BYGG 1"));
+        QCOMPARE(box("Produkt")->text(), QString("AB Bjelker, Drager, Dip, Bæring"));
+        QCOMPARE(box("System")->text(), QString("210 Grunn og fundamenter, generelt"));
+        QCOMPARE(box("Tekst")->text(), QString("PUMPE 1"));
+        QCOMPARE(SisteLet, QString("VENTIL"));
+        QCOMPARE(label(), QString("+B1=210.01-AB01"));
+        QCOMPARE(box("SystemCombo")->text(), QString("2. BYGNING"));
+        QCOMPARE(box("SystemUnderCOmbo")->text(), QString("21. GRUNN OG FUNDAMENT"));
+        QCOMPARE(box("ProduktCombo")->text(), QString("A. BÆRENDE / ROMDANNENDE"));
+
+        // A reload from an edit button: the same box, the readable files reloaded, no field touched.
+        writeLists("ZZ EKSTRA 2", locked);
+        QTest::mouseClick(button("SpeedButton6"), Qt::LeftButton);
+        QCOMPARE(m_ui->texts(), QStringList({box32, box32}));
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(box(lists[i])->items().last(), i == locked ? builtInTable(tables[i]).last()
+                                                                : QString("ZZ EKSTRA 2"));
+        QCOMPARE(box("Tekst")->text(), QString("PUMPE 1"));
+        QCOMPARE(label(), QString("+B1=210.01-AB01"));
+
+        platform::closeFile(holder);
+        stop();
+        QCOMPARE(IniDocument(settings).sectionLines("TFM"), session);
+    }
+
     // ---- Layout ----
 
     // Every placed component where the window's design puts it, with its caption and its
@@ -309,6 +440,14 @@ class TestTfmForm : public QObject {
                     continue;
                 QVERIFY2(!other->geometry().intersects(widget->geometry()), qPrintable(other->objectName()));
             }
+        }
+
+        if (auto *list = qobject_cast<QListWidget *>(widget)) {
+            // Rows 13 pixels high: 17 whole lines in the list's 233.
+            list->addItem("+B1=210.01-AB01");
+            QCOMPARE(list->visualItemRect(list->item(0)).height(), 13);
+            QCOMPARE(list->viewport()->height() / 13, 17);
+            delete list->takeItem(0);
         }
 
         QString caption;

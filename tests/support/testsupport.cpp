@@ -8,6 +8,10 @@
 #include <QLocale>
 #include <QTest>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 RecordingUi::RecordingUi() { platform::setUserInterface(this); }
 
 RecordingUi::~RecordingUi() { platform::setUserInterface(nullptr); }
@@ -68,6 +72,55 @@ void writeBytes(const QString &path, const QByteArray &bytes)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes);
+}
+
+bool makeHostileFile(const QString &path, const QString &kind)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    const QByteArray name = QFile::encodeName(path);
+    if (kind == u"fifo") return ::mkfifo(name.constData(), 0644) == 0;
+    if (kind == u"zero") return ::symlink("/dev/zero", name.constData()) == 0;
+    if (kind == u"folder") return QDir().mkpath(path);
+    if (kind == u"oversized") {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.resize(platform::MaxTextFileSize + 1);
+    }
+    return false;
+}
+
+bool isHostileFile(const QString &path, const QString &kind)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return false;
+    if (kind == u"fifo") return S_ISFIFO(st.st_mode);
+    if (kind == u"zero") return S_ISLNK(st.st_mode) && QFileInfo(path).symLinkTarget() == "/dev/zero";
+    if (kind == u"folder") return S_ISDIR(st.st_mode);
+    if (kind == u"oversized") return S_ISREG(st.st_mode) && st.st_size == platform::MaxTextFileSize + 1;
+    return false;
+}
+
+SmallDisk::SmallDisk(const QString &folder, int inodes) : m_folder(folder)
+{
+    QDir().mkpath(folder);
+    const QByteArray options = "size=64k,nr_inodes=" + QByteArray::number(inodes);
+    m_mounted = ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0,
+                        options.constData()) == 0;
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (m_mounted) ::umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH);
+}
+
+bool SmallDisk::fill(const QString &name)
+{
+    QFile f(m_folder + u'/' + name);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
+    const QByteArray block(4096, 'f');
+    while (f.write(block) == block.size()) {}
+    // The last, partly written block leaves a few bytes at most.
+    while (f.write("f", 1) == 1) {}
+    return true;
 }
 
 void pinNorwegianLocale() { QLocale::setDefault(QLocale(QLocale::NorwegianBokmal, QLocale::Norway)); }

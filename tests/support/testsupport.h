@@ -51,5 +51,25 @@ class Sandbox {
 
 QByteArray readBytes(const QString &path);
 void writeBytes(const QString &path, const QByteArray &bytes);
+// Puts something that is no plain text file at path: "fifo" (a named pipe), "zero" (a link to
+// /dev/zero), "folder", or "oversized" (a sparse file one byte over the largest text file read).
+bool makeHostileFile(const QString &path, const QString &kind);
+// Whether path still holds what makeHostileFile put there.
+bool isHostileFile(const QString &path, const QString &kind);
+// A tiny file system of its own (tmpfs, 64 KiB) mounted on a folder while the object lives;
+// mounting needs root, so a test skips where mounted() is false.
+class SmallDisk {
+  public:
+    SmallDisk(const QString &folder, int inodes);
+    ~SmallDisk();
+    bool mounted() const { return m_mounted; }
+    // Fills every free byte with a file of the given name.
+    bool fill(const QString &name);
+
+  private:
+    QString m_folder;
+    bool m_mounted = false;
+};
+
 // Norwegian Bokmål, so date-time texts have a known form.
 void pinNorwegianLocale();
