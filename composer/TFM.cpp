@@ -116,7 +116,6 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
     QFont courier = ui.MerkeListe->font();
     courier.setStyleHint(QFont::TypeWriter); // fixed pitch, also where no Courier stands in
     ui.MerkeListe->setFont(courier);
-    ui.MerkeListe->setStyleSheet(QStringLiteral("QListView::item { height: 13px; }"));
 
     connectHandlers();
     // Creation goes on after a failed factory file, as after any failed handler.
