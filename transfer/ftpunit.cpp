@@ -121,6 +121,7 @@ TFTPform::TFTPform(QWidget *parent)
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     m_ui->setupUi(this);
+    move(408, 424); // the designed position
     QFont f = font();
     f.setPixelSize(11);
     setFont(f);
