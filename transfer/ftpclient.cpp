@@ -28,7 +28,7 @@ void globalInit()
     (void)done;
 }
 
-bool hasLineBreak(const QString &text)
+bool breaksCommand(const QString &text)
 {
     return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
 }
@@ -130,7 +130,7 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
                        int tolerated)
 {
     // A line break in a user name or password would end the command it is sent in.
-    if (hasLineBreak(m_username) || hasLineBreak(m_password))
+    if (breaksCommand(m_username) || breaksCommand(m_password))
         fail(what, QStringLiteral("the user name or password holds a line break"));
     if (!m_curl) m_curl = curl_easy_init();
     if (!m_curl) fail(what, QStringLiteral("out of memory"));
@@ -244,24 +244,31 @@ std::int64_t FtpClient::size(const QString &remoteName)
     return bytes;
 }
 
+void FtpClient::moveFile(const QString &what, const QString &remoteName,
+                         const QString &localName, Transfer &transfer)
+{
+    const bool get = transfer.kind == Transfer::Get;
+    const auto mode = get ? platform::OpenMode::Rewrite : platform::OpenMode::Read;
+    if (const int err = platform::openFile(localName, mode, transfer.file))
+        fail(what, QStringLiteral("cannot open %1 (error %2)").arg(localName).arg(err));
+    try {
+        perform(what, remoteName, transfer);
+    } catch (...) {
+        platform::closeFile(transfer.file);
+        throw;
+    }
+    if (const int err = platform::closeFile(transfer.file); err && get) {
+        endSession();
+        fail(what, QStringLiteral("cannot write %1 (error %2)").arg(localName).arg(err));
+    }
+}
+
 void FtpClient::get(const QString &remoteName, const QString &localName)
 {
     const QString what = QStringLiteral("Cannot retrieve %1").arg(remoteName);
     Transfer get;
     get.kind = Transfer::Get;
-    if (const int err = platform::openFile(localName, platform::OpenMode::Rewrite, get.file))
-        fail(what, QStringLiteral("cannot create %1 (error %2)").arg(localName).arg(err));
-    try {
-        perform(what, remoteName, get);
-    } catch (...) {
-        platform::closeFile(get.file);
-        throw;
-    }
-    const int closeError = platform::closeFile(get.file);
-    if (closeError) {
-        endSession();
-        fail(what, QStringLiteral("cannot write %1 (error %2)").arg(localName).arg(closeError));
-    }
+    moveFile(what, remoteName, localName, get);
     // A data connection that ends early looks like the end of the file; the announced size
     // tells them apart.
     curl_off_t expected = -1;
@@ -276,18 +283,9 @@ void FtpClient::get(const QString &remoteName, const QString &localName)
 
 void FtpClient::put(const QString &localName, const QString &remoteName)
 {
-    const QString what = QStringLiteral("Cannot store %1").arg(remoteName);
     Transfer put;
     put.kind = Transfer::Put;
-    if (const int err = platform::openFile(localName, platform::OpenMode::Read, put.file))
-        fail(what, QStringLiteral("cannot open %1 (error %2)").arg(localName).arg(err));
-    try {
-        perform(what, remoteName, put);
-    } catch (...) {
-        platform::closeFile(put.file);
-        throw;
-    }
-    platform::closeFile(put.file);
+    moveFile(QStringLiteral("Cannot store %1").arg(remoteName), remoteName, localName, put);
 }
 
 void FtpClient::endSession()

@@ -69,6 +69,9 @@ class FtpClient : public QObject {
     // `tolerated`, which is returned.
     int perform(const QString &what, const QString &remoteName, Transfer &transfer,
                 int tolerated = 0);
+    // The request with the local file open, closed again whatever happens.
+    void moveFile(const QString &what, const QString &remoteName, const QString &localName,
+                  Transfer &transfer);
     void endSession();
     [[noreturn]] void fail(const QString &what, const QString &detail);
     QString withoutPassword(QString text) const;
