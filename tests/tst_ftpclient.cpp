@@ -154,8 +154,8 @@ void TestFtpClient::sizeAndEvents()
     client.get("data.bin", "data.bin");
     QVERIFY(!work.isEmpty());
     QCOMPARE(work.last().at(0).value<std::int64_t>(), 300000);
-    for (int i = 1; i < work.size(); ++i) // counts only grow
-        QVERIFY(work.at(i).at(0).value<std::int64_t>() > work.at(i - 1).at(0).value<std::int64_t>());
+    auto count = [&](qsizetype i) { return work.at(i).at(0).value<std::int64_t>(); };
+    for (qsizetype i = 1; i < work.size(); ++i) QVERIFY(count(i) > count(i - 1)); // only grows
     client.disconnectFromServer();
     client.disconnectFromServer();
     QVERIFY(!client.isConnected());

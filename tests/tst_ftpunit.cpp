@@ -352,7 +352,9 @@ void TestFtpUnit::uploadStopped_data()
     QTest::newRow("read-only file") << "readonly" << unopenable << 0;
     QTest::newRow("missing file") << "missing" << unopenable << 0;
     QTest::newRow("a folder") << "folder" << unopenable << 0;
-    QTest::newRow("2 GiB") << "huge" << "FTP: Filen er 2 GiB eller større og kan ikke sendes, avbryter." << 502;
+    QTest::newRow("2 GiB") << "huge"
+                           << "FTP: Filen er 2 GiB eller større og kan ikke sendes, avbryter."
+                           << 502;
 }
 
 void TestFtpUnit::uploadStopped()

@@ -7,6 +7,7 @@
 
 #include <QUrl>
 
+#include <algorithm>
 #include <climits>
 #include <exception>
 
@@ -62,7 +63,8 @@ struct FtpCallbacks {
     {
         auto *t = static_cast<FtpClient::Transfer *>(user);
         int got = 0;
-        t->fileError = platform::readFile(t->file, data, int(std::min(size * count, size_t(INT_MAX))), got);
+        const int room = int(std::min(size * count, size_t(INT_MAX)));
+        t->fileError = platform::readFile(t->file, data, room, got);
         return t->fileError ? CURL_READFUNC_ABORT : size_t(got);
     }
 
@@ -131,9 +133,9 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
 {
     // A line break in a user name or password would end the command it is sent in.
     if (breaksCommand(m_username) || breaksCommand(m_password))
-        fail(what, QStringLiteral("the user name or password holds a line break"));
+        fail(what, QStringLiteral("brukernavnet eller passordet inneholder et linjeskift"));
     if (!m_curl) m_curl = curl_easy_init();
-    if (!m_curl) fail(what, QStringLiteral("out of memory"));
+    if (!m_curl) fail(what, QStringLiteral("tomt for minne"));
     CURL *c = m_curl;
     // A reset keeps the open connection, so every request after the login goes over it.
     curl_easy_reset(c);
@@ -148,7 +150,7 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
                        !curl_url_set(url, CURLUPART_PATH, path.constData(), 0);
     if (!urlOk) {
         curl_url_cleanup(url);
-        fail(what, QStringLiteral("the server name \"%1\" is not a host name").arg(m_host));
+        fail(what, QStringLiteral("servernavnet \"%1\" er ikke et vertsnavn").arg(m_host));
     }
 
     const Limits limits = currentLimits();
@@ -204,8 +206,8 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
     }
 
     const CURLcode result = curl_easy_perform(c);
-    curl_url_cleanup(url);
     curl_easy_setopt(c, CURLOPT_CURLU, nullptr);
+    curl_url_cleanup(url);
     if (transfer.error) {
         endSession();
         std::rethrow_exception(transfer.error);
@@ -215,7 +217,7 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
     QString detail = QString::fromUtf8(m_error);
     if (detail.isEmpty()) detail = QString::fromUtf8(curl_easy_strerror(result));
     if (transfer.fileError)
-        detail += QStringLiteral(" (local file error %1)").arg(transfer.fileError);
+        detail += QStringLiteral(" (feil %1 i den lokale filen)").arg(transfer.fileError);
     endSession();
     fail(what, detail);
 }
@@ -225,8 +227,8 @@ void FtpClient::connectToServer()
     Transfer login;
     login.kind = Transfer::Login;
     m_connected = false;
-    perform(QStringLiteral("Cannot connect to %1 as %2").arg(m_host, m_username), QString(),
-            login);
+    perform(QStringLiteral("Kan ikke koble til %1 som bruker %2").arg(m_host, m_username),
+            QString(), login);
     m_connected = true;
     emit connected();
 }
@@ -235,7 +237,7 @@ std::int64_t FtpClient::size(const QString &remoteName)
 {
     Transfer query;
     query.kind = Transfer::Size;
-    const int result = perform(QStringLiteral("Cannot ask the size of %1").arg(remoteName),
+    const int result = perform(QStringLiteral("Kan ikke finne størrelsen på %1").arg(remoteName),
                                remoteName, query, CURLE_REMOTE_FILE_NOT_FOUND);
     if (result == CURLE_REMOTE_FILE_NOT_FOUND) return -1;
     curl_off_t bytes = -1;
@@ -250,7 +252,7 @@ void FtpClient::moveFile(const QString &what, const QString &remoteName,
     const bool get = transfer.kind == Transfer::Get;
     const auto mode = get ? platform::OpenMode::Rewrite : platform::OpenMode::Read;
     if (const int err = platform::openFile(localName, mode, transfer.file))
-        fail(what, QStringLiteral("cannot open %1 (error %2)").arg(localName).arg(err));
+        fail(what, QStringLiteral("kan ikke åpne %1 (feil %2)").arg(localName).arg(err));
     try {
         perform(what, remoteName, transfer);
     } catch (...) {
@@ -259,13 +261,13 @@ void FtpClient::moveFile(const QString &what, const QString &remoteName,
     }
     if (const int err = platform::closeFile(transfer.file); err && get) {
         endSession();
-        fail(what, QStringLiteral("cannot write %1 (error %2)").arg(localName).arg(err));
+        fail(what, QStringLiteral("kan ikke skrive %1 (feil %2)").arg(localName).arg(err));
     }
 }
 
 void FtpClient::get(const QString &remoteName, const QString &localName)
 {
-    const QString what = QStringLiteral("Cannot retrieve %1").arg(remoteName);
+    const QString what = QStringLiteral("Kan ikke hente %1").arg(remoteName);
     Transfer get;
     get.kind = Transfer::Get;
     moveFile(what, remoteName, localName, get);
@@ -277,7 +279,7 @@ void FtpClient::get(const QString &remoteName, const QString &localName)
     curl_easy_getinfo(m_curl, CURLINFO_SIZE_DOWNLOAD_T, &got);
     if (expected >= 0 && got != expected) {
         endSession();
-        fail(what, QStringLiteral("only %1 of %2 bytes arrived").arg(got).arg(expected));
+        fail(what, QStringLiteral("bare %1 av %2 byte kom fram").arg(got).arg(expected));
     }
 }
 
@@ -285,7 +287,8 @@ void FtpClient::put(const QString &localName, const QString &remoteName)
 {
     Transfer put;
     put.kind = Transfer::Put;
-    moveFile(QStringLiteral("Cannot store %1").arg(remoteName), remoteName, localName, put);
+    moveFile(QStringLiteral("Kan ikke lagre %1 på serveren").arg(remoteName), remoteName,
+             localName, put);
 }
 
 void FtpClient::endSession()

@@ -46,9 +46,9 @@ class HalfProducer:
     def more(self):
         half = len(self.data) // 2
         if self.pos < half:
-            piece = self.data[self.pos:min(half, self.pos + self.chunk)]
-            self.pos += len(piece)
-            return piece
+            block = self.data[self.pos:min(half, self.pos + self.chunk)]
+            self.pos += len(block)
+            return block
         if mode == "drop":
             os._exit(0)  # both connections go down with the process
         while True:
