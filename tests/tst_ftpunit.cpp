@@ -87,7 +87,10 @@ class TestFtpUnit : public QObject {
     void uploadToFolder();
     void uploadStopped_data();
     void uploadStopped();
+    void failedStore_data();
     void failedStore();
+    void portChoice_data();
+    void portChoice();
     void connectFails_data();
     void connectFails();
     void download_data();
@@ -384,10 +387,20 @@ void TestFtpUnit::uploadStopped()
     QCOMPARE(m_answer->shown, 0);
 }
 
+void TestFtpUnit::failedStore_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("store refused") << "readonly";
+    QTest::newRow("server stops reading") << "stall";
+}
+
 void TestFtpUnit::failedStore()
 {
-    QVERIFY(startServer("readonly"));
-    writeBytes("liste.csv", "data");
+    QFETCH(QString, mode);
+    FtpClient::setLimits({2, 2, 2});
+    QVERIFY(startServer(mode));
+    // More than the socket buffers take, so a server that stops reading stops the transfer.
+    writeBytes("liste.csv", QByteArray(32 * 1024 * 1024, 'd'));
     // The error reaches the program's one error box, with the error number set.
     const bool ok = TFMApplication::guarded([this] { m_form->SendFil("liste.csv"); });
     QVERIFY(!ok);
@@ -401,7 +414,31 @@ void TestFtpUnit::failedStore()
     QVERIFY(!m_form->isVisible());
     QVERIFY(!m_form->IdFTP1->isConnected());
     QCOMPARE(panel(1), QString("Frakoblet"));
-    QVERIFY(!QFile::exists(m_server->file("liste.csv")));
+}
+
+void TestFtpUnit::portChoice_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("port");
+    QTest::newRow("a port") << "2121" << 2121;
+    QTest::newRow("highest") << "65535" << 65535;
+    QTest::newRow("zero") << "0" << 21;
+    QTest::newRow("too high") << "65536" << 21;
+    QTest::newRow("negative") << "-1" << 21;
+    QTest::newRow("no number") << "ftp" << 21;
+}
+
+void TestFtpUnit::portChoice()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, port);
+    FtpClient::setLimits({2, 2, 2});
+    configure(0);
+    setinisection("SERVER-SETTING-FTP");
+    iniwritestring("port", stored);
+    resetinisection();
+    m_form->HentFil("liste.csv"); // whether anything answers there does not matter
+    QCOMPARE(m_form->IdFTP1->port(), port);
 }
 
 void TestFtpUnit::connectFails_data()

@@ -6,7 +6,8 @@ Modes, each a kind of server the transfer window must live with:
   normal    an ordinary server
   nosize    knows no SIZE command
   drop      dies after sending half of a retrieved file
-  stall     stops sending, for good, after half of a retrieved file
+  stall     stops sending, for good, after half of a retrieved file, and stops reading a
+            stored file after its first bytes
   readonly  the user may read but not store
   mute      takes the connection and never says a word
   huge      tells every file's size as 3 000 000 000 bytes
@@ -29,7 +30,7 @@ if mode == "mute":
         time.sleep(3600)
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler, proto_cmds
+from pyftpdlib.handlers import DTPHandler, FTPHandler, proto_cmds
 from pyftpdlib.servers import FTPServer
 
 
@@ -55,7 +56,19 @@ class HalfProducer:
             time.sleep(3600)
 
 
+class StallingDTP(DTPHandler):
+    def handle_read(self):
+        if mode == "stall" and self.receive:
+            while True:
+                time.sleep(3600)
+        super().handle_read()
+
+    handle_read_event = handle_read  # the base class binds its own under this name
+
+
 class Handler(FTPHandler):
+    dtp_handler = StallingDTP
+
     def ftp_RETR(self, file):
         if mode not in ("drop", "stall"):
             return super().ftp_RETR(file)
