@@ -10,6 +10,7 @@
 
 #include <QEvent>
 #include <QFont>
+#include <QLabel>
 
 TServerOppsettForm *ServerOppsettForm = nullptr;
 
@@ -51,6 +52,10 @@ TServerOppsettForm::TServerOppsettForm(QWidget *parent)
     QFont f = font();
     f.setPixelSize(11);
     setFont(f);
+    // A caption takes the width of its text, as the designed sizes did with their own font, so a
+    // wider substitute font never cuts it.
+    for (QLabel *caption : findChildren<QLabel *>())
+        caption->resize(caption->sizeHint().width(), caption->height());
     m_ui->navn->setFocus();
     m_ui->passord->installEventFilter(this);
 }
