@@ -1,7 +1,9 @@
 // Ostrel: the program entry of Kalvenor TFM: the base library's start-up, the windows, the
 // message loop and the shut-down.
 #include "TFM.h"
+#include "ftpunit.h"
 #include "platform.h"
+#include "serveroppsett.h"
 #include "startup.h"
 #include "tfmapplication.h"
 
@@ -22,8 +24,13 @@ int main(int argc, char *argv[])
     TFMApplication::setTitle(QStringLiteral("Kalvenor TFM"));
     // The first window created is the main window; closing it ends the message loop.
     auto *form = new TTFMform;
+    // The transfer window and the server-settings dialog wait hidden until program code needs
+    // them; the dialog opens centred over the main window.
+    auto *transfer = new TFTPform;
+    new TServerOppsettForm(form);
     form->show();
     const int result = app.exec();
+    delete transfer;
     delete form;
 
     baseshutdown();

@@ -1,0 +1,129 @@
+// bench_transfer: how long the transfer window takes to upload and download a large file over
+// loopback, beside the curl program moving the same file to the same server in the same run,
+// and how long one whole small-file transfer takes. It prints figures and judges nothing.
+#include "Felles.h"
+#include "ftpserver.h"
+#include "ftpunit.h"
+#include "hs_reg.h"
+#include "serveroppsett.h"
+#include "testsupport.h"
+#include "textfil.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+// Milliseconds of each of `runs` runs, fastest first.
+std::vector<double> timed(int runs, const std::function<bool()> &run)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        if (!run()) {
+            std::printf("  run failed\n");
+            return {};
+        }
+        ms.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms;
+}
+
+void print(const char *what, const std::vector<double> &ms, double mib)
+{
+    if (ms.empty()) return;
+    const double median = ms[ms.size() / 2];
+    std::printf("  %-34s best %8.1f ms  median %8.1f ms", what, ms.front(), median);
+    if (mib > 0) std::printf("  (%6.0f MiB/s at the median)", mib / (median / 1000));
+    std::printf("\n");
+}
+
+bool curl(const QStringList &arguments)
+{
+    QProcess p;
+    p.start(QStringLiteral("curl"), QStringList{QStringLiteral("-sS")} + arguments);
+    return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
+
+    Sandbox box;
+    RecordingUi ui;
+    textfilInitialization();
+    hs_regInitialization({});
+    logtofile = true;
+    TFTPform form;
+    TServerOppsettForm dialog;
+
+    TestFtpServer server;
+    if (!server.start()) {
+        std::printf("The FTP server did not start: %s\n", qPrintable(server.error()));
+        return 1;
+    }
+    setinisection(QStringLiteral("SERVER-SETTING-FTP"));
+    iniwritestring(QStringLiteral("server"), QStringLiteral("127.0.0.1"));
+    iniwritestring(QStringLiteral("username"), TestFtpServer::user);
+    iniwritestring(QStringLiteral("password"), encodestr(TestFtpServer::password));
+    iniwriteint(QStringLiteral("port"), server.port());
+    resetinisection();
+
+    const qsizetype size = 100 * 1024 * 1024;
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator gen(42);
+    gen.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    writeBytes(QStringLiteral("stor.bin"), bytes);
+    writeBytes(QStringLiteral("liten.txt"), QByteArray(1000, 'x'));
+    const double mib = size / (1024.0 * 1024.0);
+    const QString url = QStringLiteral("ftp://127.0.0.1:%1/").arg(server.port());
+    const QString login = TestFtpServer::user + u':' + TestFtpServer::password;
+
+    std::printf("FTP over loopback to pyftpdlib, %d runs each\n", runs);
+    std::printf("100 MiB file:\n");
+    print("upload, transfer window", timed(runs, [&] {
+              form.SendFil(QStringLiteral("stor.bin"));
+              return FTPFeilNr == 0;
+          }), mib);
+    print("upload, curl program", timed(runs, [&] {
+              return curl({"--user", login, "-T", "stor.bin", url + "curl.bin"});
+          }), mib);
+    print("download, transfer window", timed(runs, [&] {
+              form.HentFil(QStringLiteral("stor.bin"));
+              return FTPFeilNr == 0;
+          }), mib);
+    print("download, curl program", timed(runs, [&] {
+              return curl({"--user", login, "-o", "curl.bin", url + "stor.bin"});
+          }), mib);
+    if (readBytes(QStringLiteral("stor.bin")) != bytes) std::printf("  DOWNLOADED FILE DIFFERS\n");
+
+    std::printf("1000-byte file, whole transfer (connect, log in, move, quit):\n");
+    print("upload, transfer window", timed(runs * 4, [&] {
+              form.SendFil(QStringLiteral("liten.txt"));
+              return FTPFeilNr == 0;
+          }), 0);
+    print("download, transfer window", timed(runs * 4, [&] {
+              form.HentFil(QStringLiteral("liten.txt"));
+              return FTPFeilNr == 0;
+          }), 0);
+    print("download, curl program", timed(runs * 4, [&] {
+              return curl({"--user", login, "-o", "curl.txt", url + "liten.txt"});
+          }), 0);
+
+    hs_regFinalization();
+    return 0;
+}

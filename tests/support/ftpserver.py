@@ -1,0 +1,103 @@
+"""A small FTP server for the transfer tests and the benchmark.
+
+Usage: ftpserver.py ROOT USER PASSWORD [MODE]
+Listens on a free port of 127.0.0.1 and prints "PORT <n>" once it accepts connections.
+Modes, each a kind of server the transfer window must live with:
+  normal    an ordinary server
+  nosize    knows no SIZE command
+  drop      dies after sending half of a retrieved file
+  stall     stops sending, for good, after half of a retrieved file, and stops reading a
+            stored file after its first bytes
+  readonly  the user may read but not store
+  mute      takes the connection and never says a word
+  huge      tells every file's size as 3 000 000 000 bytes
+"""
+import os
+import socket
+import sys
+import time
+
+root, user, password = sys.argv[1:4]
+mode = sys.argv[4] if len(sys.argv) > 4 else "normal"
+
+if mode == "mute":
+    sock = socket.socket()
+    sock.bind(("127.0.0.1", 0))
+    sock.listen(8)
+    print("PORT %d" % sock.getsockname()[1], flush=True)
+    # The connection is made by the kernel's backlog; no greeting ever follows.
+    while True:
+        time.sleep(3600)
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import DTPHandler, FTPHandler, proto_cmds
+from pyftpdlib.servers import FTPServer
+
+
+class HalfProducer:
+    """Hands out the first half of a file, then fails the way the mode says."""
+
+    chunk = 16384
+
+    def __init__(self, fd):
+        self.data = fd.read()
+        fd.close()
+        self.pos = 0
+
+    def more(self):
+        half = len(self.data) // 2
+        if self.pos < half:
+            block = self.data[self.pos:min(half, self.pos + self.chunk)]
+            self.pos += len(block)
+            return block
+        if mode == "drop":
+            os._exit(0)  # both connections go down with the process
+        while True:
+            time.sleep(3600)
+
+
+class StallingDTP(DTPHandler):
+    def handle_read(self):
+        if mode == "stall" and self.receive:
+            while True:
+                time.sleep(3600)
+        super().handle_read()
+
+    handle_read_event = handle_read  # the base class binds its own under this name
+
+
+class Handler(FTPHandler):
+    dtp_handler = StallingDTP
+
+    def ftp_RETR(self, file):
+        if mode not in ("drop", "stall"):
+            return super().ftp_RETR(file)
+        try:
+            fd = self.run_as_current_user(self.fs.open, file, "rb")
+        except OSError as err:
+            self.respond("550 %s." % err.strerror)
+            return
+        self.push_dtp_data(HalfProducer(fd), isproducer=True, cmd="RETR")
+        return file
+
+    def ftp_SIZE(self, path):
+        if mode == "huge" and self.fs.isfile(self.fs.realpath(path)):
+            self.respond("213 3000000000")
+            return
+        return super().ftp_SIZE(path)
+
+
+if mode == "nosize":
+    Handler.proto_cmds = {k: v for k, v in proto_cmds.items() if k != "SIZE"}
+
+authorizer = DummyAuthorizer()
+authorizer.add_user(user, password, root, perm="elr" if mode == "readonly" else "elradfmwMT")
+Handler.authorizer = authorizer
+Handler.banner = "Test server ready."
+
+import logging
+logging.basicConfig(level=logging.CRITICAL)
+
+server = FTPServer(("127.0.0.1", 0), Handler)
+print("PORT %d" % server.socket.getsockname()[1], flush=True)
+server.serve_forever()

@@ -1,0 +1,91 @@
+// ftpclient: the FTP client behind the transfer window, a thin blocking wrapper of libcurl that
+// offers connect and log in, the remote size, get into a file, put from a file and disconnect.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <stdexcept>
+
+typedef void CURL;
+
+// A failed client call; the text names what failed and never holds the password.
+class FtpError : public std::runtime_error {
+  public:
+    explicit FtpError(const QString &message);
+    QString message() const { return QString::fromUtf8(what()); }
+};
+
+class FtpClient : public QObject {
+    Q_OBJECT
+
+  public:
+    // How long a dead or stalled server may hold the program before the call fails.
+    struct Limits {
+        long connectSeconds = 20;  // connecting and logging in
+        long responseSeconds = 30; // any one reply on the control connection
+        long stallSeconds = 30;    // a data transfer that moves no byte
+    };
+    static Limits limits();
+    static void setLimits(const Limits &limits);
+
+    explicit FtpClient(QObject *parent = nullptr);
+    ~FtpClient() override;
+
+    QString host() const { return m_host; }
+    void setHost(const QString &host) { m_host = host; }
+    QString username() const { return m_username; }
+    void setUsername(const QString &username) { m_username = username; }
+    void setPassword(const QString &password) { m_password = password; }
+    int port() const { return m_port; }
+    void setPort(int port) { m_port = port; }
+
+    // Opens the control connection and logs in. A failure leaves the client disconnected.
+    void connectToServer();
+    bool isConnected() const { return m_connected; }
+    // The remote file's size in bytes ("SIZE" under the binary type), -1 when the server answers
+    // with anything but a size. A failure of the connection itself throws.
+    std::int64_t size(const QString &remoteName);
+    // Replaces localName with the remote file's bytes ("RETR", binary type).
+    void get(const QString &remoteName, const QString &localName);
+    // Creates or replaces the remote file with the local file's bytes ("STOR", binary type).
+    void put(const QString &localName, const QString &remoteName);
+    // Sends "QUIT" and closes the connection; nothing happens when there is none.
+    void disconnectFromServer();
+
+    // The path part of a request: every segment percent-encoded, so each name stays one name.
+    static QByteArray encodedPath(const QString &remoteName);
+
+  signals:
+    void connected();
+    void disconnected();
+    // The number of bytes moved so far in the running data transfer.
+    void work(std::int64_t count);
+
+  private:
+    struct Transfer;
+    // One request on the session; a failure ends the session and throws, except the result
+    // `tolerated`, which is returned.
+    int perform(const QString &what, const QString &remoteName, Transfer &transfer,
+                int tolerated = 0);
+    // The request with the local file open, closed again whatever happens.
+    void moveFile(const QString &what, const QString &remoteName, const QString &localName,
+                  Transfer &transfer);
+    void endSession();
+    [[noreturn]] void fail(const QString &what, const QString &detail);
+    QString withoutPassword(QString text) const;
+
+    friend struct FtpCallbacks;
+    // The running transfer's byte count, raised as a work event when it has grown.
+    void moved(std::int64_t count);
+
+    CURL *m_curl = nullptr;
+    bool m_connected = false;
+    QString m_host;
+    QString m_username;
+    QString m_password;
+    int m_port = 21;
+    std::int64_t m_reported = 0;
+    char m_error[256] = {};
+};

@@ -1,0 +1,325 @@
+// ftpunit: the FTP settings and the transfer window.
+#include "ftpunit.h"
+
+#include "ui_FTPform.h"
+
+#include "Felles.h"
+#include "ftpclient.h"
+#include "hs_reg.h"
+#include "platform.h"
+#include "serveroppsett.h"
+#include "textfil.h"
+
+#include <QFile>
+#include <QFont>
+#include <QLabel>
+
+#include <climits>
+
+const QString DefaultFTPServer = QStringLiteral("ftp.kalvenor.no");
+const QString DefaultFTPBruker = QStringLiteral("anonymous");
+const QString DefaultFTPPassord = QStringLiteral("fremlatok");
+
+QString FTPServer = DefaultFTPServer;
+QString FTPMappe;
+QString FTPBruker = DefaultFTPBruker;
+QString FTPPassord = DefaultFTPPassord;
+std::int32_t FTPPort = 21;
+std::int32_t FTPFeilNr = 0;
+
+TFTPform *FTPform = nullptr;
+
+namespace {
+
+const QString FtpSection = QStringLiteral("SERVER-SETTING-FTP");
+
+// Up to and including the last separator; empty for a bare name.
+QString folderPart(const QString &path)
+{
+    return path.left(path.lastIndexOf(platform::separator()) + 1);
+}
+
+QString filePart(const QString &path)
+{
+    return path.mid(path.lastIndexOf(platform::separator()) + 1);
+}
+
+// The size of a file that can be opened for reading and writing; -1 otherwise.
+std::int64_t openableSize(const QString &name)
+{
+    platform::FileHandle h;
+    if (platform::openFile(name, platform::OpenMode::ReadWrite, h)) return -1;
+    std::int64_t size = 0;
+    const int err = platform::fileSize(h, size);
+    platform::closeFile(h);
+    return err ? -1 : size;
+}
+
+} // namespace
+
+// ---- FTP settings ----
+
+void ftpunitInitialization()
+{
+    FTPServer = DefaultFTPServer;
+    FTPMappe.clear();
+    FTPBruker = DefaultFTPBruker;
+    FTPPassord = DefaultFTPPassord;
+    FTPPort = 21;
+    FTPFeilNr = 0;
+}
+
+void LesFTPOppsett()
+{
+    setinisection(FtpSection);
+    FTPServer = inireadstring(QStringLiteral("server"));
+    FTPMappe = inireadstring(QStringLiteral("folder"));
+    FTPBruker = inireadstring(QStringLiteral("username"));
+    FTPPassord = decodestr(inireadstring(QStringLiteral("password")));
+    FTPPort = inireadint(QStringLiteral("port"));
+    resetinisection();
+}
+
+void SkrivStandardFTPOppsett()
+{
+    setinisection(FtpSection);
+    iniwritestring(QStringLiteral("name"), QStringLiteral("Kalvenor FTP-server"));
+    iniwritestring(QStringLiteral("server"), DefaultFTPServer);
+    iniwritestring(QStringLiteral("folder"), QString());
+    iniwritestring(QStringLiteral("username"), DefaultFTPBruker);
+    iniwritestring(QStringLiteral("password"), encodestr(DefaultFTPPassord));
+    iniwriteint(QStringLiteral("port"), 21);
+    resetinisection();
+}
+
+void HentFTPOppsett()
+{
+    LesFTPOppsett();
+    if (FTPServer.isEmpty()) {
+        SkrivStandardFTPOppsett();
+        VisServerOppsett(QStringLiteral("Oppsett FTP-server"), QStringLiteral("FTP"));
+        LesFTPOppsett();
+    }
+    if (FTPBruker.isEmpty()) FTPBruker = DefaultFTPBruker;
+    if (FTPPassord.isEmpty()) FTPPassord = DefaultFTPPassord;
+}
+
+std::int32_t FilStorrelse(const QString &name)
+{
+    const std::int64_t size = openableSize(name);
+    return size > INT32_MAX ? -1 : std::int32_t(size);
+}
+
+// ---- The transfer window ----
+
+TFTPform::TFTPform(QWidget *parent)
+    : QWidget(parent), IdFTP1(new FtpClient(this)), m_ui(std::make_unique<Ui::TFTPform>())
+{
+    if (!FTPform) FTPform = this;
+    // A system menu and a minimise button, no maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    m_ui->setupUi(this);
+    move(408, 424); // the designed position
+    QFont f = font();
+    f.setPixelSize(11);
+    setFont(f);
+
+    // The status bar's two panels: the byte count and the connection state.
+    auto *count = new QLabel(QStringLiteral("0"), m_ui->StatusBar1);
+    count->setObjectName(QStringLiteral("panel0"));
+    count->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    count->setFixedWidth(60);
+    auto *state = new QLabel(QStringLiteral("Klar"), m_ui->StatusBar1);
+    state->setObjectName(QStringLiteral("panel1"));
+    state->setFixedWidth(50);
+    m_ui->StatusBar1->addWidget(count);
+    m_ui->StatusBar1->addWidget(state);
+
+    connect(IdFTP1, &FtpClient::connected, this, &TFTPform::IdFTP1Connected);
+    connect(IdFTP1, &FtpClient::disconnected, this, &TFTPform::IdFTP1Disconnected);
+    connect(IdFTP1, &FtpClient::work, this, &TFTPform::IdFTP1Work);
+}
+
+TFTPform::~TFTPform()
+{
+    if (FTPform == this) FTPform = nullptr;
+}
+
+void TFTPform::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    FormShow();
+}
+
+void TFTPform::FormShow()
+{
+    setWindowTitle(FTPServer);
+    m_ui->ftpfil->clear();
+    m_ui->ftpfil->repaint();
+}
+
+void TFTPform::IdFTP1Connected()
+{
+    m_ui->StatusBar1->findChild<QLabel *>(QStringLiteral("panel1"))
+        ->setText(QStringLiteral("Tilkoblet"));
+    m_ui->StatusBar1->repaint();
+}
+
+void TFTPform::IdFTP1Disconnected()
+{
+    m_ui->StatusBar1->findChild<QLabel *>(QStringLiteral("panel1"))
+        ->setText(QStringLiteral("Frakoblet"));
+    m_ui->StatusBar1->repaint();
+}
+
+void TFTPform::IdFTP1Work(std::int64_t count)
+{
+    m_ui->ProgressBar1->setValue(int(count));
+    m_ui->ProgressBar1->repaint();
+    m_ui->StatusBar1->findChild<QLabel *>(QStringLiteral("panel0"))
+        ->setText(QString::number(count));
+    m_ui->StatusBar1->repaint();
+}
+
+void TFTPform::fillClient()
+{
+    IdFTP1->setHost(FTPServer);
+    IdFTP1->setUsername(FTPBruker);
+    IdFTP1->setPassword(FTPPassord);
+    // The stored port where it is one; a server on another port is reachable that way.
+    IdFTP1->setPort(FTPPort >= 1 && FTPPort <= 65535 ? FTPPort : 21);
+}
+
+QString TFTPform::remoteName(const QString &part) const
+{
+    if (FTPMappe.isEmpty()) return part;
+    return FTPMappe.endsWith(u'/') ? FTPMappe + part : FTPMappe + u'/' + part;
+}
+
+void TFTPform::SendFil(const QString &Filnavn)
+{
+    FTPFeilNr = 0;
+    show();
+    const QString part = filePart(Filnavn);
+    m_ui->ftpfil->setText(part);
+    m_ui->ftpfil->repaint();
+    writelog(QStringLiteral("FTP: Starter ny sesjon for opplasting av ") + Filnavn);
+    m_ui->ProgressBar1->setValue(0);
+
+    const std::int64_t size = openableSize(Filnavn);
+    if (size < 0) {
+        writelog(QStringLiteral("FTP: Kan ikke finne filstørrelse, avbryter."));
+        close();
+        return;
+    }
+    if (size > INT32_MAX) {
+        writelog(QStringLiteral("FTP: Filen er 2 GiB eller større og kan ikke sendes, avbryter."));
+        FTPFeilNr = 502;
+        close();
+        return;
+    }
+    m_ui->ProgressBar1->setMaximum(int(size));
+
+    HentFTPOppsett();
+    fillClient();
+    writelog(QStringLiteral("FTP: Kobler til ") + IdFTP1->host() + QStringLiteral(" som bruker ") +
+             IdFTP1->username());
+    try {
+        IdFTP1->connectToServer();
+    } catch (const std::exception &) {
+        writelog(QStringLiteral("FTP: Feil nr. 502, kunne ikke koble til"));
+        FTPFeilNr = 502;
+    }
+    if (IdFTP1->isConnected()) {
+        try {
+            IdFTP1->put(Filnavn, remoteName(part));
+        } catch (...) {
+            // The caller sees the failure in the error number as well as in the error itself,
+            // and no connection or window is left behind.
+            FTPFeilNr = 502;
+            writelog(QStringLiteral("FTP: Feil nr. 502, kunne ikke laste opp filen ") + Filnavn);
+            IdFTP1->disconnectFromServer();
+            writelog(QStringLiteral("FTP: Kobler fra."));
+            close();
+            throw;
+        }
+        IdFTP1->disconnectFromServer();
+        writelog(QStringLiteral("FTP: Kobler fra."));
+    }
+    close();
+}
+
+void TFTPform::HentFil(const QString &Filnavn)
+{
+    FTPFeilNr = 0;
+    show();
+    m_ui->ftpfil->setText(filePart(Filnavn));
+    m_ui->ftpfil->repaint();
+    writelog(QStringLiteral("FTP: Starter ny sesjon for nedlasting av ") + m_ui->ftpfil->text() +
+             QStringLiteral(" til ") + folderPart(Filnavn));
+    m_ui->ProgressBar1->setValue(0);
+    const QString temporary = newext(Filnavn, QStringLiteral("tmp"));
+    const QString old = newext(Filnavn, QStringLiteral("old"));
+
+    HentFTPOppsett();
+    // The folder comes from the settings just read.
+    const QString remote = remoteName(filePart(Filnavn));
+    fillClient();
+    const QString host = IdFTP1->host();
+    const QString user = IdFTP1->username();
+    writelog(QStringLiteral("FTP: Kobler til ") + host + QStringLiteral(" som bruker ") + user);
+    repaint();
+
+    try {
+        IdFTP1->connectToServer();
+        const std::int64_t size = IdFTP1->size(remote);
+        if (size == -1 || size > INT32_MAX) {
+            if (size == -1) {
+                writelog(QStringLiteral("FTP: finner ikke filen ") + remote +
+                         QStringLiteral(", avbryter forbindelse"));
+            } else {
+                // More than the window's 32-bit sizes hold: refused before any byte moves.
+                writelog(QStringLiteral("FTP: filen ") + remote +
+                         QStringLiteral(" er på %1 byte, 2 GiB eller mer, avbryter forbindelse")
+                             .arg(size));
+                FTPFeilNr = 501;
+            }
+            IdFTP1->disconnectFromServer();
+            writelog(QStringLiteral("FTP: ") + host + QStringLiteral(" frakoblet"));
+            close();
+            return;
+        }
+        m_ui->ProgressBar1->setMaximum(int(size));
+        writelog(QStringLiteral("FTP: filstørrelse ") + QString::number(size));
+    } catch (const std::exception &) {
+        writelog(QStringLiteral("FTP: Feil nr. 501, kunne ikke koble til ") + host +
+                 QStringLiteral(" med brukernavn ") + user);
+        FTPFeilNr = 501;
+    }
+
+    if (IdFTP1->isConnected()) {
+        writelog(QStringLiteral("FTP: Tilkoblet, henter filen ") + remote);
+        try {
+            IdFTP1->get(remote, temporary);
+        } catch (const std::exception &) {
+            writelog(QStringLiteral("FTP: Feil nr. 500, kan ikke laste ned filen ") + Filnavn +
+                     QStringLiteral(". Sjekk at filen ikke er i bruk."));
+            FTPFeilNr = 500;
+        }
+        IdFTP1->disconnectFromServer();
+        writelog(QStringLiteral("FTP: Kobler fra."));
+    }
+    close();
+
+    if (FTPFeilNr != 0 || getfilesize(temporary) <= 0) return;
+    // Each step runs whatever the one before did; a rename never replaces an existing name.
+    if (platform::removeFile(old) == 0)
+        writelog(QStringLiteral("FTP: slettet midlertidig fil: ") + old);
+    if (QFile::rename(Filnavn, old))
+        writelog(QStringLiteral("FTP: endret navn på ") + Filnavn + QStringLiteral(" til ") + old);
+    if (QFile::rename(temporary, Filnavn))
+        writelog(QStringLiteral("FTP: endret navn på ") + temporary + QStringLiteral(" til ") +
+                 Filnavn);
+}
