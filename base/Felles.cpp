@@ -39,6 +39,16 @@ QString trimspaces(const QString &text)
 
 void trimspaces(const QString &text, QString &result) { result = trimspaces(text); }
 
+QString oneline(const QString &text)
+{
+    // DEL and the characters above it are left alone: they end no line, and a scrambled
+    // password may well hold them.
+    QString out = text;
+    for (QChar &c : out)
+        if (c.unicode() < 32) c = u' ';
+    return out;
+}
+
 void shellopen(const QString &file, const QString &parameters, const QString &folder)
 {
     platform::UserInterface &ui = platform::ui();

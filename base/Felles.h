@@ -15,6 +15,9 @@ QString newext(const QString &name, const QString &extension);
 // Removes blanks (character 32 only) at both ends.
 void trimspaces(const QString &text, QString &result);
 QString trimspaces(const QString &text);
+// Every control character below the blank (CR, LF and Tab among them) becomes a blank, so that
+// a text written as one line of a file stays one line when the file is read back.
+QString oneline(const QString &text);
 void shellopen(const QString &file, const QString &parameters, const QString &folder);
 
 QString encodestr(const QString &text);

@@ -1,6 +1,8 @@
 // inifile: an INI document held in memory over one settings file.
 #include "inifile.h"
 
+#include "Felles.h"
+
 namespace {
 
 // Every character up to and including the blank goes, at both ends.
@@ -19,16 +21,6 @@ QString trimmed(QStringView text)
 QString folded(const QString &name)
 {
     return platform::upperCase(name);
-}
-
-// A line break inside a name or value would start a line of its own in the file, and so
-// could make a section or key of anything a user typed; each becomes a blank instead.
-QString oneLine(const QString &text)
-{
-    QString out = text;
-    for (QChar &c : out)
-        if (c == u'\r' || c == u'\n') c = u' ';
-    return out;
 }
 
 int hexDigit(QChar c)
@@ -172,9 +164,11 @@ bool IniDocument::readBool(const QString &section, const QString &key, bool def)
 void IniDocument::writeString(const QString &sectionName, const QString &keyName,
                               const QString &value)
 {
-    const QString section = oneLine(sectionName);
-    const QString key = oneLine(keyName);
-    const QString line = key + u'=' + oneLine(value);
+    // A line break inside a name or value would start a line of its own in the file, and so
+    // could make a section or key of anything a user typed.
+    const QString section = oneline(sectionName);
+    const QString key = oneline(keyName);
+    const QString line = key + u'=' + oneline(value);
     qsizetype s = findSection(folded(section));
     if (s < 0) {
         m_sections.append({section, {}});

@@ -230,7 +230,9 @@ EInOutError::EInOutError(int c)
 int writelog(const QString &message)
 {
     if (!logtofile) return -1;
-    loglines.append(datetimetext() + u' ' + message);
+    // A message is one line: a line break in it, from a switch or a file name, must not be
+    // able to forge a line of its own.
+    loglines.append(datetimetext() + u' ' + oneline(message));
     if (message.startsWith(QLatin1String("ERROR:")) || message.startsWith(QLatin1String("FEIL:")))
         ++errorcount;
     else if (message.startsWith(QLatin1String("WARNING:")) ||

@@ -47,6 +47,8 @@ class TestTextfil : public QObject {
     void writelogOff();
     void writelogCounts_data();
     void writelogCounts();
+    void oneMessageOneLine_data();
+    void oneMessageOneLine();
     void clearLog();
     void clearLogFailureRaises();
     void logFileName();
@@ -271,6 +273,39 @@ void TestTextfil::writelogCounts()
     QCOMPARE(errorcount, errors);
     QCOMPARE(warningcount, warnings);
     QCOMPARE(hintcount, hints);
+}
+
+void TestTextfil::oneMessageOneLine_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("line"); // the message as the log file holds it
+    QTest::newRow("forged line after CR LF")
+        << "-ip 1.2.3.4\r\n10.12.2026 08:28:38 AVSLUTTER PROGRAM. 0 feilmeldinger"
+        << "-ip 1.2.3.4  10.12.2026 08:28:38 AVSLUTTER PROGRAM. 0 feilmeldinger";
+    QTest::newRow("bare LF") << "BRUKER: EVE\nMALLORY" << "BRUKER: EVE MALLORY";
+    QTest::newRow("lone CR") << "a\rb" << "a b";
+    QTest::newRow("tab, escape, NUL and Ctrl-Z")
+        << QString("a\tb\x1b[2Jc") + QChar(0) + "d\x1a" << "a b [2Jc d ";
+    QTest::newRow("DEL and letters beyond ASCII stay") << "x\x7fy æøå" << "x\x7fy æøå";
+}
+
+// Whatever a message holds, it is one line of the file that the next start reads back.
+void TestTextfil::oneMessageOneLine()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, line);
+    QDir().mkpath(logfolder);
+    logtofile = true;
+    writelog("før");
+    writelog(message);
+    writelog("etter");
+    const QString path = logfile;
+    textfilFinalization();
+    QStringList lines;
+    platform::Encoding enc;
+    QCOMPARE(platform::readLines(path, lines, enc), 0);
+    const QString stamp = "10.12.2026 08:28:38 ";
+    QCOMPARE(lines, (QStringList{stamp + "før", stamp + line, stamp + "etter"}));
 }
 
 void TestTextfil::clearLog()
