@@ -357,11 +357,32 @@ bool usable(const QString &address)
 
 QString getusername()
 {
+    // A name that is no plain file name could put the per-user file anywhere; the start-up
+    // has already refused such a "--user" value out loud, a logon name falls back quietly.
     if (cacheduser.isEmpty()) {
-        cacheduser = userparam.isEmpty() ? getlogonuser() : userparam;
-        if (cacheduser.isEmpty()) cacheduser = QStringLiteral("BRUKER");
+        cacheduser = validusername(userparam) ? userparam : getlogonuser();
+        if (!validusername(cacheduser)) cacheduser = QStringLiteral("BRUKER");
     }
     return platform::upperCase(cacheduser);
+}
+
+bool validusername(const QString &name)
+{
+    if (name.isEmpty() || name.contains(QLatin1String(".."))) return false;
+    for (const QChar c : name)
+        if (c.unicode() < 32 || QStringView(u"/\\<>:\"|?*").contains(c)) return false;
+    // "CON.INI" or "LPT1.INI" would be a device on Windows, whatever follows the first dot.
+    static const QStringList devices{
+        QStringLiteral("CON"),  QStringLiteral("PRN"),  QStringLiteral("AUX"),
+        QStringLiteral("NUL"),  QStringLiteral("COM1"), QStringLiteral("COM2"),
+        QStringLiteral("COM3"), QStringLiteral("COM4"), QStringLiteral("COM5"),
+        QStringLiteral("COM6"), QStringLiteral("COM7"), QStringLiteral("COM8"),
+        QStringLiteral("COM9"), QStringLiteral("LPT1"), QStringLiteral("LPT2"),
+        QStringLiteral("LPT3"), QStringLiteral("LPT4"), QStringLiteral("LPT5"),
+        QStringLiteral("LPT6"), QStringLiteral("LPT7"), QStringLiteral("LPT8"),
+        QStringLiteral("LPT9")};
+    const QString stem = platform::upperCase(name.section(u'.', 0, 0)).trimmed();
+    return !devices.contains(stem);
 }
 
 QString getlogonuser()
@@ -538,6 +559,25 @@ bool readCommandLine(const QStringList &arguments)
     return install;
 }
 
+// A "--user" value that is no plain file name is refused before anything uses it; the run goes
+// on with the logon name. Returns the refused text, empty when there was none.
+QString refuseBadUserName()
+{
+    if (userparam.isEmpty() || validusername(userparam)) return {};
+    const QString refused = userparam;
+    userparam.clear();
+    return refused;
+}
+
+QString refusedUserText(const QString &refused)
+{
+    return QStringLiteral("Brukernavnet \"") + oneline(refused) +
+           QStringLiteral("\" kan ikke brukes: et brukernavn kan ikke inneholde / \\ .. "
+                          "kontrolltegn eller < > : \" | ? *, og kan ikke være et enhetsnavn. "
+                          "Programmet bruker påloggingsnavnet ") +
+           getusername() + u'.';
+}
+
 void stampSettings(bool isNew)
 {
     setinisection(QStringLiteral("INI_SELF"));
@@ -648,6 +688,10 @@ void resetUnitState()
 void hs_regInitialization(const QStringList &arguments)
 {
     const bool install = readCommandLine(arguments);
+    const QString refusedUser = refuseBadUserName();
+    if (!refusedUser.isEmpty())
+        platform::ui().message(QStringLiteral("FEIL"), refusedUserText(refusedUser),
+                               platform::Icon::Error);
     openSettingsStore();
     recordSettingsFolder();
     buildFolderTree(install);
@@ -663,6 +707,8 @@ void hs_regInitialization(const QStringList &arguments)
     }
     loadloglines();
     failingFiles.clear(); // the lines logged so far are gone with the log file's load
+    // Logged only now: the log file's load replaces every line before it.
+    if (!refusedUser.isEmpty()) writelog(QStringLiteral("FEIL: ") + refusedUserText(refusedUser));
     reportUnreadableSettings();
     if (inireadbool(QStringLiteral("DeleteTemporaryFiles")))
         deletetempfiles(inireadbool(QStringLiteral("DeleteSystemTemporaryFiles")));

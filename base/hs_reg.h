@@ -52,6 +52,10 @@ extern QString ipparam;
 extern QString cacheduser;
 
 QString getusername();
+// Whether a name can be a user name: it names the per-user settings file, so it must be a
+// plain file name on every system (no folder part, no "..", no control character, none of
+// the characters or device names that Windows refuses).
+bool validusername(const QString &name);
 QString getlogonuser();
 QString getcomputername();
 QString getdomain();

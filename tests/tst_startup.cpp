@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QTemporaryFile>
 #include <QTest>
+#include <QWidget>
 
 #include <algorithm>
 #include <cstdio>
@@ -157,6 +158,8 @@ class TestStartup : public QObject {
     void unreadableSettingsGoToStandardError_data();
     void unreadableSettingsGoToStandardError();
     void unitsStartAndStopInOrder();
+    void badUserNameIsRefused_data();
+    void badUserNameIsRefused();
     void programHandsOnQtsOwnOptions_data();
     void programHandsOnQtsOwnOptions();
 
@@ -528,6 +531,43 @@ void TestStartup::unreadableSettingsGoToStandardError()
     QCOMPARE(messages, oldLog ? QStringList{QStringLiteral("earlier run")} : QStringList());
     QCOMPARE(readBytes(ini), QByteArray("[STANDARD]\r\nLogToFile=1\r\n")); // never replaced
     baseshutdown();
+}
+
+void TestStartup::badUserNameIsRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("climbs out of the settings folder") << "../../VICTIM";
+    QTest::newRow("line break") << "eve\nmallory";
+}
+
+// The name never reaches a file name: the run goes on with the logon name, and says why.
+void TestStartup::badUserNameIsRefused()
+{
+    QFETCH(QString, name);
+    QDir().mkpath(base() + QStringLiteral("data"));
+    QDir().mkpath(base() + QStringLiteral("log"));
+    writeSettings("LogToFile=1");
+    const QString victim = QDir(base() + "etc/../../VICTIM.INI").absolutePath(); // in the sandbox
+    writeBytes(victim, "; keep\r\n");
+
+    start({"--user", name});
+    QWidget window;
+    QString extra;
+    loadwindowpos(&window, "Test", extra);
+    const QString logon = platform::upperCase(getlogonuser());
+    QCOMPARE(getusername(), logon);
+    baseshutdown();
+
+    QCOMPARE(readBytes(victim), QByteArray("; keep\r\n"));
+    const QStringList etc = QDir(base() + "etc").entryList(QDir::Files);
+    QCOMPARE(etc, (QStringList{"kalvenor.ini", logon + ".INI"}));
+    QCOMPARE(m_ui->messages.size(), 1);
+    QCOMPARE(m_ui->messages[0].caption, QString("FEIL"));
+    QVERIFY(m_ui->messages[0].text.contains("påloggingsnavnet " + logon + "."));
+    const QStringList logged = loggedMessages(m_logfile);
+    QCOMPARE(countContaining(logged, "FEIL: Brukernavnet \"" + oneline(name) + "\" kan ikke"), 1);
+    QVERIFY(logged.contains("BRUKER: " + logon));
+    QVERIFY(sectionLines(mainIni(), "INI_SELF").contains("MODIFIED_USER=" + logon));
 }
 
 void TestStartup::unitsStartAndStopInOrder()

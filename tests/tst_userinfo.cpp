@@ -66,6 +66,8 @@ class TestUserInfo : public QObject {
     void username_data();
     void username();
     void usernameIsCachedAsFound();
+    void validUserNames_data();
+    void validUserNames();
     void ipaddress_data();
     void ipaddress();
     void loginLine_data();
@@ -138,6 +140,8 @@ void TestUserInfo::username_data()
                                   << "per"
                                   << "PER";
     QTest::newRow("nothing at all") << QStringList{} << "" << QString() << "BRUKER";
+    QTest::newRow("logon name that is no file name")
+        << QStringList{"logon|Username=text:../x"} << "" << "per" << "BRUKER";
 }
 
 void TestUserInfo::username()
@@ -150,6 +154,45 @@ void TestUserInfo::username()
     userparam = param;
     setEnv("USERNAME", envUser);
     QCOMPARE(getusername(), expected);
+}
+
+void TestUserInfo::validUserNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("plain") << "kari" << true;
+    QTest::newRow("letters beyond A-Z, dash, blank") << "Blåbær-Øy Nord" << true;
+    QTest::newRow("a switch's text") << "--debug" << true;
+    QTest::newRow("one dot") << "ola.nordmann" << true;
+    QTest::newRow("device name inside a word") << "CONRAD" << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("climbs out") << "../../../VICTIM" << false;
+    QTest::newRow("two dots alone") << ".." << false;
+    QTest::newRow("two dots inside") << "a..b" << false;
+    QTest::newRow("slash") << "a/b" << false;
+    QTest::newRow("backslash") << "..\\x" << false;
+    QTest::newRow("absolute") << "/etc/passwd" << false;
+    QTest::newRow("line break") << "eve\nmallory" << false;
+    QTest::newRow("carriage return") << "eve\r" << false;
+    QTest::newRow("tab") << "a\tb" << false;
+    QTest::newRow("NUL") << QString("a") + QChar(0) + "b" << false;
+    for (const char *c : {"<", ">", ":", "\"", "|", "?", "*"})
+        QTest::newRow(qPrintable(QString("Windows refuses %1").arg(c))) << QString("a%1b").arg(c)
+                                                                         << false;
+    QTest::newRow("device") << "con" << false;
+    QTest::newRow("device with a dot") << "LPT1.x" << false;
+    QTest::newRow("device before blanks") << "NUL " << false;
+}
+
+// What a refused name turns into is tested with the start-up; here: which names are names.
+void TestUserInfo::validUserNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, valid);
+    QCOMPARE(validusername(name), valid);
+    userparam = name;
+    setEnv("USERNAME", "per");
+    QCOMPARE(getusername(), valid ? platform::upperCase(name) : QString("PER"));
 }
 
 void TestUserInfo::usernameIsCachedAsFound()
