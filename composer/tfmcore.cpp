@@ -130,7 +130,9 @@ QString codeListPath(const QString &fileName)
 void writeFactoryFile(const QString &path, const QStringList &rows)
 {
     if (platform::fileExists(path)) return;
-    const int err = platform::writeLines(path, rows, platform::Encoding::Ansi);
+    // Whole or not at all: a torn file would be loaded as it is on every later start, and
+    // never filled again, since only a missing file is written.
+    const int err = platform::writeLines(path, rows, platform::Encoding::Ansi, true);
     if (err) throw FileCreateError(path, err);
 }
 

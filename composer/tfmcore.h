@@ -85,8 +85,9 @@ inline constexpr std::array<const char *, 5> CodeListFiles = {
 
 // The data folder ("data\tfm", looked up anew every time) followed by the file name.
 QString codeListPath(const QString &fileName);
-// Writes rows to a file that does not exist yet (ANSI code page, CR LF); an existing file is
-// left as it is. Throws FileCreateError.
+// Writes rows to a file that does not exist yet (ANSI code page, CR LF), whole through a
+// temporary file, so that a failed write leaves no file; an existing file is left as it is.
+// Throws FileCreateError.
 void writeFactoryFile(const QString &path, const QStringList &rows);
 // The rows of an existing file, byte-order mark honoured. False (rows untouched) when the file
 // does not exist; throws FileOpenError when it exists but cannot be read.

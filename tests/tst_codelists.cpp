@@ -5,9 +5,14 @@
 #include "platform.h"
 #include "testsupport.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
+
+#include <csignal>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -291,6 +296,37 @@ class TestCodeLists : public QObject {
         } catch (const FileCreateError &e) {
             QVERIFY2(e.message().startsWith("Cannot create file \"" + path + "\". "), qPrintable(e.message()));
         }
+    }
+
+    // A full disk is stood in for by a file-size limit: the write stops after 4 KiB.
+    void factoryFileOnAFullDisk()
+    {
+        Sandbox box;
+        const QString produkt = box.work() + "/tfm-produkt.txt";
+        struct Limit {
+            rlimit old{};
+            void (*oldHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+            Limit()
+            {
+                getrlimit(RLIMIT_FSIZE, &old);
+                const rlimit small{4096, old.rlim_max};
+                setrlimit(RLIMIT_FSIZE, &small);
+            }
+            ~Limit()
+            {
+                setrlimit(RLIMIT_FSIZE, &old);
+                std::signal(SIGXFSZ, oldHandler);
+            }
+        };
+        {
+            Limit limit;
+            QVERIFY_THROWS_EXCEPTION(FileCreateError,
+                                     writeFactoryFile(produkt, table(CodeTable::Produkt)));
+        }
+        QCOMPARE(QDir(box.work()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        // The next start finds no file and writes it whole.
+        writeFactoryFile(produkt, table(CodeTable::Produkt));
+        QCOMPARE(readBytes(produkt).count("\r\n"), 305);
     }
 
     void reload_data()
