@@ -58,6 +58,14 @@ QString baseFolder()
 // Settings files whose last write-back failed: the failure is logged once, not at every later
 // write-back that fails the same way, until the file has been written again.
 QSet<QString> failingFiles;
+// Per-user files found read-only in this run: each gets its one warning.
+QStringList readOnlyWarned;
+
+QString readOnlyLine(const QString &file)
+{
+    return QStringLiteral("ADVARSEL: ") + file +
+           QStringLiteral(" er skrivebeskyttet og vil ikke bli lagret.");
+}
 
 // A settings file that cannot be written never stops the program: its settings stay in memory.
 bool writeBack(const IniDocument &doc)
@@ -66,6 +74,16 @@ bool writeBack(const IniDocument &doc)
     if (err == 0) {
         failingFiles.remove(doc.fileName());
         return true;
+    }
+    // A read-only file is the owner's choice, not a failure, and it stays one fact however
+    // often the file comes up: the main file has the shut-down's warning, a per-user file one
+    // warning when it is first met.
+    if (err == platform::ErrAccessDenied && platform::isReadOnly(doc.fileName())) {
+        if (doc.fileName() != ininame && !readOnlyWarned.contains(doc.fileName())) {
+            readOnlyWarned.append(doc.fileName());
+            writelog(readOnlyLine(doc.fileName()));
+        }
+        return false;
     }
     if (failingFiles.contains(doc.fileName())) return false;
     // Joined, not .arg(): a file name may itself hold "%1" or "%2".
@@ -659,8 +677,7 @@ void writeSettingsAtShutdown()
         if (!ok) writelog(QStringLiteral("INI-CRASH i HS_REG.PAS: ") + ininame);
         if (verbose) {
             if (platform::isReadOnly(ininame))
-                writelog(QStringLiteral("ADVARSEL: ") + ininame +
-                         QStringLiteral(" er skrivebeskyttet og vil ikke bli lagret."));
+                writelog(readOnlyLine(ininame));
             else
                 writelog(QStringLiteral("Oppdaterer ") + ininame);
         }
@@ -673,6 +690,7 @@ void resetUnitState()
     mainDocument = nullptr;
     mainOnDisk = false;
     failingFiles.clear();
+    readOnlyWarned.clear();
     delete inifile;
     inifile = nullptr;
     ininame = IniFileName;
