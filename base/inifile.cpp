@@ -45,13 +45,13 @@ int IniDocument::load(const QString &fileName)
     m_sections.clear();
     m_encoding = platform::Encoding::Ansi;
     m_readError = 0;
+    m_onDisk.reset();
     if (!platform::fileExists(fileName)) return 0;
-    QStringList fileLines;
-    platform::Encoding enc;
-    m_readError = platform::readLines(fileName, fileLines, enc);
+    QByteArray data;
+    m_readError = platform::readBytes(fileName, data);
     if (m_readError) return m_readError;
-    m_encoding = enc;
-    parseLines(fileLines);
+    parse(data);
+    m_onDisk = data;
     return 0;
 }
 
@@ -107,7 +107,13 @@ int IniDocument::updateFile() const
     // Settings that could not be read must not be replaced by the little this document holds.
     if (m_readError) return m_readError;
     if (m_fileName.isEmpty()) return platform::ErrFileNotFound;
-    return platform::writeLines(m_fileName, lines(), m_encoding, true);
+    // Most write-back moments change nothing; on a slow or network disk each needless replace
+    // and its sync is most of the start-up.
+    const QByteArray bytes = toBytes();
+    if (m_onDisk && *m_onDisk == bytes && platform::fileExists(m_fileName)) return 0;
+    const int err = platform::writeLines(m_fileName, lines(), m_encoding, true);
+    if (err == 0) m_onDisk = bytes;
+    return err;
 }
 
 qsizetype IniDocument::findSection(const QString &foldedName) const

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 
 class IniDocument {
   public:
@@ -30,12 +31,17 @@ class IniDocument {
     // The file's bytes, in the encoding it was read in (UTF-8 with a mark where the ANSI code
     // page cannot hold the text).
     QByteArray toBytes() const;
-    // Replaces the file whole, through a temporary file, never over a read-only file.
-    // Returns the error number, 0 on success; the document is unchanged either way.
+    // Replaces the file whole, through a temporary file, never over a read-only file; where
+    // the file already holds exactly these bytes (as last read or written here), nothing is
+    // written. Returns the error number, 0 on success; the document is unchanged either way.
     int updateFile() const;
 
     const QString &fileName() const { return m_fileName; }
-    void setFileName(const QString &fileName) { m_fileName = fileName; }
+    void setFileName(const QString &fileName)
+    {
+        m_fileName = fileName;
+        m_onDisk.reset();
+    }
     platform::Encoding encoding() const { return m_encoding; }
     int readError() const { return m_readError; }
 
@@ -77,4 +83,7 @@ class IniDocument {
     QString m_fileName;
     platform::Encoding m_encoding = platform::Encoding::Ansi;
     int m_readError = 0;
+    // What the file held when this document last read or wrote it; none while unknown or
+    // while the file did not exist.
+    mutable std::optional<QByteArray> m_onDisk;
 };

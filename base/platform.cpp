@@ -224,15 +224,13 @@ int checkTextFileSize(const QString &path, std::int64_t size)
     return ErrFileTooLarge;
 }
 
-int readLines(const QString &path, QStringList &lines, Encoding &enc)
+int readBytes(const QString &path, QByteArray &data)
 {
-    lines.clear();
-    enc = Encoding::Ansi;
+    data.clear();
     FileHandle h;
     if (int err = openFile(path, OpenMode::Read, h)) return err;
     std::int64_t size = 0;
     int err = fileSize(h, size);
-    QByteArray data;
     // The size is checked again while reading: the file may grow after the first look.
     char buffer[65536];
     int got = 0;
@@ -243,7 +241,16 @@ int readLines(const QString &path, QStringList &lines, Encoding &enc)
     }
     closeFile(h);
     if (!err) err = checkTextFileSize(path, size);
-    if (err) return err;
+    if (err) data.clear();
+    return err;
+}
+
+int readLines(const QString &path, QStringList &lines, Encoding &enc)
+{
+    lines.clear();
+    enc = Encoding::Ansi;
+    QByteArray data;
+    if (int err = readBytes(path, data)) return err;
     lines = decodeLines(data, enc);
     return NoError;
 }

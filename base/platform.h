@@ -73,6 +73,9 @@ constexpr std::int64_t MaxTextFileSize = std::int64_t(64) << 20;
 // 0, or 223 with a notice of its own for a text file larger than MaxTextFileSize.
 int checkTextFileSize(const QString &path, std::int64_t size);
 
+// The whole file as it lies on disk. Returns the error number; on failure data is left empty.
+// A file larger than MaxTextFileSize is refused (223) with a notice of its own.
+int readBytes(const QString &path, QByteArray &data);
 // Returns the error number; on failure lines is left empty and enc is Ansi. A file larger than
 // MaxTextFileSize is refused (223) with a notice of its own.
 int readLines(const QString &path, QStringList &lines, Encoding &enc);

@@ -8,6 +8,7 @@
 #include "textfil.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTest>
 
@@ -35,6 +36,7 @@ class TestSettings : public QObject {
     void settingsFileInWorkingFolder();
     void shutdownWritesAndLogs();
     void readOnlyFilesAreNeverReplaced();
+    void unchangedSettingsAreNotWrittenAgain();
     void unwritableFolderNeverStopsTheProgram();
     void failedShutdownWriteIsOneLine();
     void failureLineNamesTheFile_data();
@@ -288,6 +290,54 @@ void TestSettings::readOnlyFilesAreNeverReplaced()
     QVERIFY(!logged("INI-CRASH"));
     QCOMPARE(readBytes(name), original);
     QCOMPARE(readBytes(etcFolder() + "TESTER.INI"), QByteArray("[VINDU-X]\r\nLeft=5\r\n"));
+}
+
+// Each replace gives the file a new inode while the old one is still in use, so an unchanged
+// inode means the file was not written.
+static ino_t inode(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+void TestSettings::unchangedSettingsAreNotWrittenAgain()
+{
+    QDir().mkpath(m_box->appdata() + "/Kalvenor/data/tfm");
+    const QString user = etcFolder() + "TESTER.INI";
+    hs_regInitialization({});
+    kalvenorpath("data\\tfm");
+    openuserini();
+    closeuserini();
+    const ino_t mainBefore = inode(mainFile());
+    const ino_t userBefore = inode(user);
+    QVERIFY(mainBefore && userBefore);
+
+    // Every write-back moment once more, with nothing changed.
+    kalvenorpath("data\\tfm");
+    openuserini();
+    closeuserini();
+    QCOMPARE(inode(user), userBefore);
+    QCOMPARE(inode(mainFile()), mainBefore);
+
+    // A change is written, through a replace as before.
+    setinisection("TFM");
+    iniwritestring("Tekst", "ny");
+    resetinisection();
+    openuserini();
+    QVERIFY(inode(mainFile()) != mainBefore);
+    QCOMPARE(IniDocument(mainFile()).readString("TFM", "Tekst", ""), QString("ny"));
+    iniwritestring("LastInputStr", "x");
+    closeuserini();
+    QVERIFY(inode(user) != userBefore);
+
+    // A file gone since is written again, though the document still holds the same.
+    QVERIFY(QFile::remove(mainFile()));
+    kalvenorpath("data\\tfm");
+    QCOMPARE(IniDocument(mainFile()).readString("TFM", "Tekst", ""), QString("ny"));
+
+    const ino_t mainAtEnd = inode(mainFile());
+    hs_regFinalization();
+    QCOMPARE(inode(mainFile()), mainAtEnd);
 }
 
 void TestSettings::unwritableFolderNeverStopsTheProgram()
