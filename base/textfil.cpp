@@ -22,6 +22,21 @@ namespace {
 
 constexpr char CtrlZ = 26;
 int lastEofError = 0;
+// Set when the log file could not be loaded: the file this run's lines are saved in instead.
+QString besidefile;
+
+// "Ostrel.log" -> "Ostrel-20261210-083000.log", with a number added where that one exists.
+QString besideName(const QString &log)
+{
+    const QFileInfo info(log);
+    const QString stem = info.path() + u'/' + info.completeBaseName() + u'-' +
+                         platform::now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString suffix = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
+    QString name = stem + suffix;
+    for (int n = 2; platform::fileExists(name); ++n)
+        name = stem + u'-' + QString::number(n) + suffix;
+    return name;
+}
 
 void box(const QString &text)
 {
@@ -273,15 +288,30 @@ void loadloglines()
     if (!platform::fileExists(path)) return;
     QStringList lines;
     platform::Encoding enc;
-    if (platform::readLines(path, lines, enc) == 0) {
+    const int err = platform::readLines(path, lines, enc);
+    if (err == 0) {
         loglines = lines;
         logencoding = enc;
+        besidefile.clear();
+        return;
     }
+    // Saving over it at the end would lose every earlier line.
+    besidefile = besideName(path);
+    writelog(QStringLiteral("FEIL: Kan ikke lese loggfilen ") + path + QStringLiteral(" (feilnr. ") +
+             QString::number(err) + QStringLiteral("); den blir ikke overskrevet, og linjene fra "
+                                                   "denne kjøringen lagres i ") +
+             besidefile);
+}
+
+QString logsavefile()
+{
+    return besidefile.isEmpty() ? logfile : besidefile;
 }
 
 void textfilInitialization()
 {
     loglines.clear();
+    besidefile.clear();
     logencoding = platform::Encoding::Ansi;
     logfile.clear();
     logfolder.clear();
@@ -296,12 +326,16 @@ void textfilInitialization()
 void textfilFinalization()
 {
     platform::setNoticeSink({});
-    const int err = platform::writeLines(logfile, loglines, logencoding);
+    const QString target = logsavefile();
+    // A log that could not be loaded and got no line of this run leaves no file behind.
+    const bool save = besidefile.isEmpty() || !loglines.isEmpty();
+    const int err = save ? platform::writeLines(target, loglines, logencoding) : 0;
     // Losing the log must not turn a normal exit into a crash.
     if (err)
         std::fprintf(stderr, "Kalvenor: could not write the log file %s (error %d)\n",
-                     logfile.toLocal8Bit().constData(), err);
+                     target.toLocal8Bit().constData(), err);
     loglines.clear();
     logfile.clear();
     logfolder.clear();
+    besidefile.clear();
 }

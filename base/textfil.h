@@ -71,8 +71,11 @@ int writelog(const QString &message);
 void ClearLog();
 void logfilename(QString &path);
 // Replaces loglines with the file's lines, remembering its encoding; a missing file leaves
-// loglines as it is.
+// loglines as it is. A file that exists but cannot be read (held by another instance, say) is
+// never replaced: this run's lines go to a file of their own beside it, which the log names.
 void loadloglines();
+// Where the shut-down saves loglines: logfile, or the file beside it after a failed load.
+QString logsavefile();
 
 // The unit's start-up and shut-down; both also return every variable to its first state.
 void textfilInitialization();

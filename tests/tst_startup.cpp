@@ -158,6 +158,8 @@ class TestStartup : public QObject {
     void unreadableSettingsGoToStandardError_data();
     void unreadableSettingsGoToStandardError();
     void unitsStartAndStopInOrder();
+    void unreadableLogIsNeverOverwritten_data();
+    void unreadableLogIsNeverOverwritten();
     void badUserNameIsRefused_data();
     void badUserNameIsRefused();
     void programHandsOnQtsOwnOptions_data();
@@ -531,6 +533,44 @@ void TestStartup::unreadableSettingsGoToStandardError()
     QCOMPARE(messages, oldLog ? QStringList{QStringLiteral("earlier run")} : QStringList());
     QCOMPARE(readBytes(ini), QByteArray("[STANDARD]\r\nLogToFile=1\r\n")); // never replaced
     baseshutdown();
+}
+
+void TestStartup::unreadableLogIsNeverOverwritten_data()
+{
+    QTest::addColumn<QString>("standard");
+    QTest::addColumn<bool>("besideFile"); // this run's lines kept beside the log
+    QTest::newRow("logging on") << "LogToFile=1" << true;
+    QTest::newRow("logging off") << "" << false;
+}
+
+// Another instance holds the log while this one starts: its earlier lines must survive.
+void TestStartup::unreadableLogIsNeverOverwritten()
+{
+    QFETCH(QString, standard);
+    QFETCH(bool, besideFile);
+    QDir().mkpath(base() + QStringLiteral("data"));
+    QDir().mkpath(base() + QStringLiteral("log"));
+    writeSettings(standard);
+    const QByteArray earlier = "05.03.2024 08:00:00 START: den forrige\r\n";
+    writeBytes(logFile(), earlier);
+
+    platform::FileHandle other;
+    QCOMPARE(platform::openFile(logFile(), platform::OpenMode::Append, other), 0);
+    start();
+    QCOMPARE(platform::closeFile(other), 0);
+    const QString beside = logsavefile();
+    baseshutdown();
+
+    QCOMPARE(readBytes(logFile()), earlier);
+    const QStringList logs = QDir(base() + "log").entryList(QDir::Files, QDir::Name);
+    QCOMPARE(logs.size(), besideFile ? 2 : 1);
+    if (!besideFile) return;
+    QVERIFY(beside != logFile() && QFileInfo(beside).path() == QFileInfo(logFile()).path());
+    const QStringList logged = loggedMessages(beside);
+    QCOMPARE(logged.value(0), "FEIL: Kan ikke lese loggfilen " + logFile() +
+                                  " (feilnr. 32); den blir ikke overskrevet, og linjene fra "
+                                  "denne kjøringen lagres i " + beside);
+    QCOMPARE(countContaining(logged, "START: "), 1);
 }
 
 void TestStartup::badUserNameIsRefused_data()
