@@ -143,6 +143,14 @@ void setNoticeSink(std::function<void(const QString &)> sink);
 QDateTime now();
 void setClock(std::function<QDateTime()> clock);
 
+// ---- Requests to end from outside ----
+
+// Calls handler from the message loop, on the GUI thread, each time the process is asked to
+// end (SIGTERM, SIGHUP or SIGINT on Linux: a logout, a shutdown, Ctrl-C), in place of the
+// immediate end those would bring. Requests that come while no message loop runs (during the
+// shut-down, say) are taken in and have no effect. Needs the application object; once only.
+void onEndRequest(std::function<void()> handler);
+
 // ---- What the base library shows the user ----
 
 enum class Icon { None, Error };

@@ -19,6 +19,7 @@ int main(int argc, char *argv[])
     // The window library starts before the units and ends after them.
     TFMApplication app(argc, argv);
     platform::installWidgetsUserInterface();
+    TFMApplication::closeMainWindowOnEndRequest();
     basestartup(arguments);
 
     TFMApplication::setTitle(QStringLiteral("Kalvenor TFM"));
@@ -29,6 +30,7 @@ int main(int argc, char *argv[])
     auto *transfer = new TFTPform;
     new TServerOppsettForm(form);
     form->show();
+    if (TFMApplication::endRequested()) form->close();
     const int result = app.exec();
     delete transfer;
     delete form;

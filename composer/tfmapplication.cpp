@@ -1,6 +1,7 @@
 // TFMApplication: the application object of the composer and its one error handler.
 #include "tfmapplication.h"
 
+#include "TFM.h"
 #include "platform.h"
 #include "tfmcore.h"
 
@@ -11,6 +12,12 @@ QString &titleText()
 {
     static QString text;
     return text;
+}
+
+bool &pendingEnd()
+{
+    static bool pending = false;
+    return pending;
 }
 } // namespace
 
@@ -34,6 +41,20 @@ TFMApplication::TFMApplication(int &argc, char **argv) : QApplication(argc, argv
 }
 
 QString TFMApplication::title() { return titleText(); }
+
+void TFMApplication::closeMainWindowOnEndRequest()
+{
+    platform::onEndRequest([] {
+        // A close already under way, or a box it shows, is not started again: Qt's close
+        // does nothing on a window that is closing.
+        if (TFMform && TFMform->isVisible())
+            TFMform->close();
+        else
+            pendingEnd() = true;
+    });
+}
+
+bool TFMApplication::endRequested() { return pendingEnd(); }
 
 void TFMApplication::setTitle(const QString &title) { titleText() = title; }
 

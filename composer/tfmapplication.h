@@ -18,6 +18,13 @@ class TFMApplication : public QApplication {
 
     bool notify(QObject *receiver, QEvent *event) override;
 
+    // A request to end from outside (a logout, a shutdown) closes the main window as the
+    // user's close does, so that the shut-down runs in its order. Installed before the
+    // start-up; a request that comes before the main window is shown waits for it.
+    static void closeMainWindowOnEndRequest();
+    // Whether such a request came while there was no main window to close.
+    static bool endRequested();
+
     // Shows an error that ended a handler: error icon, the title as caption.
     static void showError(std::exception_ptr error);
 

@@ -20,6 +20,8 @@
 #include <cstdio>
 #include <optional>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -164,6 +166,8 @@ class TestStartup : public QObject {
     void badUserNameIsRefused();
     void programHandsOnQtsOwnOptions_data();
     void programHandsOnQtsOwnOptions();
+    void endRequestClosesLikeTheUser_data();
+    void endRequestClosesLikeTheUser();
 
   private:
     // Runs the start-up with the program's path in front of the switches, as the entry does.
@@ -664,6 +668,52 @@ void TestStartup::programHandsOnQtsOwnOptions()
     });
     QVERIFY(modified != stamps.cend());
     QCOMPARE(modified->section(u'=', 1), user);
+}
+
+void TestStartup::endRequestClosesLikeTheUser_data()
+{
+    QTest::addColumn<QList<int>>("requests");
+    QTest::newRow("SIGTERM") << QList<int>{SIGTERM};
+    QTest::newRow("SIGHUP") << QList<int>{SIGHUP};
+    QTest::newRow("SIGINT") << QList<int>{SIGINT};
+    QTest::newRow("a second one on the first's heels") << QList<int>{SIGTERM, SIGINT, SIGTERM};
+}
+
+// A logout or shutdown ends the program through its own close: the window's settings, the
+// settings file and the log all reach the disk, and the exit is a normal one.
+void TestStartup::endRequestClosesLikeTheUser()
+{
+    QFETCH(QList<int>, requests);
+    QDir().mkpath(base() + QStringLiteral("data"));
+    QDir().mkpath(base() + QStringLiteral("log"));
+    writeSettings("LogToFile=1");
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("APPDATA"), m_sandbox->appdata());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(m_sandbox->work());
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(QStringLiteral(KALVENOR_PROGRAM), {"--debug", "--user", "tester"});
+    QVERIFY(program.waitForStarted());
+
+    // The window has been shown once its placement has been looked up in the per-user file.
+    const QString user = base() + QStringLiteral("etc/TESTER.INI");
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(user) || program.state() == QProcess::NotRunning,
+                             30000);
+    for (const int request : requests) ::kill(pid_t(program.processId()), request);
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+
+    QVERIFY(keysOf(sectionLines(user, "VINDU-TFM-Form")).contains("Left"));
+    QVERIFY(keysOf(sectionLines(mainIni(), "TFM")).contains("Lokalisering"));
+    const QStringList logged = loggedMessages(
+        base() + "log/" + QFileInfo(KALVENOR_PROGRAM).completeBaseName() + ".log");
+    QCOMPARE(countContaining(logged, "START: "), 1);
+    // The child's own clock and locale stamp the lines.
+    QVERIFY2(logged.value(logged.size() - 1).contains(" AVSLUTTER PROGRAM. 0 feilmeldinger"),
+             qPrintable(logged.join(u'\n')));
 }
 
 QTEST_MAIN(TestStartup)
