@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QSet>
 #include <QWidget>
+#include <QWindow>
 
 #include <climits>
 #include <cstdio>
@@ -282,6 +283,24 @@ QString placementSection(const QString &name)
     return QStringLiteral("VINDU-") + name;
 }
 
+// "Left" and "Top" are the frame's outer corner, as the window system has it once the window
+// is on screen; before that, and without a window system of its own, the widget's position.
+QPoint framecorner(const QWidget *window)
+{
+    const QWindow *handle = window->isWindow() ? window->windowHandle() : nullptr;
+    return handle && handle->isVisible() ? handle->framePosition() : window->pos();
+}
+
+// Before the window is first shown, its frame is not known yet, and a plain move would put the
+// client area at the corner: the window would creep by its frame on every run, and a window
+// manager would centre one that never moved. The frame is placed, as the last step before
+// the window is shown, since any change of size after it counts it as the client's again.
+void placeframe(QWidget *window, const QPoint &corner)
+{
+    if (QWindow *handle = window->isWindow() ? window->windowHandle() : nullptr)
+        handle->setFramePosition(corner);
+}
+
 QSize screenSize()
 {
     // Without a screen there is nothing to pull a window back onto.
@@ -298,8 +317,9 @@ int savewindowpos(QWidget *window, const QString &name, const QString &extra)
     const QString kept = inisection;
     inisection = placementSection(name);
     iniwritebool(QStringLiteral("Maximized"), window->isMaximized());
-    iniwriteint(QStringLiteral("Left"), window->x());
-    iniwriteint(QStringLiteral("Top"), window->y());
+    const QPoint corner = framecorner(window);
+    iniwriteint(QStringLiteral("Left"), corner.x());
+    iniwriteint(QStringLiteral("Top"), corner.y());
     iniwriteint(QStringLiteral("Height"), window->height());
     iniwriteint(QStringLiteral("Width"), window->width());
     iniwritestring(QStringLiteral("Diverse"), extra);
@@ -331,6 +351,7 @@ int loadwindowpos(QWidget *window, const QString &name, QString &extra)
         if (const int width = inireadint(QStringLiteral("Width")); width > 0)
             window->resize(width, window->height());
     }
+    placeframe(window, QPoint(left, top));
     if ((inireadbool(QStringLiteral("Maximized")) || wasMaximized) &&
         !(window->windowState() & Qt::WindowMaximized))
         window->setWindowState(window->windowState() | Qt::WindowMaximized);
