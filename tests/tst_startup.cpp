@@ -177,6 +177,18 @@ class TestStartup : public QObject {
         m_logfile = logfile;
     }
 
+    // The program itself, headless, on the sandbox.
+    void startProgram(QProcess &program, const QStringList &arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("APPDATA"), m_sandbox->appdata());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program.setProcessEnvironment(environment);
+        program.setWorkingDirectory(m_sandbox->work());
+        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        program.start(QStringLiteral(KALVENOR_PROGRAM), arguments);
+    }
+
     std::optional<Sandbox> m_sandbox;
     std::optional<RecordingUi> m_ui;
     QString m_logfile;
@@ -643,13 +655,7 @@ void TestStartup::programHandsOnQtsOwnOptions()
     QFETCH(QStringList, arguments);
     QFETCH(QString, user);
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("APPDATA"), m_sandbox->appdata());
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(environment);
-    program.setWorkingDirectory(m_sandbox->work());
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(QStringLiteral(KALVENOR_PROGRAM), arguments);
+    startProgram(program, arguments);
     QVERIFY(program.waitForStarted());
 
     // The stamps are on disk before the first window; the program then waits in its loop.
@@ -688,13 +694,7 @@ void TestStartup::endRequestClosesLikeTheUser()
     QDir().mkpath(base() + QStringLiteral("log"));
     writeSettings("LogToFile=1");
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("APPDATA"), m_sandbox->appdata());
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(environment);
-    program.setWorkingDirectory(m_sandbox->work());
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(QStringLiteral(KALVENOR_PROGRAM), {"--debug", "--user", "tester"});
+    startProgram(program, {"--debug", "--user", "tester"});
     QVERIFY(program.waitForStarted());
 
     // The window has been shown once its placement has been looked up in the per-user file.
