@@ -39,13 +39,12 @@ QString trimspaces(const QString &text)
 
 void trimspaces(const QString &text, QString &result) { result = trimspaces(text); }
 
-QString oneline(const QString &text)
+QString oneline(const QString &text, bool keepControls)
 {
-    // DEL and the characters above it are left alone: they end no line, and a scrambled
-    // password may well hold them.
+    // DEL and the characters above it are left alone: they end no line.
     QString out = text;
     for (QChar &c : out)
-        if (c.unicode() < 32) c = u' ';
+        if (c == u'\r' || c == u'\n' || (!keepControls && c.unicode() < 32)) c = u' ';
     return out;
 }
 

@@ -15,9 +15,9 @@ QString newext(const QString &name, const QString &extension);
 // Removes blanks (character 32 only) at both ends.
 void trimspaces(const QString &text, QString &result);
 QString trimspaces(const QString &text);
-// Every control character below the blank (CR, LF and Tab among them) becomes a blank, so that
-// a text written as one line of a file stays one line when the file is read back.
-QString oneline(const QString &text);
+// CR and LF become blanks, so that a text written as one line of a file stays one line when
+// the file is read back; so does every other character below the blank, unless keepControls.
+QString oneline(const QString &text, bool keepControls = false);
 void shellopen(const QString &file, const QString &parameters, const QString &folder);
 
 QString encodestr(const QString &text);

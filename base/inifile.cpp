@@ -171,10 +171,11 @@ void IniDocument::writeString(const QString &sectionName, const QString &keyName
                               const QString &value)
 {
     // A line break inside a name or value would start a line of its own in the file, and so
-    // could make a section or key of anything a user typed.
-    const QString section = oneline(sectionName);
-    const QString key = oneline(keyName);
-    const QString line = key + u'=' + oneline(value);
+    // could make a section or key of anything a user typed. The other control characters stay:
+    // the file keeps them, and a scrambled password may hold them.
+    const QString section = oneline(sectionName, true);
+    const QString key = oneline(keyName, true);
+    const QString line = key + u'=' + oneline(value, true);
     qsizetype s = findSection(folded(section));
     if (s < 0) {
         m_sections.append({section, {}});

@@ -46,8 +46,7 @@ class IniDocument {
     int readError() const { return m_readError; }
 
     // Sections and keys are found by platform::upperCase; where a name occurs twice, the later
-    // one counts. A control character (CR and LF among them) written in a section, key or
-    // value is stored as a blank.
+    // one counts. A CR or LF written in a section, key or value is stored as a blank.
     bool sectionExists(const QString &section) const;
     bool valueExists(const QString &section, const QString &key) const;
     QString readString(const QString &section, const QString &key, const QString &def) const;
