@@ -29,7 +29,7 @@ QString besidefile;
 QString besideName(const QString &log)
 {
     const QFileInfo info(log);
-    const QString stem = info.path() + u'/' + info.completeBaseName() + u'-' +
+    const QString stem = info.path() + platform::separator() + info.completeBaseName() + u'-' +
                          platform::now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     const QString suffix = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
     QString name = stem + suffix;
