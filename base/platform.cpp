@@ -515,6 +515,18 @@ int makeDir(const QString &path)
 
 namespace {
 
+// Windows will neither delete nor rename a file that is open; here "open" means held through
+// openFile, whose lock a probe for an exclusive one runs into.
+bool heldOpen(const QByteArray &name, const struct stat &st)
+{
+    if (!S_ISREG(st.st_mode)) return false;
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
 int unlinkFile(const QString &path, bool evenReadOnly)
 {
     const QByteArray name = nativeBytes(path);
@@ -522,16 +534,7 @@ int unlinkFile(const QString &path, bool evenReadOnly)
     if (::lstat(name.constData(), &st) != 0) return winErrorFromErrno(errno);
     if (S_ISDIR(st.st_mode)) return ErrAccessDenied;
     if (!evenReadOnly && !S_ISLNK(st.st_mode) && readOnlyMode(st.st_mode)) return ErrAccessDenied;
-    // Windows will not delete a file that is open; here "open" means held through openFile,
-    // whose lock a probe for an exclusive one runs into.
-    if (S_ISREG(st.st_mode)) {
-        const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) {
-            const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-            ::close(fd);
-            if (held) return ErrSharingViolation;
-        }
-    }
+    if (heldOpen(name, st)) return ErrSharingViolation;
     return ::unlink(name.constData()) == 0 ? NoError : winErrorFromErrno(errno);
 }
 
@@ -540,6 +543,28 @@ int unlinkFile(const QString &path, bool evenReadOnly)
 int removeFile(const QString &path) { return unlinkFile(path, false); }
 
 int removeName(const QString &path) { return unlinkFile(path, true); }
+
+int renameFile(const QString &from, const QString &to)
+{
+    const QByteArray source = nativeBytes(from);
+    const QByteArray target = nativeBytes(to);
+    struct stat st {};
+    if (::lstat(source.constData(), &st) != 0) return winErrorFromErrno(errno);
+    if (heldOpen(source, st)) return ErrSharingViolation;
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
+                    RENAME_NOREPLACE) == 0)
+        return NoError;
+    if (errno != EINVAL && errno != ENOSYS) return winErrorFromErrno(errno);
+    // A file system without the flag: a second name, then the first one goes. The new name is
+    // never taken from anything else, as link refuses a name that exists.
+    if (::link(source.constData(), target.constData()) != 0) return winErrorFromErrno(errno);
+    if (::unlink(source.constData()) != 0) {
+        const int err = errno;
+        ::unlink(target.constData());
+        return winErrorFromErrno(err);
+    }
+    return NoError;
+}
 
 int removeDir(const QString &path)
 {

@@ -120,6 +120,9 @@ int removeFile(const QString &path);
 // The name only, whatever the read-only mark: a name needs no permission on its file here, and
 // the file, which other names may share, keeps its mode. A file held open gives 32 all the same.
 int removeName(const QString &path);
+// A new name for a file or folder that never replaces anything: 183 when the new name is taken,
+// and, as on Windows, 32 for a file held open through openFile.
+int renameFile(const QString &from, const QString &to);
 int removeDir(const QString &path);  // an empty folder, or a link to a folder (the link only)
 bool isLink(const QString &path);
 

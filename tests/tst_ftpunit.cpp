@@ -99,6 +99,9 @@ class TestFtpUnit : public QObject {
     void downloadWithoutSize();
     void downloadBroken_data();
     void downloadBroken();
+    void downloadKeepsTheLocalFile_data();
+    void downloadKeepsTheLocalFile();
+    void downloadWhileTheLocalFileIsOpen();
     void binaryRoundTrip();
     void passwordNeverShown();
 
@@ -444,9 +447,9 @@ void TestFtpUnit::portChoice()
 void TestFtpUnit::connectFails_data()
 {
     QTest::addColumn<bool>("upload");
-    QTest::addColumn<QString>("server"); // "wrong password", "refused", "mute"
+    QTest::addColumn<QString>("server"); // "wrong password", "refused", "mute", "hangup"
     for (const bool upload : {true, false})
-        for (const char *server : {"wrong password", "refused", "mute"})
+        for (const char *server : {"wrong password", "refused", "mute", "hangup"})
             QTest::addRow("%s, %s", upload ? "upload" : "download", server) << upload << server;
 }
 
@@ -458,7 +461,7 @@ void TestFtpUnit::connectFails()
     if (server == "refused") {
         configure(unusedPort());
     } else {
-        QVERIFY(startServer(server == "mute" ? "mute" : "normal"));
+        QVERIFY(startServer(server == "wrong password" ? "normal" : server));
         if (server == "wrong password") configure(m_server->port(), "feil");
     }
     writeBytes("liste.csv", "gammel");
@@ -637,6 +640,67 @@ void TestFtpUnit::downloadBroken()
     QCOMPARE(readBytes("liste.old"), QByteArray("eldre"));
     QVERIFY(!m_form->isVisible());
     QVERIFY(!m_form->IdFTP1->isConnected());
+}
+
+void TestFtpUnit::downloadKeepsTheLocalFile_data()
+{
+    QTest::addColumn<QString>("local");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("setup");
+    QTest::newRow("local name is the temporary name") << "liste.tmp" << "drop" << "";
+    QTest::newRow("local name is the temporary name, sound server")
+        << "liste.tmp" << "normal" << "";
+    QTest::newRow("local name is the old name") << "liste.old" << "normal" << "";
+    QTest::newRow("temporary name links to the local file") << "liste.csv" << "normal" << "link";
+    QTest::newRow("more bytes than announced") << "liste.csv" << "short" << "";
+    QTest::newRow("disk full") << "liten/liste.csv" << "normal" << "small disk";
+}
+
+void TestFtpUnit::downloadKeepsTheLocalFile()
+{
+    QFETCH(QString, local);
+    QFETCH(QString, mode);
+    QFETCH(QString, setup);
+    QVERIFY(startServer(mode));
+    writeBytes(m_server->file("liste" + local.mid(local.lastIndexOf('.'))),
+               QByteArray(100000, 'n'));
+    std::unique_ptr<SmallDisk> disk;
+    if (setup == "small disk") {
+        QVERIFY(QDir().mkdir("liten"));
+        disk = std::make_unique<SmallDisk>("liten", 16);
+        if (!disk->mounted()) QSKIP("mounting a small disk needs root");
+    }
+    writeBytes(local, "gammel");
+    if (setup == "link") QVERIFY(QFile::link("liste.csv", "liste.tmp"));
+
+    m_form->HentFil(local);
+    QCOMPARE(FTPFeilNr, 500);
+    const QStringList log = ftpLog();
+    QCOMPARE(log.mid(log.size() - 2),
+             (QStringList{"FTP: Feil nr. 500, kan ikke laste ned filen " + local +
+                              ". Sjekk at filen ikke er i bruk.",
+                          "FTP: Kobler fra."}));
+    QCOMPARE(readBytes(local), QByteArray("gammel"));
+    QVERIFY(!m_form->IdFTP1->isConnected());
+}
+
+void TestFtpUnit::downloadWhileTheLocalFileIsOpen()
+{
+    // As on Windows, a file the program holds open keeps its name: the new content waits under
+    // the temporary name, and what the program writes goes on reaching the local file.
+    QVERIFY(startServer());
+    writeBytes(m_server->file("liste.csv"), "ny");
+    writeBytes("liste.csv", "gammel");
+    platform::FileHandle held = platform::NoFile;
+    QCOMPARE(platform::openFile("liste.csv", platform::OpenMode::Append, held), 0);
+    m_form->HentFil("liste.csv");
+    QCOMPARE(platform::writeFile(held, "+", 1), 0);
+    QCOMPARE(platform::closeFile(held), 0);
+    QCOMPARE(FTPFeilNr, 0);
+    QCOMPARE(ftpLog().last(), QString("FTP: Kobler fra."));
+    QCOMPARE(readBytes("liste.csv"), QByteArray("gammel+"));
+    QCOMPARE(readBytes("liste.tmp"), QByteArray("ny"));
+    QVERIFY(!QFile::exists("liste.old"));
 }
 
 void TestFtpUnit::binaryRoundTrip()

@@ -43,6 +43,12 @@ struct FtpClient::Transfer {
     enum Kind { Login, Size, Get, Put } kind = Login;
     platform::FileHandle file = platform::NoFile;
     int fileError = 0;
+    // A download stops with an error when more bytes come than this; -1 for no limit.
+    std::int64_t limit = -1;
+    std::int64_t written = 0;
+    bool tooMuch = false;
+    // A download's size as the caller was told it; -1 when unknown.
+    std::int64_t announced = -1;
     std::exception_ptr error;
 };
 
@@ -55,6 +61,11 @@ struct FtpCallbacks {
         auto *t = static_cast<FtpClient::Transfer *>(user);
         const size_t bytes = size * count;
         if (bytes > size_t(INT_MAX)) return 0;
+        if (t->limit >= 0 && std::int64_t(bytes) > t->limit - t->written) {
+            t->tooMuch = true;
+            return 0;
+        }
+        t->written += std::int64_t(bytes);
         t->fileError = platform::writeFile(t->file, data, int(bytes));
         return t->fileError ? 0 : bytes;
     }
@@ -192,6 +203,9 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
         // Sizes, positions and counts of the window are 32-bit; a server that announces more
         // is refused before a byte is written.
         curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(INT32_MAX));
+        // Against a size told beforehand, libcurl would cut off the bytes beyond it and report
+        // success; every byte the server sends is counted instead.
+        if (transfer.announced >= 0) curl_easy_setopt(c, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
         break;
     case Transfer::Put: {
         std::int64_t bytes = 0;
@@ -216,6 +230,8 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
 
     QString detail = QString::fromUtf8(m_error);
     if (detail.isEmpty()) detail = QString::fromUtf8(curl_easy_strerror(result));
+    if (transfer.tooMuch)
+        detail = QStringLiteral("serveren sendte mer enn %1 byte").arg(transfer.limit);
     if (transfer.fileError)
         detail += QStringLiteral(" (feil %1 i den lokale filen)").arg(transfer.fileError);
     endSession();
@@ -265,17 +281,19 @@ void FtpClient::moveFile(const QString &what, const QString &remoteName,
     }
 }
 
-void FtpClient::get(const QString &remoteName, const QString &localName)
+void FtpClient::get(const QString &remoteName, const QString &localName, std::int64_t announced)
 {
     const QString what = QStringLiteral("Kan ikke hente %1").arg(remoteName);
     Transfer get;
     get.kind = Transfer::Get;
+    get.announced = announced;
+    get.limit = announced >= 0 ? announced : INT32_MAX;
     moveFile(what, remoteName, localName, get);
     // A data connection that ends early looks like the end of the file; the announced size
     // tells them apart.
-    curl_off_t expected = -1;
+    curl_off_t expected = announced;
     curl_off_t got = 0;
-    curl_easy_getinfo(m_curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+    if (expected < 0) curl_easy_getinfo(m_curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
     curl_easy_getinfo(m_curl, CURLINFO_SIZE_DOWNLOAD_T, &got);
     if (expected >= 0 && got != expected) {
         endSession();

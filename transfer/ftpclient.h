@@ -47,8 +47,10 @@ class FtpClient : public QObject {
     // The remote file's size in bytes ("SIZE" under the binary type), -1 when the server answers
     // with anything but a size. A failure of the connection itself throws.
     std::int64_t size(const QString &remoteName);
-    // Replaces localName with the remote file's bytes ("RETR", binary type).
-    void get(const QString &remoteName, const QString &localName);
+    // Replaces localName with the remote file's bytes ("RETR", binary type). With an announced
+    // size (from size()), exactly that many bytes must arrive, else the call fails; without
+    // one, the size the server gives at the retrieve counts.
+    void get(const QString &remoteName, const QString &localName, std::int64_t announced = -1);
     // Creates or replaces the remote file with the local file's bytes ("STOR", binary type).
     void put(const QString &localName, const QString &remoteName);
     // Sends "QUIT" and closes the connection; nothing happens when there is none.

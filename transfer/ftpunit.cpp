@@ -10,7 +10,7 @@
 #include "serveroppsett.h"
 #include "textfil.h"
 
-#include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QLabel>
 
@@ -42,6 +42,16 @@ QString folderPart(const QString &path)
 QString filePart(const QString &path)
 {
     return path.mid(path.lastIndexOf(platform::separator()) + 1);
+}
+
+// Whether two names stand for one file: the same text, or the same file through links.
+bool sameFile(const QString &a, const QString &b)
+{
+    if (a == b) return true;
+    const QFileInfo first(a);
+    const QFileInfo second(b);
+    return first.exists() && second.exists() &&
+           first.canonicalFilePath() == second.canonicalFilePath();
 }
 
 // The size of a file that can be opened for reading and writing; -1 otherwise.
@@ -272,9 +282,10 @@ void TFTPform::HentFil(const QString &Filnavn)
     writelog(QStringLiteral("FTP: Kobler til ") + host + QStringLiteral(" som bruker ") + user);
     repaint();
 
+    std::int64_t size = -1;
     try {
         IdFTP1->connectToServer();
-        const std::int64_t size = IdFTP1->size(remote);
+        size = IdFTP1->size(remote);
         if (size == -1 || size > INT32_MAX) {
             if (size == -1) {
                 writelog(QStringLiteral("FTP: finner ikke filen ") + remote +
@@ -302,7 +313,12 @@ void TFTPform::HentFil(const QString &Filnavn)
     if (IdFTP1->isConnected()) {
         writelog(QStringLiteral("FTP: Tilkoblet, henter filen ") + remote);
         try {
-            IdFTP1->get(remote, temporary);
+            // A name that newext leaves as it is ("liste.tmp", "liste.old") makes the temporary
+            // or the old file the local file itself, which would be written over or deleted.
+            if (sameFile(temporary, Filnavn) || sameFile(old, Filnavn))
+                throw FtpError(QStringLiteral("%1 er selv den midlertidige eller den gamle filen")
+                                   .arg(Filnavn));
+            IdFTP1->get(remote, temporary, size);
         } catch (const std::exception &) {
             writelog(QStringLiteral("FTP: Feil nr. 500, kan ikke laste ned filen ") + Filnavn +
                      QStringLiteral(". Sjekk at filen ikke er i bruk."));
@@ -317,9 +333,9 @@ void TFTPform::HentFil(const QString &Filnavn)
     // Each step runs whatever the one before did; a rename never replaces an existing name.
     if (platform::removeFile(old) == 0)
         writelog(QStringLiteral("FTP: slettet midlertidig fil: ") + old);
-    if (QFile::rename(Filnavn, old))
+    if (platform::renameFile(Filnavn, old) == 0)
         writelog(QStringLiteral("FTP: endret navn på ") + Filnavn + QStringLiteral(" til ") + old);
-    if (QFile::rename(temporary, Filnavn))
+    if (platform::renameFile(temporary, Filnavn) == 0)
         writelog(QStringLiteral("FTP: endret navn på ") + temporary + QStringLiteral(" til ") +
                  Filnavn);
 }

@@ -9,7 +9,7 @@
 class TestFtpServer {
   public:
     // The kinds of server ftpserver.py knows: "normal", "nosize", "drop", "stall", "readonly",
-    // "mute", "huge".
+    // "mute", "huge", "short", "hangup".
     explicit TestFtpServer(const QString &mode = QStringLiteral("normal"));
     ~TestFtpServer();
     TestFtpServer(const TestFtpServer &) = delete;

@@ -11,6 +11,8 @@ Modes, each a kind of server the transfer window must live with:
   readonly  the user may read but not store
   mute      takes the connection and never says a word
   huge      tells every file's size as 3 000 000 000 bytes
+  short     tells every file's size as half of what it sends
+  hangup    closes the control connection right after a login
 """
 import os
 import socket
@@ -84,7 +86,15 @@ class Handler(FTPHandler):
         if mode == "huge" and self.fs.isfile(self.fs.realpath(path)):
             self.respond("213 3000000000")
             return
+        if mode == "short" and self.fs.isfile(self.fs.realpath(path)):
+            self.respond("213 %d" % (self.fs.getsize(self.fs.realpath(path)) // 2))
+            return
         return super().ftp_SIZE(path)
+
+    def handle_auth_success(self, home, password, msg_login):
+        super().handle_auth_success(home, password, msg_login)
+        if mode == "hangup":
+            self.close_when_done()
 
 
 if mode == "nosize":
