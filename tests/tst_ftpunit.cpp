@@ -574,22 +574,27 @@ void TestFtpUnit::downloadWithoutSize_data()
 {
     QTest::addColumn<QString>("mode");
     QTest::addColumn<bool>("onServer");
-    QTest::newRow("missing remote file") << "normal" << false;
-    QTest::newRow("server without SIZE") << "nosize" << true;
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("missing remote file") << "normal" << false << "";
+    QTest::newRow("server without SIZE") << "nosize" << true << "";
+    QTest::newRow("missing remote folder") << "normal" << true << "inn";
 }
 
 void TestFtpUnit::downloadWithoutSize()
 {
     QFETCH(QString, mode);
     QFETCH(bool, onServer);
+    QFETCH(QString, folder);
     QVERIFY(startServer(mode));
+    configure(m_server->port(), TestFtpServer::password, folder);
     if (onServer) writeBytes(m_server->file("liste.csv"), "ny");
     writeBytes("liste.csv", "gammel");
     m_form->HentFil("liste.csv");
     QCOMPARE(FTPFeilNr, 0);
+    const QString remote = folder.isEmpty() ? "liste.csv" : folder + "/liste.csv";
     QCOMPARE(ftpLog(), (QStringList{"FTP: Starter ny sesjon for nedlasting av liste.csv til ",
                                     "FTP: Kobler til 127.0.0.1 som bruker tester",
-                                    "FTP: finner ikke filen liste.csv, avbryter forbindelse",
+                                    "FTP: finner ikke filen " + remote + ", avbryter forbindelse",
                                     "FTP: 127.0.0.1 frakoblet"}));
     QCOMPARE(readBytes("liste.csv"), QByteArray("gammel"));
     QVERIFY(!QFile::exists("liste.tmp"));

@@ -181,6 +181,9 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
     curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, limits.responseSeconds);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
+    // The remote name goes to "SIZE", "RETR" and "STOR" whole, folder and all, so a folder the
+    // server lacks is a missing file, not a failed connection.
+    curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
     // Bytes move unchanged both ways: no line-end rewriting, sizes that match the file.
     curl_easy_setopt(c, CURLOPT_TRANSFERTEXT, 0L);
 
