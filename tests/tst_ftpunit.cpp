@@ -358,6 +358,7 @@ void TestFtpUnit::uploadStopped_data()
     QTest::newRow("read-only file") << "readonly" << unopenable << 0;
     QTest::newRow("missing file") << "missing" << unopenable << 0;
     QTest::newRow("a folder") << "folder" << unopenable << 0;
+    QTest::newRow("a named pipe") << "fifo" << unopenable << 0; // no wait for a writer
     QTest::newRow("2 GiB") << "huge"
                            << "FTP: Filen er 2 GiB eller større og kan ikke sendes, avbryter."
                            << 502;
@@ -372,8 +373,8 @@ void TestFtpUnit::uploadStopped()
     if (kind == "readonly") {
         writeBytes(local, "x");
         QCOMPARE(platform::setReadOnly(local, true), 0);
-    } else if (kind == "folder") {
-        QDir().mkdir(local);
+    } else if (kind == "folder" || kind == "fifo") {
+        QVERIFY(makeHostileFile(local, kind));
     } else if (kind == "huge") {
         QFile f(local);
         QVERIFY(f.open(QIODevice::WriteOnly));
