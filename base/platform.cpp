@@ -295,11 +295,17 @@ int rewriteInPlace(const QString &path, const QByteArray &bytes)
     return err ? err : closeErr;
 }
 
-// The file a replace lands on: through a link to its target, so that the link stays a link.
+// The file a replace lands on: through a link to its target, so that the link stays a link. A
+// link whose target is not there yet is followed all the same: the new file goes where the link
+// points (or fails there), and the link is never replaced by a file in its own folder.
 QByteArray replaceTarget(const QString &path)
 {
     const QString canonical = QFileInfo(path).canonicalFilePath();
-    return QFile::encodeName(canonical.isEmpty() ? path : canonical);
+    if (!canonical.isEmpty()) return QFile::encodeName(canonical);
+    QString at = path;
+    for (int links = 0; links < 40 && QFileInfo(at).isSymLink(); ++links)
+        at = QFileInfo(at).symLinkTarget();
+    return QFile::encodeName(at);
 }
 
 // The mode a plain create would give, as open() with 0666 does.
@@ -321,6 +327,8 @@ int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool
     const QByteArray target = replaceTarget(path);
     struct stat old {};
     const bool existed = ::stat(target.constData(), &old) == 0;
+    // Only a name that is free may be taken; a loop of links, for one, is not.
+    if (!existed && errno != ENOENT) return winErrorFromErrno(errno);
     // A pipe or a device in the file's place is not replaced by a file: the name is the user's.
     if (existed && !S_ISREG(old.st_mode)) return ErrAccessDenied;
 

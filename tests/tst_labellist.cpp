@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -287,6 +288,36 @@ class TestLabelList : public QObject, protected WindowFixture {
         QCOMPARE(filesIn(folder), before);
         QCOMPARE(readBytes(folder + "skrivebeskyttet.csv"), QByteArray("gammel\r\n"));
         platform::setReadOnly(folder + "skrivebeskyttet.csv", false);
+    }
+
+    // A save onto a link writes where the link points and keeps the link, also where that file
+    // is not there yet; where it cannot be made, the error box, and the link stays.
+    void saveThroughALink_data()
+    {
+        QTest::addColumn<QString>("target"); // where the link points, in the data folder
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("an existing file") << "mål.csv" << true << "";
+        QTest::newRow("a file not made yet") << "mål.csv" << false << "";
+        QTest::newRow("into a missing folder") << "borte/mål.csv" << false
+                                               << "Cannot create file \"%1\". The system cannot find the path specified.";
+        QTest::newRow("itself") << "lenke.csv" << false << "Cannot create file \"%1\". Access is denied.";
+    }
+    void saveThroughALink()
+    {
+        QFETCH(QString, target);
+        QFETCH(bool, exists);
+        QFETCH(QString, message);
+        start();
+        const QString folder = kalvenorpath("data\\tfm");
+        if (exists) writeBytes(folder + target, "gammel\r\n");
+        QVERIFY(QFile::link(folder + target, folder + "lenke.csv"));
+        add("b1", "ny");
+        saveAs(folder + "lenke.csv");
+        QCOMPARE(m_ui->texts(), message.isEmpty() ? QStringList() : QStringList{message.arg(folder + "lenke.csv")});
+        QCOMPARE(QFileInfo(folder + "lenke.csv").symLinkTarget(), folder + target);
+        if (message.isEmpty()) QCOMPARE(readBytes(folder + target), QByteArray("+B1=.01-01,NY\r\n"));
+        QCOMPARE(filesIn(folder).filter(".csv."), QStringList());
     }
 
     // The real save dialog asks before it replaces a file that exists.
