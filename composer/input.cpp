@@ -4,6 +4,7 @@
 #include "ui_input.h"
 
 #include "hs_reg.h"
+#include "oneline.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -28,6 +29,7 @@ TInputForm::TInputForm(QWidget *parent) : QDialog(parent), m_ui(std::make_unique
     small.setPixelSize(11);
     setFont(small);
     setFixedSize(396, 113);
+    keepToOneLine(m_ui->Edit1);
     connect(m_ui->BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_ui->BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
 }

@@ -8,6 +8,8 @@
 #include "answerinput.h"
 #include "testsupport.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -161,6 +163,21 @@ class TestInput : public QObject {
         }
         QTRY_VERIFY(first.isNull());
         QVERIFY(!InputForm);
+    }
+
+    // Any length is returned as it stands; a paste stops at its first line break, as in any
+    // one-line field.
+    void longTextAndPastedLines()
+    {
+        const QString longText = QString(40000, u'x') + "slutt";
+        QCOMPARE(ask(std::nullopt, true, nullptr, longText), longText);
+        TInputForm form;
+        auto *edit = form.findChild<QLineEdit *>("Edit1");
+        edit->setText("ab");
+        edit->setCursorPosition(1);
+        QApplication::clipboard()->setText("x\r\ny");
+        edit->paste();
+        QCOMPARE(edit->text(), QString("axb"));
     }
 
     void mask_data()

@@ -13,6 +13,7 @@
 #include "windowfixture.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -202,6 +203,39 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTEST(readBytes(path), "saved");
         QVERIFY(m_ui->messages.isEmpty());
         QCOMPARE(filesIn(kalvenorpath("data\\tfm")).filter("tfm-liste"), QStringList({"tfm-liste.csv"}));
+    }
+
+    // Text pasted into a field is taken up to its first line break, as one-line fields have it,
+    // so every entry the window makes is one line of the file and comes back from it alike.
+    void pastedLineBreaks_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("pasted"); // into "ab|cd"
+        QTest::addColumn<QString>("text");
+        QTest::newRow("a cell copied with its line end") << "Tekst" << "Pumpe\r\n" << "ABPUMPECD";
+        QTest::newRow("three lines") << "Nr2" << "1\n2\r3" << "ab1cd";
+        QTest::newRow("a break first") << "Lokalisering" << "\nX" << "ABCD";
+    }
+    void pastedLineBreaks()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, pasted);
+        start();
+        TFMComboBox *combo = box(qPrintable(field));
+        QLineEdit *line = combo ? combo->lineEdit() : edit(qPrintable(field));
+        if (combo) combo->setText("abcd");
+        else line->setText("abcd");
+        line->setFocus();
+        line->setCursorPosition(2);
+        QApplication::clipboard()->setText(pasted);
+        line->paste();
+        QTEST(line->text(), "text");
+        press("BitBtn1");
+        const QStringList made = entries();
+        saveAs(dataFile("l.csv"));
+        open(dataFile("l.csv"));
+        QCOMPARE(entries(), made);
+        QVERIFY(m_ui->messages.isEmpty());
     }
 
     void saveDialogAndEncodings()
