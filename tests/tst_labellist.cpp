@@ -289,15 +289,23 @@ class TestLabelList : public QObject, protected WindowFixture {
     {
         QTest::addColumn<bool>("save");
         QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind"); // of what makeHostileFile puts there, if anything
         QTest::addColumn<QString>("message");
-        QTest::newRow("open a missing file") << false << "mangler.csv"
+        QTest::newRow("open a missing file") << false << "mangler.csv" << ""
                                              << "Cannot open file \"%1\". The system cannot find the file specified.";
-        QTest::newRow("open a folder") << false << "mappe.csv" << "Cannot open file \"%1\". Access is denied.";
-        QTest::newRow("save onto a folder") << true << "mappe.csv" << "Cannot create file \"%1\". Access is denied.";
-        QTest::newRow("save onto a read-only file") << true << "skrivebeskyttet.csv"
+        QTest::newRow("open a folder") << false << "mappe.csv" << "" << "Cannot open file \"%1\". Access is denied.";
+        QTest::newRow("save onto a folder") << true << "mappe.csv" << "" << "Cannot create file \"%1\". Access is denied.";
+        QTest::newRow("save onto a read-only file") << true << "skrivebeskyttet.csv" << ""
                                                     << "Cannot create file \"%1\". Access is denied.";
-        QTest::newRow("save into a missing folder") << true << "borte/liste.csv"
+        QTest::newRow("save into a missing folder") << true << "borte/liste.csv" << ""
                                                     << "Cannot create file \"%1\". The system cannot find the path specified.";
+        // Nothing waits for the other end of a pipe, and a device is never read or replaced.
+        QTest::newRow("open a pipe") << false << "rør.csv" << "fifo" << "Cannot open file \"%1\". Access is denied.";
+        QTest::newRow("save onto a pipe") << true << "rør.csv" << "fifo" << "Cannot create file \"%1\". Access is denied.";
+        QTest::newRow("open a link to /dev/zero") << false << "null.csv" << "zero" << "Cannot open file \"%1\". Access is denied.";
+        QTest::newRow("save onto a link to /dev/zero") << true << "null.csv" << "zero" << "Cannot create file \"%1\". Access is denied.";
+        QTest::newRow("open a file too large to read") << false << "stor.csv" << "oversized"
+                                                       << "Cannot open file \"%1\". The file size exceeds the limit allowed and cannot be saved.";
     }
     void failures()
     {
@@ -305,6 +313,8 @@ class TestLabelList : public QObject, protected WindowFixture {
         QFETCH(QString, name);
         start();
         const QString folder = kalvenorpath("data\\tfm");
+        QFETCH(QString, kind);
+        if (!kind.isEmpty()) QVERIFY(makeHostileFile(folder + name, kind));
         QDir().mkpath(folder + "mappe.csv");
         writeBytes(folder + "skrivebeskyttet.csv", "gammel\r\n");
         QCOMPARE(platform::setReadOnly(folder + "skrivebeskyttet.csv", true), 0);
@@ -321,7 +331,25 @@ class TestLabelList : public QObject, protected WindowFixture {
         QCOMPARE(entries(), QStringList({"+B1=.01-01,BEHOLD"}));
         QCOMPARE(filesIn(folder), before);
         QCOMPARE(readBytes(folder + "skrivebeskyttet.csv"), QByteArray("gammel\r\n"));
+        if (!kind.isEmpty()) QVERIFY(isHostileFile(folder + name, kind));
         platform::setReadOnly(folder + "skrivebeskyttet.csv", false);
+    }
+
+    // A disk that fills up during the save: the error box, the old file whole, no temporary.
+    void saveOnAFullDisk()
+    {
+        start();
+        const QString folder = kalvenorpath("data\\tfm") + "liten";
+        QDir().mkpath(folder);
+        SmallDisk disk(folder, 8);
+        if (!disk.mounted()) QSKIP("a small file system cannot be mounted here");
+        writeBytes(folder + "/l.csv", "gammel\r\n");
+        for (int i = 0; i < 3000; ++i) m_form->labelList()->add(QString("+B1=210.%1-AB01,TEKST").arg(i));
+        saveAs(folder + "/l.csv");
+        QCOMPARE(m_ui->texts(), QStringList{"Cannot create file \"" + folder + "/l.csv\". There is not enough space on the disk."});
+        QCOMPARE(readBytes(folder + "/l.csv"), QByteArray("gammel\r\n"));
+        QCOMPARE(filesIn(folder), QStringList{"l.csv"});
+        QCOMPARE(entries().size(), 3000);
     }
 
     // A save onto a link writes where the link points and keeps the link, also where that file
