@@ -59,8 +59,11 @@ ReadBack readBackEntry(const QString &entry)
     f.lokalisering = cutBefore(rest, u'=');
     f.system = cutBefore(rest, u'.');
     f.nr1 = cutBefore(rest, u'-');
-    f.produkt = rest.left(2).toString();
-    rest = rest.sliced(std::min<qsizetype>(2, rest.size()));
+    // A one-letter code is composed without its blank, so a blank after the letter belongs to
+    // the running number (typed so) and stays there, or the label would come back without it.
+    const qsizetype code = rest.size() >= 2 && rest.at(1) == u' ' ? 1 : 2;
+    f.produkt = rest.left(code).toString();
+    rest = rest.sliced(std::min(code, rest.size()));
     // Stepping the running number of a type-unique label must step the number, not the "T".
     f.unik = rest.endsWith(u'T');
     f.nr2 = (f.unik ? rest.chopped(1) : rest).toString();

@@ -423,6 +423,8 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTest::newRow("ID number") << "+B1=210.01-AB01007," << QStringList{"B1", "210", "01", "AB", "01007"} << false << "" << true;
         QTest::newRow("text with commas") << "+=.01-01,A, B,,C" << QStringList{"", "", "01", "01", ""} << false << "A, B,,C" << true;
         QTest::newRow("short product code") << "+=.1-K," << QStringList{"", "", "1", "K", ""} << false << "" << true;
+        QTest::newRow("one-letter product, a blank before the number")
+            << "+LHT1=210.01-X 1," << QStringList{"LHT1", "210", "01", "X", " 1"} << false << "" << true;
         QTest::newRow("no comma") << "+B1=210.01-AB01" << QStringList{"", "", "", "", ""} << false << "+B1=210.01-AB01" << false;
         QTest::newRow("empty") << "" << QStringList{"", "", "", "", ""} << false << "" << false;
         QTest::newRow("missing separators") << "+LHT1-AB,x" << QStringList{"", "", "LHT1", "AB", ""} << false << "x" << false;
