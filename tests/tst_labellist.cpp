@@ -306,6 +306,8 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTest::newRow("save onto a link to /dev/zero") << true << "null.csv" << "zero" << "Cannot create file \"%1\". Access is denied.";
         QTest::newRow("open a file too large to read") << false << "stor.csv" << "oversized"
                                                        << "Cannot open file \"%1\". The file size exceeds the limit allowed and cannot be saved.";
+        QTest::newRow("open a file of a million and one lines") << false << "linjer.csv" << "linefeeds"
+                                                               << "Cannot open file \"%1\". The file size exceeds the limit allowed and cannot be saved.";
     }
     void failures()
     {

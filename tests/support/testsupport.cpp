@@ -85,6 +85,10 @@ bool makeHostileFile(const QString &path, const QString &kind)
         QFile f(path);
         return f.open(QIODevice::WriteOnly) && f.resize(platform::MaxTextFileSize + 1);
     }
+    if (kind == u"linefeeds") { // small, but a million and one empty lines
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(QByteArray(1'000'001, '\n')) == 1'000'001;
+    }
     return false;
 }
 
@@ -96,6 +100,7 @@ bool isHostileFile(const QString &path, const QString &kind)
     if (kind == u"zero") return S_ISLNK(st.st_mode) && QFileInfo(path).symLinkTarget() == "/dev/zero";
     if (kind == u"folder") return S_ISDIR(st.st_mode);
     if (kind == u"oversized") return S_ISREG(st.st_mode) && st.st_size == platform::MaxTextFileSize + 1;
+    if (kind == u"linefeeds") return S_ISREG(st.st_mode) && st.st_size == 1'000'001;
     return false;
 }
 

@@ -52,7 +52,8 @@ class Sandbox {
 QByteArray readBytes(const QString &path);
 void writeBytes(const QString &path, const QByteArray &bytes);
 // Puts something that is no plain text file at path: "fifo" (a named pipe), "zero" (a link to
-// /dev/zero), "folder", or "oversized" (a sparse file one byte over the largest text file read).
+// /dev/zero), "folder", "oversized" (a sparse file one byte over the largest text file read), or
+// "linefeeds" (a small file of a million and one empty lines).
 bool makeHostileFile(const QString &path, const QString &kind);
 // Whether path still holds what makeHostileFile put there.
 bool isHostileFile(const QString &path, const QString &kind);
