@@ -82,11 +82,9 @@ void TFMApplication::closeMainWindowOnEndRequest()
 
 int TFMApplication::runMainLoop()
 {
-    // A request that came during the start closes the window as soon as the loop runs.
-    QTimer::singleShot(0, qApp, [] {
-        mainLoopRunning() = true;
-        if (pendingEnd()) endNow();
-    });
+    // A request that came during the start closes the window as soon as the loop runs: its
+    // look-again finds the loop running.
+    QTimer::singleShot(0, qApp, [] { mainLoopRunning() = true; });
     const int result = exec();
     mainLoopRunning() = false;
     return result;
