@@ -10,6 +10,7 @@
 #include "textfil.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
@@ -405,6 +406,10 @@ QString getusername()
     return platform::upperCase(cacheduser);
 }
 
+namespace {
+constexpr qsizetype MaxFileNameLength = 255;
+} // namespace
+
 bool validusername(const QString &name)
 {
     if (name.isEmpty() || name.contains(QLatin1String(".."))) return false;
@@ -421,7 +426,11 @@ bool validusername(const QString &name)
         QStringLiteral("LPT6"), QStringLiteral("LPT7"), QStringLiteral("LPT8"),
         QStringLiteral("LPT9")};
     const QString stem = platform::upperCase(name.section(u'.', 0, 0)).trimmed();
-    return !devices.contains(stem);
+    if (devices.contains(stem)) return false;
+    // The per-user file's name must fit in one name of a folder (255 characters on Windows, 255
+    // bytes here), or its every write-back would fail.
+    const QString file = platform::upperCase(name) + QStringLiteral(".INI");
+    return file.size() <= MaxFileNameLength && QFile::encodeName(file).size() <= MaxFileNameLength;
 }
 
 QString getlogonuser()
@@ -612,7 +621,8 @@ QString refusedUserText(const QString &refused)
 {
     return QStringLiteral("Brukernavnet \"") + oneline(refused) +
            QStringLiteral("\" kan ikke brukes: et brukernavn kan ikke inneholde / \\ .. "
-                          "kontrolltegn eller < > : \" | ? *, og kan ikke være et enhetsnavn. "
+                          "kontrolltegn eller < > : \" | ? *, kan ikke være et enhetsnavn og kan ikke "
+                          "være lengre enn et filnavn tillater. "
                           "Programmet bruker påloggingsnavnet ") +
            getusername() + u'.';
 }

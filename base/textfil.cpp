@@ -24,6 +24,37 @@ constexpr char CtrlZ = 26;
 int lastEofError = 0;
 // Set when the log file could not be loaded: the file this run's lines are saved in instead.
 QString besidefile;
+// The lines at the head of loglines that the log file held when it was last loaded or written
+// here, and how the file looked then (size -1: there was none). Another instance that ends while this
+// one runs saves its lines in between; they are kept at the shut-down, before this run's.
+bool watching = false;
+QStringList fromfile;
+qint64 fromfileSize = -1;
+QDateTime fromfileTime;
+
+void rememberFile(const QString &path, const QStringList &lines)
+{
+    const QFileInfo info(path);
+    watching = true;
+    fromfile = lines;
+    fromfileSize = info.exists() ? info.size() : -1;
+    fromfileTime = info.exists() ? info.lastModified() : QDateTime();
+}
+
+void forgetFile()
+{
+    watching = false;
+    fromfile.clear();
+    fromfileSize = -1;
+    fromfileTime = QDateTime();
+}
+
+bool fileChanged(const QString &path)
+{
+    const QFileInfo info(path);
+    return (info.exists() ? info.size() : -1) != fromfileSize ||
+           (info.exists() ? info.lastModified() : QDateTime()) != fromfileTime;
+}
 
 // "Ostrel.log" -> "Ostrel-20261210-083000.log", with a number added where that one exists.
 QString besideName(const QString &log)
@@ -268,6 +299,7 @@ void ClearLog()
     writelnsafe(f, line);
     // Unlike closesafe, this close is strict: its failure reaches the caller.
     if (const int err = close(f)) throw EInOutError(err);
+    rememberFile(logfile, loglines);
     errorcount = 0;
 }
 
@@ -285,7 +317,10 @@ void logfilename(QString &path)
 void loadloglines()
 {
     const QString &path = logfile;
-    if (!platform::fileExists(path)) return;
+    if (!platform::fileExists(path)) {
+        rememberFile(path, {});
+        return;
+    }
     QStringList lines;
     platform::Encoding enc;
     const int err = platform::readLines(path, lines, enc);
@@ -293,6 +328,7 @@ void loadloglines()
         loglines = lines;
         logencoding = enc;
         besidefile.clear();
+        rememberFile(path, lines);
         return;
     }
     // Saving over it at the end would lose every earlier line.
@@ -312,6 +348,7 @@ void textfilInitialization()
 {
     loglines.clear();
     besidefile.clear();
+    forgetFile();
     logencoding = platform::Encoding::Ansi;
     logfile.clear();
     logfolder.clear();
@@ -326,10 +363,26 @@ void textfilInitialization()
 void textfilFinalization()
 {
     platform::setNoticeSink({});
+    // What another instance saved since the load stays, followed by this run's own lines.
+    if (watching && besidefile.isEmpty() && platform::fileExists(logfile) &&
+        fileChanged(logfile) && loglines.mid(0, fromfile.size()) == fromfile) {
+        QStringList saved;
+        platform::Encoding enc;
+        const QStringList own = loglines.mid(fromfile.size());
+        if (platform::readLines(logfile, saved, enc) == 0) {
+            loglines = saved + own;
+            logencoding = enc;
+        } else {
+            // Held or spoilt since: this run's lines are kept beside it, as after a failed load.
+            besidefile = besideName(logfile);
+            loglines = own;
+        }
+    }
     const QString target = logsavefile();
     // A log that could not be loaded and got no line of this run leaves no file behind.
     const bool save = besidefile.isEmpty() || !loglines.isEmpty();
-    const int err = save ? platform::writeLines(target, loglines, logencoding) : 0;
+    // Whole or not at all: a disk that fills up must not leave the earlier lines torn off.
+    const int err = save ? platform::writeLines(target, loglines, logencoding, true) : 0;
     // Losing the log must not turn a normal exit into a crash.
     if (err)
         std::fprintf(stderr, "Kalvenor: could not write the log file %s (error %d)\n",
@@ -338,4 +391,5 @@ void textfilFinalization()
     logfile.clear();
     logfolder.clear();
     besidefile.clear();
+    forgetFile();
 }

@@ -77,6 +77,8 @@ void loadloglines();
 // Where the shut-down saves loglines: logfile, or the file beside it after a failed load.
 QString logsavefile();
 
-// The unit's start-up and shut-down; both also return every variable to its first state.
+// The unit's start-up and shut-down; both also return every variable to its first state. The
+// shut-down replaces the log file whole, never in part; where another instance has saved the
+// file since it was loaded here, its lines are kept and this run's follow them.
 void textfilInitialization();
 void textfilFinalization();

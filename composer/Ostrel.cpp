@@ -30,8 +30,7 @@ int main(int argc, char *argv[])
     auto *transfer = new TFTPform;
     new TServerOppsettForm(form);
     form->show();
-    if (TFMApplication::endRequested()) form->close();
-    const int result = app.exec();
+    const int result = TFMApplication::runMainLoop();
     delete transfer;
     delete form;
 

@@ -6,6 +6,8 @@
 #include "tfmcore.h"
 
 #include <QFont>
+#include <QThread>
+#include <QTimer>
 
 namespace {
 QString &titleText()
@@ -42,19 +44,51 @@ TFMApplication::TFMApplication(int &argc, char **argv) : QApplication(argc, argv
 
 QString TFMApplication::title() { return titleText(); }
 
+namespace {
+
+bool &mainLoopRunning()
+{
+    static bool running = false;
+    return running;
+}
+
+// A box or dialog that waits for an answer would hold a logout up until the process is killed,
+// its log and settings lost: each gets the answer its Escape key gives, also one that opens
+// later in the start or in the close, so this looks again every little while for the rest of
+// the run. The main window is closed from the main message loop only, never from inside a
+// box's: the code that opened the box goes on once it is answered, and before the main loop
+// runs a closed window would not end it.
+void endNow()
+{
+    if (QWidget *modal = QApplication::activeModalWidget()) modal->close();
+    const bool mainLoop = mainLoopRunning() && QThread::currentThread()->loopLevel() == 1;
+    // A close already under way is not started again: Qt's close does nothing on a window
+    // that is closing.
+    if (mainLoop && !QApplication::activeModalWidget() && TFMform && TFMform->isVisible())
+        TFMform->close();
+    QTimer::singleShot(50, qApp, endNow);
+}
+
+} // namespace
+
 void TFMApplication::closeMainWindowOnEndRequest()
 {
     platform::onEndRequest([] {
-        // A close already under way, or a box it shows, is not started again: Qt's close
-        // does nothing on a window that is closing.
-        if (TFMform && TFMform->isVisible())
-            TFMform->close();
-        else
-            pendingEnd() = true;
+        if (pendingEnd()) return; // already looked after
+        pendingEnd() = true;
+        endNow();
     });
 }
 
-bool TFMApplication::endRequested() { return pendingEnd(); }
+int TFMApplication::runMainLoop()
+{
+    // A request that came during the start closes the window as soon as the loop runs: its
+    // look-again finds the loop running.
+    QTimer::singleShot(0, qApp, [] { mainLoopRunning() = true; });
+    const int result = exec();
+    mainLoopRunning() = false;
+    return result;
+}
 
 void TFMApplication::setTitle(const QString &title) { titleText() = title; }
 

@@ -20,10 +20,11 @@ class TFMApplication : public QApplication {
 
     // A request to end from outside (a logout, a shutdown) closes the main window as the
     // user's close does, so that the shut-down runs in its order. Installed before the
-    // start-up; a request that comes before the main window is shown waits for it.
+    // start-up; a request that comes before the main loop runs waits for it, and a box that
+    // waits for an answer gets the one its Escape key gives.
     static void closeMainWindowOnEndRequest();
-    // Whether such a request came while there was no main window to close.
-    static bool endRequested();
+    // The main message loop, the one a request to end closes the main window from.
+    static int runMainLoop();
 
     // Shows an error that ended a handler: error icon, the title as caption.
     static void showError(std::exception_ptr error);

@@ -168,6 +168,8 @@ class TestStartup : public QObject {
     void programHandsOnQtsOwnOptions();
     void endRequestClosesLikeTheUser_data();
     void endRequestClosesLikeTheUser();
+    void endRequestAnswersTheBoxes_data();
+    void endRequestAnswersTheBoxes();
 
   private:
     // Runs the start-up with the program's path in front of the switches, as the entry does.
@@ -714,6 +716,50 @@ void TestStartup::endRequestClosesLikeTheUser()
     // The child's own clock and locale stamp the lines.
     QVERIFY2(logged.value(logged.size() - 1).contains(" AVSLUTTER PROGRAM. 0 feilmeldinger"),
              qPrintable(logged.join(u'\n')));
+}
+
+void TestStartup::endRequestAnswersTheBoxes_data()
+{
+    QTest::addColumn<QStringList>("unreadable"); // code-list files, each with a box of its own
+    QTest::newRow("one box") << QStringList{"tfm-produkt.txt"};
+    QTest::newRow("a second box after the first")
+        << QStringList{"tfm-system.txt", "tfm-produkt.txt"};
+}
+
+// A logout while the program waits for an answer to a box must not leave it waiting for good,
+// to be killed in the end with its log and settings lost: the box gets the answer of its Escape
+// key, so does every box after it, and the shut-down runs.
+void TestStartup::endRequestAnswersTheBoxes()
+{
+    QFETCH(QStringList, unreadable);
+    QDir().mkpath(base() + QStringLiteral("data/tfm"));
+    QDir().mkpath(base() + QStringLiteral("log"));
+    writeBytes(mainIni(), "[STANDARD]\r\nLogToFile=1\r\n[TFM]\r\nLokalisering=B1 BYGG 1\r\n");
+    for (const QString &name : unreadable)
+        QVERIFY(makeHostileFile(base() + "data/tfm/" + name, QStringLiteral("fifo")));
+    QProcess program;
+    startProgram(program, {"--user", "tester"});
+    QVERIFY(program.waitForStarted());
+
+    // The per-user file is written as the window is placed, just before the code lists load.
+    const QString user = base() + QStringLiteral("etc/TESTER.INI");
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(user) || program.state() == QProcess::NotRunning,
+                             30000);
+    ::kill(pid_t(program.processId()), SIGTERM);
+    const bool ended = program.waitForFinished(30000);
+    if (!ended) {
+        program.kill();
+        program.waitForFinished();
+    }
+    QVERIFY(ended);
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(sectionLines(mainIni(), "TFM").filter("Lokalisering="),
+             QStringList{"Lokalisering=B1 BYGG 1"});
+    const QStringList logged = loggedMessages(
+        base() + "log/" + QFileInfo(KALVENOR_PROGRAM).completeBaseName() + ".log");
+    QCOMPARE(countContaining(logged, "START: "), 1);
+    for (const QString &name : unreadable) QVERIFY(isHostileFile(base() + "data/tfm/" + name, "fifo"));
 }
 
 QTEST_MAIN(TestStartup)

@@ -56,6 +56,9 @@ class TestTextfil : public QObject {
     void finalisationKeepsEncoding();
     void finalisationCreatesEmptyFile();
     void finalisationSurvivesUnwritableFile();
+    void finalisationKeepsWhatAnotherRunSaved_data();
+    void finalisationKeepsWhatAnotherRunSaved();
+    void finalisationOnAFullDiskLeavesTheLogWhole();
     void xmlLogg();
 
   private:
@@ -396,6 +399,66 @@ void TestTextfil::finalisationSurvivesUnwritableFile()
     textfilFinalization();
     QVERIFY(!QFile::exists(path));
     QVERIFY(loglines.isEmpty());
+}
+
+void TestTextfil::finalisationKeepsWhatAnotherRunSaved_data()
+{
+    QTest::addColumn<QByteArray>("atLoad"); // empty: no log file when this run loaded it
+    QTest::addColumn<QByteArray>("savedMeanwhile");
+    QTest::addColumn<QStringList>("atEnd");
+    const QString stamp = "10.12.2026 08:28:38 ";
+    QTest::newRow("log there at the start")
+        << QByteArray("eldre\r\n") << QByteArray("eldre\r\nden andre\r\n")
+        << QStringList{"eldre", "den andre", stamp + "denne"};
+    QTest::newRow("no log at the start")
+        << QByteArray() << QByteArray("den andre\r\n") << QStringList{"den andre", stamp + "denne"};
+    QTest::newRow("nobody else saved")
+        << QByteArray("eldre\r\n") << QByteArray() << QStringList{"eldre", stamp + "denne"};
+}
+
+// Two instances at once: the one that ends last must not throw away what the other saved.
+void TestTextfil::finalisationKeepsWhatAnotherRunSaved()
+{
+    QFETCH(QByteArray, atLoad);
+    QFETCH(QByteArray, savedMeanwhile);
+    QFETCH(QStringList, atEnd);
+    QDir().mkpath(logfolder);
+    const QString path = logfile;
+    if (!atLoad.isEmpty()) writeBytes(path, atLoad);
+    loadloglines();
+    logtofile = true;
+    writelog("denne");
+    if (!savedMeanwhile.isEmpty()) writeBytes(path, savedMeanwhile);
+    textfilFinalization();
+    QStringList lines;
+    platform::Encoding enc;
+    QCOMPARE(platform::readLines(path, lines, enc), 0);
+    QCOMPARE(lines, atEnd);
+}
+
+// The earlier lines are never torn off by a save that runs out of room half-way.
+void TestTextfil::finalisationOnAFullDiskLeavesTheLogWhole()
+{
+    SmallDisk disk(logfolder, 8);
+    if (!disk.mounted()) QSKIP("a small file system cannot be mounted here");
+    // Ten bytes short of whole pages: the next line needs a page the disk no longer has, and a
+    // save that stops there leaves the start of that line.
+    QByteArray before;
+    for (int i = 0; before.size() < 32768; ++i)
+        before += QByteArray::number(100000 + i) + ' ' + QByteArray(55, 'x') + "\r\n";
+    before.chop(12);
+    before += "\r\n";
+    QCOMPARE(before.size(), 32758);
+    const QString path = logfile;
+    writeBytes(path, before);
+    loadloglines();
+    logtofile = true;
+    writelog("denne");
+    QVERIFY(disk.fill("filler"));
+    textfilFinalization();
+    QCOMPARE(readBytes(path), before);
+    QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"filler", QFileInfo(path).fileName()}));
 }
 
 void TestTextfil::xmlLogg()

@@ -182,6 +182,10 @@ void TestUserInfo::validUserNames_data()
     QTest::newRow("device") << "con" << false;
     QTest::newRow("device with a dot") << "LPT1.x" << false;
     QTest::newRow("device before blanks") << "NUL " << false;
+    // The per-user file's name, ".INI" included, must fit in one name of a folder.
+    QTest::newRow("as long as a file name allows") << QString(251, u'k') << true;
+    QTest::newRow("one letter too long") << QString(252, u'k') << false;
+    QTest::newRow("too long in the file system's bytes") << QString(130, u'å') << false;
 }
 
 // What a refused name turns into is tested with the start-up; here: which names are names.
