@@ -11,6 +11,7 @@
 #include "tfmcore.h"
 
 #include "testsupport.h"
+#include "windowfixture.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -27,42 +28,10 @@
 #include <QTest>
 #include <QToolButton>
 
-class TestTfmForm : public QObject {
+class TestTfmForm : public QObject, protected WindowFixture {
     Q_OBJECT
 
   private:
-    std::unique_ptr<Sandbox> m_box;
-    std::unique_ptr<RecordingUi> m_ui;
-    TTFMform *m_form = nullptr;
-
-    // One run of the program on the sandbox: base start-up, the window shown.
-    void start()
-    {
-        basestartup({QStringLiteral("Ostrel")});
-        createAndShow();
-    }
-    void createAndShow()
-    {
-        m_form = new TTFMform;
-        m_form->show();
-        m_form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_form));
-    }
-    void stop()
-    {
-        if (!m_form) return;
-        m_form->close();
-        delete m_form;
-        m_form = nullptr;
-        baseshutdown();
-    }
-
-    TFMComboBox *box(const char *name) { return m_form->findChild<TFMComboBox *>(name); }
-    QLineEdit *edit(const char *name) { return m_form->findChild<QLineEdit *>(name); }
-    QToolButton *button(const char *name) { return m_form->findChild<QToolButton *>(name); }
-    QString label() { return m_form->findChild<QLabel *>("TFMLabel")->text(); }
-    QString dataFile(const char *name) { return kalvenorpath(QStringLiteral("data\\tfm")) + name; }
-
     void type(QWidget *widget, const QString &keys)
     {
         for (QChar c : keys) {
@@ -101,19 +70,8 @@ class TestTfmForm : public QObject {
     }
 
   private slots:
-    void init()
-    {
-        m_box = std::make_unique<Sandbox>();
-        m_ui = std::make_unique<RecordingUi>();
-        TFMInitialization();
-        TFMApplication::setTitle(QStringLiteral("Kalvenor TFM"));
-    }
-    void cleanup()
-    {
-        stop();
-        m_ui.reset();
-        m_box.reset();
-    }
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
 
     // ---- Start and end ----
 

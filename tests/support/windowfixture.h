@@ -43,6 +43,11 @@ class WindowFixture {
     void start()
     {
         basestartup({QStringLiteral("Ostrel")});
+        createAndShow();
+    }
+    // The window alone, for a test that has run the base start-up itself.
+    void createAndShow()
+    {
         m_form = new TTFMform;
         m_form->show();
         m_form->activateWindow();
