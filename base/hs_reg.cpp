@@ -52,6 +52,13 @@ QString withSeparator(const QString &path)
     return path.endsWith(platform::separator()) ? path : path + platform::separator();
 }
 
+// The settings hold the FTP password in a scrambling anyone can reverse, and the log names
+// users and hosts: on Windows the whole application-data folder is its user's alone.
+bool ownerOnly(const QString &folderName)
+{
+    return folderName == QLatin1String("etc") || folderName == QLatin1String("log");
+}
+
 QString baseFolder()
 {
     return platform::appDataFolder() + platform::nativeName(QStringLiteral("\\Kalvenor\\"));
@@ -202,7 +209,7 @@ void kalvenorpath(const QString &name, QString &path)
     if (!platform::dirExists(p) && name != QLatin1String("bin") && p.contains(base)) {
         writelog(QStringLiteral("hs_reg.kalvenorpath(") + name +
                  QStringLiteral("): Lager mappen ") + p);
-        QDir().mkpath(p);
+        platform::makePath(p, ownerOnly(name));
     }
     p = withSeparator(p);
     setfolder(name, p);
@@ -226,9 +233,9 @@ void setfolder(const QString &name, const QString &path)
     inisection = kept;
 }
 
-void mkdirsafe(const QString &path)
+void mkdirsafe(const QString &path, bool ownerOnly)
 {
-    const int err = platform::makeDir(path);
+    const int err = platform::makeDir(path, ownerOnly);
     if (err == 0)
         writelog(QStringLiteral("Oppretter mappen ") + path);
     else
@@ -249,11 +256,11 @@ void makefoldertree()
     setfolder(QStringLiteral("doc"),
               QDir::cleanPath(QDir(bin).absoluteFilePath(QStringLiteral("../doc"))));
     const QString root = baseFolder();
-    if (!platform::dirExists(root)) QDir().mkpath(root);
+    platform::makePath(root);
     for (const char *entry : tree) {
         const QString name = QString::fromLatin1(entry);
         const QString folder = root + platform::nativeName(name);
-        mkdirsafe(folder);
+        mkdirsafe(folder, ownerOnly(name));
         setfolder(name, folder);
     }
 }
@@ -263,7 +270,7 @@ void logpath(QString &path)
     const QString log = QStringLiteral("log");
     if (!platform::dirExists(kalvenorpath(log))) {
         setfolder(log, baseFolder() + log + platform::separator());
-        QDir().mkpath(kalvenorpath(log));
+        platform::makePath(kalvenorpath(log), true);
     }
     kalvenorpath(log, path);
 }
@@ -654,7 +661,7 @@ void openSettingsStore()
                   : userEtc;
     if (!platform::dirExists(etcpath)) {
         etcpath = userEtc;
-        QDir().mkpath(etcpath);
+        platform::makePath(etcpath, true);
     }
     ininame = QDir::cleanPath(QFileInfo(etcpath + IniFileName).absoluteFilePath());
     etcpath = withSeparator(QFileInfo(ininame).absolutePath());

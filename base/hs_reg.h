@@ -35,7 +35,7 @@ void closeuserini();
 void kalvenorpath(const QString &name, QString &path);
 QString kalvenorpath(const QString &name);
 void setfolder(const QString &name, const QString &path);
-void mkdirsafe(const QString &path);
+void mkdirsafe(const QString &path, bool ownerOnly = false);
 void makefoldertree();
 void logpath(QString &path);
 void binpath(QString &path);

@@ -514,11 +514,24 @@ int setReadOnly(const QString &path, bool readOnly)
     return ::chmod(name.constData(), mode & 07777) == 0 ? NoError : winErrorFromErrno(errno);
 }
 
-int makeDir(const QString &path)
+int makeDir(const QString &path, bool ownerOnly)
 {
-    if (::mkdir(nativeBytes(path).constData(), 0777) == 0) return NoError;
+    if (::mkdir(nativeBytes(path).constData(), ownerOnly ? 0700 : 0777) == 0) return NoError;
     if (errno == ENOENT) return ErrPathNotFound;
     return winErrorFromErrno(errno);
+}
+
+int makePath(const QString &path, bool ownerOnly)
+{
+    const QString folder = QDir::cleanPath(path);
+    if (dirExists(folder)) return NoError;
+    const qsizetype cut = folder.lastIndexOf(QLatin1Char('/'));
+    if (cut > 0) {
+        if (const int err = makePath(folder.left(cut))) return err;
+    }
+    const int err = makeDir(folder, ownerOnly);
+    // Another process may have made it meanwhile.
+    return err == ErrAlreadyExists && dirExists(folder) ? NoError : err;
 }
 
 namespace {

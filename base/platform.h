@@ -114,7 +114,12 @@ bool fileExists(const QString &path); // a file, or a link to one
 bool dirExists(const QString &path);
 bool isReadOnly(const QString &path);
 int setReadOnly(const QString &path, bool readOnly);
-int makeDir(const QString &path);    // one level; 183 when it exists, 3 when the parent is missing
+// One level; 183 when it exists, 3 when the parent is missing. An owner-only folder is closed
+// to everyone but its owner, as the application-data folder is on Windows.
+int makeDir(const QString &path, bool ownerOnly = false);
+// The folder and any missing parents; only the last one made owner-only when asked. A folder
+// that exists already keeps its mode. Returns the error number, 0 when the folder exists.
+int makePath(const QString &path, bool ownerOnly = false);
 // A link is removed as a link; a read-only file gives 5, a file held open through openFile 32.
 int removeFile(const QString &path);
 // The name only, whatever the read-only mark: a name needs no permission on its file here, and

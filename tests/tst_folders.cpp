@@ -12,6 +12,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 class TestFolders : public QObject {
     Q_OBJECT
 
@@ -28,6 +30,8 @@ class TestFolders : public QObject {
     void mkdirsafe_data();
     void mkdirsafe();
     void logpathFallsBackToTheBase();
+    void ownerOnlyFolders_data();
+    void ownerOnlyFolders();
 
   private:
     QString base() const { return m_box->appdata() + "/Kalvenor/"; }
@@ -238,6 +242,47 @@ void TestFolders::logpathFallsBackToTheBase()
     QVERIFY(platform::dirExists(log));
     QVERIFY(!platform::dirExists(m_box->work() + "/elsewhere"));
     QCOMPARE(record("log"), log);
+}
+
+static mode_t folderMode(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+void TestFolders::ownerOnlyFolders_data()
+{
+    QTest::addColumn<QString>("existing"); // a folder there, 0755, before the start
+    QTest::addColumn<bool>("laterLookup"); // the tree exists; "log" is made by its lookup
+
+    QTest::newRow("first start") << "" << false;
+    QTest::newRow("etc there already") << "etc" << false;
+    QTest::newRow("log there already") << "log" << false;
+    QTest::newRow("log made by a lookup") << "" << true;
+}
+
+// The settings file and the log are readable by their user alone, whatever the umask lets
+// through, on a machine whose home folders others can enter.
+void TestFolders::ownerOnlyFolders()
+{
+    QFETCH(QString, existing);
+    QFETCH(bool, laterLookup);
+    const mode_t mask = ::umask(022);
+    if (!existing.isEmpty()) {
+        QVERIFY(QDir().mkpath(base() + existing));
+        QVERIFY(QFile::setPermissions(base() + existing, QFileDevice::Permissions(0x7755)));
+    }
+    if (laterLookup) {
+        startWithoutTree();
+        kalvenorpath("log");
+    } else {
+        hs_regInitialization({});
+    }
+    ::umask(mask);
+    for (const QString name : {"etc", "log"})
+        QCOMPARE(folderMode(base() + name), mode_t(name == existing ? 0755 : 0700));
+    QCOMPARE(folderMode(base()), mode_t(0755));
+    if (!laterLookup) QCOMPARE(folderMode(base() + "data"), mode_t(0755));
 }
 
 QTEST_GUILESS_MAIN(TestFolders)
