@@ -40,8 +40,15 @@ class XDisplay {
         environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_display));
         m_manager.setProcessEnvironment(environment);
         m_manager.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_manager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-        if (!m_manager.waitForStarted()) m_display.clear();
+        // A window mapped while openbox is still taking the display over may never be exposed:
+        // the tests begin once openbox says, through its start-up command, that it manages it.
+        m_manager.start(QStringLiteral("openbox"),
+                        {QStringLiteral("--sm-disable"), QStringLiteral("--startup"),
+                         QStringLiteral("echo openbox-ready")});
+        QByteArray said;
+        while (!said.contains("openbox-ready") && m_manager.waitForReadyRead(30000))
+            said += m_manager.readAllStandardOutput();
+        if (!said.contains("openbox-ready")) m_display.clear();
     }
     ~XDisplay()
     {
@@ -97,7 +104,8 @@ void TestWindowPosWm::initTestCase()
     QWidget probe;
     probe.resize(100, 100);
     probe.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&probe));
+    // A loaded machine may take its time: as long as for the frame.
+    QVERIFY(QTest::qWaitForWindowExposed(&probe, 30000));
     QTRY_VERIFY_WITH_TIMEOUT(!probe.windowHandle()->frameMargins().isNull(), 30000);
 }
 
@@ -121,7 +129,7 @@ void TestWindowPosWm::start()
     basestartup({QStringLiteral("Ostrel"), QStringLiteral("--user"), QStringLiteral("tester")});
     m_form = new TTFMform;
     m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    QVERIFY(QTest::qWaitForWindowExposed(m_form, 30000));
     QTRY_VERIFY_WITH_TIMEOUT(!m_form->windowHandle()->frameMargins().isNull(), 30000);
 }
 
