@@ -178,21 +178,21 @@ void waitForNextSecond()
 
 // The program and the bare form on one desktop, taking turns so that both meet the same
 // machine; then the program's entry step by step.
-void desktopStart(const QString &self, const QString &appdata, const QString &work)
+void desktopStart(const QString &self, const QString &program, const QString &appdata,
+                  const QString &work)
 {
     XStartDisplay desktop;
     if (!desktop.ok()) {
         std::printf("desktop start: no Xvfb and openbox to be had; not measured\n\n");
         return;
     }
-    const QString program = QStringLiteral(KALVENOR_PROGRAM);
     const QString bareform = QStringLiteral(KALVENOR_BAREFORM);
     const QStringList env{QStringLiteral("APPDATA=") + appdata};
     const QString etc = appdata + QStringLiteral("/Kalvenor/etc");
     QDir().mkpath(etc); // so that it is watched from the first start on
 
-    std::printf("Desktop start on %s (Xvfb, openbox): the built program, APPDATA a new folder\n",
-                desktop.display().constData());
+    std::printf("Desktop start on %s (Xvfb, openbox): %s, APPDATA a new folder\n",
+                desktop.display().constData(), qPrintable(program));
     int firstWrites = 0, laterWrites = 0;
     {
         SettingsWrites writes(etc);
@@ -312,7 +312,10 @@ int main(int argc, char **argv)
     QTemporaryDir appdata;
     QTemporaryDir work;
     const QString self = QFileInfo(QString::fromLocal8Bit(argv[0])).absoluteFilePath();
-    desktopStart(self, appdata.path(), work.path());
+    // Another build of the program may be named, to set its start beside this one's.
+    const QString program = argc > 1 ? QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath()
+                                     : QStringLiteral(KALVENOR_PROGRAM);
+    desktopStart(self, program, appdata.path(), work.path());
 
     std::printf("Main actions (headless, built-in code tables)\n");
     qputenv("APPDATA", QFile::encodeName(appdata.path()));
