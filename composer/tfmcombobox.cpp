@@ -52,8 +52,6 @@ TFMComboBox::TFMComboBox(QWidget *parent) : QComboBox(parent)
 
     connect(lineEdit(), &QLineEdit::textEdited, this, &TFMComboBox::onTextEdited);
     connect(this, &QComboBox::activated, this, &TFMComboBox::changed);
-    // The popup hides on a pick, on Escape and on a click outside it; only its hiding sees all.
-    view()->window()->installEventFilter(this);
 }
 
 void TFMComboBox::setUpperCase(bool upper)
@@ -157,7 +155,7 @@ void TFMComboBox::onTextEdited(const QString &typed)
 
 bool TFMComboBox::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Hide && watched == view()->window()) {
+    if (event->type() == QEvent::Hide && m_popup && watched == m_popup) {
         // A pick through the keyboard selects its entry only after the popup has hidden.
         QMetaObject::invokeMethod(this, &TFMComboBox::closeUp, Qt::QueuedConnection);
     }
@@ -169,6 +167,11 @@ void TFMComboBox::showPopup()
     if (count() == 0) {
         QMetaObject::invokeMethod(this, &TFMComboBox::closeUp, Qt::QueuedConnection);
         return;
+    }
+    // The popup hides on a pick, on Escape and on a click outside it; only its hiding sees all.
+    if (!m_popup) {
+        m_popup = view()->window();
+        m_popup->installEventFilter(this);
     }
     QComboBox::showPopup();
 }

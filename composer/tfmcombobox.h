@@ -53,4 +53,7 @@ class TFMComboBox : public QComboBox {
 
     bool m_upperCase = false;
     bool m_typing = false; // inside a key press that inserts characters
+    // The drop-down list's window, watched for its hiding; made on the first opening, since
+    // each box's list is a window of its own and costs the start when made with the box.
+    QWidget *m_popup = nullptr;
 };

@@ -6,6 +6,7 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -16,6 +17,8 @@ class TestFtpClient : public QObject {
     void init();
     void cleanup();
 
+    // First: it needs a process that has made no request yet.
+    void libcurlLoadedByTheFirstRequest();
     void encodedPath_data();
     void encodedPath();
     void oddNames_data();
@@ -49,6 +52,29 @@ void TestFtpClient::login(FtpClient &client, const TestFtpServer &server)
     client.setPort(server.port());
     client.setUsername(TestFtpServer::user);
     client.setPassword(TestFtpServer::password);
+}
+
+namespace {
+bool libcurlMapped()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libcurl");
+}
+} // namespace
+
+// The transfer window's client is made at every start; libcurl and what it pulls in are not
+// loaded until it is used.
+void TestFtpClient::libcurlLoadedByTheFirstRequest()
+{
+    FtpClient client;
+    QVERIFY(!libcurlMapped());
+    TestFtpServer server;
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    login(client, server);
+    client.connectToServer();
+    QVERIFY(client.isConnected());
+    QVERIFY(libcurlMapped());
+    client.disconnectFromServer();
 }
 
 void TestFtpClient::encodedPath_data()

@@ -103,7 +103,7 @@ FtpClient::Limits FtpClient::limits() { return currentLimits(); }
 
 void FtpClient::setLimits(const Limits &limits) { currentLimits() = limits; }
 
-FtpClient::FtpClient(QObject *parent) : QObject(parent) { globalInit(); }
+FtpClient::FtpClient(QObject *parent) : QObject(parent) {}
 
 FtpClient::~FtpClient()
 {
@@ -145,7 +145,10 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
     // A line break in a user name or password would end the command it is sent in.
     if (breaksCommand(m_username) || breaksCommand(m_password))
         fail(what, QStringLiteral("brukernavnet eller passordet inneholder et linjeskift"));
-    if (!m_curl) m_curl = curl_easy_init();
+    if (!m_curl) {
+        globalInit();
+        m_curl = curl_easy_init();
+    }
     if (!m_curl) fail(what, QStringLiteral("tomt for minne"));
     CURL *c = m_curl;
     // A reset keeps the open connection, so every request after the login goes over it.
