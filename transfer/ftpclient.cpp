@@ -269,7 +269,7 @@ void FtpClient::moveFile(const QString &what, const QString &remoteName,
                          const QString &localName, Transfer &transfer)
 {
     const bool get = transfer.kind == Transfer::Get;
-    const auto mode = get ? platform::OpenMode::Rewrite : platform::OpenMode::Read;
+    const auto mode = get ? platform::OpenMode::RewritePrivate : platform::OpenMode::Read;
     if (const int err = platform::openFile(localName, mode, transfer.file))
         fail(what, QStringLiteral("kan ikke åpne %1 (feil %2)").arg(localName).arg(err));
     try {

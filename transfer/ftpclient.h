@@ -49,7 +49,8 @@ class FtpClient : public QObject {
     std::int64_t size(const QString &remoteName);
     // Replaces localName with the remote file's bytes ("RETR", binary type). With an announced
     // size (from size()), exactly that many bytes must arrive, else the call fails; without
-    // one, the size the server gives at the retrieve counts.
+    // one, the size the server gives at the retrieve counts. While the bytes arrive the file is
+    // its owner's alone; what mode it is to have in the end is the caller's to give.
     void get(const QString &remoteName, const QString &localName, std::int64_t announced = -1);
     // Creates or replaces the remote file with the local file's bytes ("STOR", binary type).
     void put(const QString &localName, const QString &remoteName);
