@@ -119,7 +119,7 @@ void TestFtpClient::bytesUnchanged()
 {
     // Line ends of every kind, a NUL, a Ctrl-Z and every byte value: what an ASCII transfer
     // would rewrite.
-    QByteArray bytes("en\r\nto\nlone cr\rnul\0end\x1a", 25);
+    QByteArray bytes = QByteArrayLiteral("en\r\nto\nlone cr\rnul\0end\x1a");
     for (int i = 0; i < 256; ++i) bytes += char(i);
     writeBytes("binary.dat", bytes);
     TestFtpServer server;

@@ -807,7 +807,8 @@ void TestFtpUnit::downloadModes()
 
 void TestFtpUnit::binaryRoundTrip()
 {
-    QByteArray bytes("CR LF\r\nlone LF\nlone CR\rNUL\0Ctrl-Z\x1a\xff\xfe", 44);
+    const QByteArray bytes =
+        QByteArrayLiteral("CR LF\r\nlone LF\nlone CR\rNUL\0Ctrl-Z\x1a\xff\xfe");
     QVERIFY(startServer());
     writeBytes("bilde.bin", bytes);
     m_form->SendFil("bilde.bin");
