@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 
 typedef void CURL;
@@ -29,6 +30,9 @@ class FtpClient : public QObject {
     };
     static Limits limits();
     static void setLimits(const Limits &limits);
+    // The steady clock, in milliseconds, that a stall is measured on; tests put one of their
+    // own in its place, and an empty one brings the steady clock back.
+    static void setClock(std::function<std::int64_t()> milliseconds);
 
     explicit FtpClient(QObject *parent = nullptr);
     ~FtpClient() override;
