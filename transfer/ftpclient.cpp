@@ -215,6 +215,11 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, m_error);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
     curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, limits.responseSeconds);
+    // libcurl's own low-speed check fires some six seconds after the stall limit (see the
+    // progress callback), so it never decides; it stays because without it libcurl waits up to
+    // a second at the end of many a small transfer.
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
     // The remote name goes to "SIZE", "RETR" and "STOR" whole, folder and all, so a folder the
     // server lacks is a missing file, not a failed connection.
     curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
