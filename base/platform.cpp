@@ -379,7 +379,8 @@ int openFile(const QString &path, OpenMode mode, FileHandle &handle)
     int flags = O_CLOEXEC;
     switch (mode) {
     case OpenMode::Read: flags |= O_RDONLY; break;
-    case OpenMode::Rewrite: flags |= O_WRONLY | O_CREAT; break;
+    case OpenMode::Rewrite:
+    case OpenMode::RewritePrivate: flags |= O_WRONLY | O_CREAT; break;
     case OpenMode::Append:
     case OpenMode::ReadWrite: flags |= O_RDWR; break;
     }
@@ -393,7 +394,8 @@ int openFile(const QString &path, OpenMode mode, FileHandle &handle)
     }
     // Without blocking: a pipe put in the file's place since the look above must not hold the
     // program until something opens its other end.
-    const int fd = ::open(name.constData(), flags | O_NONBLOCK, 0666);
+    const int fd = ::open(name.constData(), flags | O_NONBLOCK,
+                          mode == OpenMode::RewritePrivate ? 0600 : 0666);
     if (fd < 0) {
         // Windows tells a missing folder from a missing file.
         if (errno == ENOENT) {
@@ -418,7 +420,15 @@ int openFile(const QString &path, OpenMode mode, FileHandle &handle)
         ::close(fd);
         return ErrSharingViolation;
     }
-    if (mode == OpenMode::Rewrite && ::ftruncate(fd, 0) != 0) {
+    // A file left from before keeps its mode through an open; the old bytes go only after
+    // nobody else can read what follows them.
+    if (mode == OpenMode::RewritePrivate && ::fchmod(fd, 0600) != 0) {
+        const int err = winErrorFromErrno(errno);
+        ::close(fd);
+        return err;
+    }
+    if ((mode == OpenMode::Rewrite || mode == OpenMode::RewritePrivate) &&
+        ::ftruncate(fd, 0) != 0) {
         const int err = winErrorFromErrno(errno);
         ::close(fd);
         return err;
@@ -585,6 +595,19 @@ int renameFile(const QString &from, const QString &to)
         return winErrorFromErrno(err);
     }
     return NoError;
+}
+
+int setModeLike(const QString &path, const QString &model)
+{
+    struct stat st {};
+    mode_t mode = 0;
+    if (::stat(nativeBytes(model).constData(), &st) == 0)
+        mode = st.st_mode & 0777;
+    else if (errno == ENOENT)
+        mode = newFileMode();
+    else
+        return winErrorFromErrno(errno);
+    return ::chmod(nativeBytes(path).constData(), mode) == 0 ? NoError : winErrorFromErrno(errno);
 }
 
 int removeDir(const QString &path)

@@ -96,6 +96,7 @@ constexpr FileHandle NoFile = -1;
 enum class OpenMode {
     Read,      // existing file, reading only, others may read
     Rewrite,   // create or truncate, writing, others may read
+    RewritePrivate, // as Rewrite, and the file is its owner's alone, whatever its mode was
     Append,    // existing file, reading and writing at its end, others may read
     ReadWrite, // existing file, reading and writing, others may read and write
 };
@@ -129,6 +130,9 @@ int removeName(const QString &path);
 // and, as on Windows, 32 for a file held open through openFile.
 int renameFile(const QString &from, const QString &to);
 int removeDir(const QString &path);  // an empty folder, or a link to a folder (the link only)
+// Gives path the permissions of the file model, or those a new file gets where model does not
+// exist. Set-id bits are not carried over.
+int setModeLike(const QString &path, const QString &model);
 bool isLink(const QString &path);
 
 // ---- Environment and program ----

@@ -1,7 +1,9 @@
 // bench_transfer: how long the transfer window takes to upload and download a large file over
 // loopback, beside the curl program moving the same file to the same server in the same run,
-// and how long one whole small-file transfer takes. It prints figures and judges nothing.
+// how long one whole small-file transfer takes, and after how long a transfer that stands still
+// fails under the program's own limits. It prints figures and judges nothing.
 #include "Felles.h"
+#include "ftpclient.h"
 #include "ftpserver.h"
 #include "ftpunit.h"
 #include "hs_reg.h"
@@ -16,6 +18,7 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <exception>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -123,6 +126,41 @@ int main(int argc, char **argv)
     print("download, curl program", timed(runs * 4, [&] {
               return curl({"--user", login, "-o", "curl.txt", url + "liten.txt"});
           }), 0);
+
+    // One run each, some 30 s apiece: the server sends or takes half of the file, then stops
+    // for good.
+    std::printf("Server that stops half-way, the program's limit of %ld s:\n",
+                FtpClient::limits().stallSeconds);
+    auto stalled = [&](const char *what, const std::function<void()> &run) {
+        TestFtpServer stalling(QStringLiteral("stall"));
+        if (!stalling.start()) {
+            std::printf("  The FTP server did not start: %s\n", qPrintable(stalling.error()));
+            return;
+        }
+        writeBytes(stalling.file(QStringLiteral("stor.bin")), bytes);
+        setinisection(QStringLiteral("SERVER-SETTING-FTP"));
+        iniwriteint(QStringLiteral("port"), stalling.port());
+        resetinisection();
+        QElapsedTimer t;
+        t.start();
+        // The last byte moved is when the count last grew.
+        qint64 lastByte = 0;
+        const auto c = QObject::connect(form.IdFTP1, &FtpClient::work,
+                                        [&](std::int64_t) { lastByte = t.elapsed(); });
+        run();
+        const qint64 total = t.elapsed();
+        QObject::disconnect(c);
+        std::printf("  %-34s fails %6.1f s after the last byte (%.1f s in all), error %d\n", what,
+                    (total - lastByte) / 1000.0, total / 1000.0, int(FTPFeilNr));
+    };
+    stalled("download, transfer window", [&] { form.HentFil(QStringLiteral("stor.bin")); });
+    stalled("upload, transfer window", [&] {
+        try {
+            form.SendFil(QStringLiteral("stor.bin"));
+        } catch (const std::exception &) {
+            // A failed store reaches the caller; the error number tells it here.
+        }
+    });
 
     hs_regFinalization();
     return 0;

@@ -6,6 +6,7 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
@@ -28,6 +29,8 @@ class TestFtpClient : public QObject {
     void lineBreakInCredentials();
     void deadServers_data();
     void deadServers();
+    void stallCountsFromTheLastByte_data();
+    void stallCountsFromTheLastByte();
 
   private:
     void login(FtpClient &client, const TestFtpServer &server);
@@ -43,6 +46,7 @@ void TestFtpClient::init()
 void TestFtpClient::cleanup()
 {
     FtpClient::setLimits({});
+    FtpClient::setClock({});
     m_box.reset();
 }
 
@@ -145,7 +149,7 @@ void TestFtpClient::bytesUnchanged()
 {
     // Line ends of every kind, a NUL, a Ctrl-Z and every byte value: what an ASCII transfer
     // would rewrite.
-    QByteArray bytes("en\r\nto\nlone cr\rnul\0end\x1a", 25);
+    QByteArray bytes = QByteArrayLiteral("en\r\nto\nlone cr\rnul\0end\x1a");
     for (int i = 0; i < 256; ++i) bytes += char(i);
     writeBytes("binary.dat", bytes);
     TestFtpServer server;
@@ -229,6 +233,49 @@ void TestFtpClient::deadServers()
     }
     client.connectToServer();
     QVERIFY_THROWS_EXCEPTION(FtpError, client.get("data.bin", "data.bin"));
+    QVERIFY(!client.isConnected());
+}
+
+void TestFtpClient::stallCountsFromTheLastByte_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("bytes keep coming") << "normal";
+    QTest::newRow("stops half-way") << "stall";
+}
+
+void TestFtpClient::stallCountsFromTheLastByte()
+{
+    // The clock jumps 20 s with every byte count that grows, so the transfer as a whole lasts
+    // far longer than the limit; 30 s more once the server has sent all it ever will. Only that
+    // stands still long enough, and the default limit holds it no longer.
+    QFETCH(QString, mode);
+    FtpClient::setLimits({2, 2, 30});
+    std::int64_t offset = 0;
+    QElapsedTimer real;
+    real.start();
+    FtpClient::setClock([&] { return real.elapsed() + offset; });
+    TestFtpServer server(mode);
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    const int size = 400000;
+    writeBytes(server.file("data.bin"), QByteArray(size, 'y'));
+    FtpClient client;
+    login(client, server);
+    connect(&client, &FtpClient::work, this, [&](std::int64_t count) {
+        offset += mode == "stall" && count == size / 2 ? 30000 : 20000;
+    });
+    client.connectToServer();
+    if (mode == "normal") {
+        client.get("data.bin", "data.bin");
+        QCOMPARE(readBytes("data.bin").size(), size);
+        return;
+    }
+    try {
+        client.get("data.bin", "data.bin");
+        QFAIL("a transfer that stood still did not fail");
+    } catch (const FtpError &e) {
+        QVERIFY2(e.message().contains("ingen byte er flyttet på 30 sekunder"),
+                 qPrintable(e.message()));
+    }
     QVERIFY(!client.isConnected());
 }
 

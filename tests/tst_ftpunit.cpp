@@ -16,14 +16,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
 
 #include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -102,6 +105,9 @@ class TestFtpUnit : public QObject {
     void downloadKeepsTheLocalFile_data();
     void downloadKeepsTheLocalFile();
     void downloadWhileTheLocalFileIsOpen();
+    void downloadsInADottedFolder();
+    void downloadModes_data();
+    void downloadModes();
     void binaryRoundTrip();
     void passwordNeverShown();
 
@@ -493,37 +499,48 @@ void TestFtpUnit::download_data()
     QTest::addColumn<QByteArray>("remote");      // the server's file of the local file's name
     QTest::addColumn<QByteArray>("localBefore"); // null: no such file
     QTest::addColumn<QByteArray>("oldBefore");
-    QTest::addColumn<bool>("oldReadOnly");
+    QTest::addColumn<QString>("oldKind"); // "", "readonly", or "folder" in place of oldBefore
     QTest::addColumn<QStringList>("placement"); // the log lines after "Kobler fra."
+    QTest::addColumn<int>("error");
     QTest::addColumn<QByteArray>("localAfter");
     QTest::addColumn<QByteArray>("oldAfter");
     QTest::addColumn<QByteArray>("tmpAfter");
 
     QTest::newRow("first download")
-        << "liste.csv" << QByteArray("ny") << absent() << absent() << false
-        << QStringList{"FTP: endret navn på liste.tmp til liste.csv"} << QByteArray("ny")
+        << "liste.csv" << QByteArray("ny") << absent() << absent() << ""
+        << QStringList{"FTP: endret navn på liste.tmp til liste.csv"} << 0 << QByteArray("ny")
         << absent() << absent();
     QTest::newRow("replaces, keeps the previous")
-        << "liste.csv" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre") << false
+        << "liste.csv" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre") << ""
         << QStringList{"FTP: slettet midlertidig fil: liste.old",
                        "FTP: endret navn på liste.csv til liste.old",
                        "FTP: endret navn på liste.tmp til liste.csv"}
-        << QByteArray("ny") << QByteArray("gammel") << absent();
+        << 0 << QByteArray("ny") << QByteArray("gammel") << absent();
+    // The new content cannot take the local name: said so, and where it is.
+    const QStringList notPlaced{"FTP: Feil nr. 500, kan ikke endre navn på liste.tmp til "
+                                "liste.csv. Den nye filen ligger i liste.tmp."};
     QTest::newRow("old file cannot be deleted")
-        << "liste.csv" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre") << true
-        << QStringList{} << QByteArray("gammel") << QByteArray("eldre") << QByteArray("ny");
+        << "liste.csv" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre")
+        << "readonly" << notPlaced << 500 << QByteArray("gammel") << QByteArray("eldre")
+        << QByteArray("ny");
+    QTest::newRow("a folder of the old name")
+        << "liste.csv" << QByteArray("ny") << QByteArray("gammel") << absent() << "folder"
+        << notPlaced << 500 << QByteArray("gammel") << QByteArray("<folder>") << QByteArray("ny");
     QTest::newRow("empty remote file")
-        << "liste.csv" << QByteArray("") << QByteArray("gammel") << absent() << false
-        << QStringList{} << QByteArray("gammel") << absent() << QByteArray("");
+        << "liste.csv" << QByteArray("") << QByteArray("gammel") << absent() << ""
+        << QStringList{} << 0 << QByteArray("gammel") << absent() << QByteArray("");
     QTest::newRow("dot in a folder name")
-        << "data.v2/liste.csv" << QByteArray("ny") << absent() << absent() << false
-        << QStringList{"FTP: endret navn på data.tmp til data.v2/liste.csv"} << QByteArray("ny")
-        << absent() << absent();
+        << "data.v2/liste.csv" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre")
+        << ""
+        << QStringList{"FTP: slettet midlertidig fil: data.v2/liste.old",
+                       "FTP: endret navn på data.v2/liste.csv til data.v2/liste.old",
+                       "FTP: endret navn på data.v2/liste.tmp til data.v2/liste.csv"}
+        << 0 << QByteArray("ny") << QByteArray("gammel") << absent();
     QTest::newRow("no dot at all")
-        << "README" << QByteArray("ny") << QByteArray("gammel") << absent() << false
+        << "README" << QByteArray("ny") << QByteArray("gammel") << absent() << ""
         << QStringList{"FTP: endret navn på README til README.old",
                        "FTP: endret navn på README.tmp til README"}
-        << QByteArray("ny") << QByteArray("gammel") << absent();
+        << 0 << QByteArray("ny") << QByteArray("gammel") << absent();
 }
 
 void TestFtpUnit::download()
@@ -532,24 +549,26 @@ void TestFtpUnit::download()
     QFETCH(QByteArray, remote);
     QFETCH(QByteArray, localBefore);
     QFETCH(QByteArray, oldBefore);
-    QFETCH(bool, oldReadOnly);
+    QFETCH(QString, oldKind);
     QFETCH(QStringList, placement);
+    QFETCH(int, error);
     QFETCH(QByteArray, localAfter);
     QFETCH(QByteArray, oldAfter);
     QFETCH(QByteArray, tmpAfter);
     QVERIFY(startServer());
     const QString part = local.mid(local.lastIndexOf('/') + 1);
     const QString folder = local.left(local.lastIndexOf('/') + 1);
-    const QString tmp = newext(local, "tmp");
-    const QString old = newext(local, "old");
+    const QString tmp = folder + newext(part, "tmp");
+    const QString old = folder + newext(part, "old");
     QDir().mkpath(folder.isEmpty() ? "." : folder);
     writeBytes(m_server->file(part), remote);
     if (!localBefore.isNull()) writeBytes(local, localBefore);
     if (!oldBefore.isNull()) writeBytes(old, oldBefore);
-    if (oldReadOnly) QCOMPARE(platform::setReadOnly(old, true), 0);
+    if (oldKind == "readonly") QCOMPARE(platform::setReadOnly(old, true), 0);
+    if (oldKind == "folder") QVERIFY(QDir().mkdir(old));
 
     m_form->HentFil(local);
-    QCOMPARE(FTPFeilNr, 0);
+    QCOMPARE(FTPFeilNr, error);
     const QStringList expected =
         QStringList{"FTP: Starter ny sesjon for nedlasting av " + part + " til " + folder,
                     "FTP: Kobler til 127.0.0.1 som bruker tester",
@@ -559,6 +578,7 @@ void TestFtpUnit::download()
     QCOMPARE(ftpLog(), expected);
     auto contents = [](const QString &name) {
         if (!QFile::exists(name)) return absent();
+        if (QFileInfo(name).isDir()) return QByteArray("<folder>");
         const QByteArray bytes = readBytes(name);
         return bytes.isNull() ? QByteArray("") : bytes;
     };
@@ -702,16 +722,93 @@ void TestFtpUnit::downloadWhileTheLocalFileIsOpen()
     m_form->HentFil("liste.csv");
     QCOMPARE(platform::writeFile(held, "+", 1), 0);
     QCOMPARE(platform::closeFile(held), 0);
-    QCOMPARE(FTPFeilNr, 0);
-    QCOMPARE(ftpLog().last(), QString("FTP: Kobler fra."));
+    QCOMPARE(FTPFeilNr, 500);
+    QCOMPARE(ftpLog().last(), QString("FTP: Feil nr. 500, kan ikke endre navn på liste.tmp til "
+                                      "liste.csv. Den nye filen ligger i liste.tmp."));
     QCOMPARE(readBytes("liste.csv"), QByteArray("gammel+"));
     QCOMPARE(readBytes("liste.tmp"), QByteArray("ny"));
     QVERIFY(!QFile::exists("liste.old"));
 }
 
+void TestFtpUnit::downloadsInADottedFolder()
+{
+    // Files outside the folder are no one's temporary or old file, and each file of the folder
+    // keeps its own previous content.
+    QVERIFY(startServer());
+    QVERIFY(QDir().mkdir("data.v2"));
+    writeBytes("data.old", "fremmed");
+    writeBytes("data.tmp", "fremmed");
+    for (const char *name : {"a", "b"}) {
+        writeBytes(m_server->file(QString("%1.csv").arg(name)), QByteArray(name) + " ny");
+        writeBytes(QString("data.v2/%1.csv").arg(name), QByteArray(name) + " gammel");
+    }
+    m_form->HentFil("data.v2/a.csv");
+    QCOMPARE(FTPFeilNr, 0);
+    m_form->HentFil("data.v2/b.csv");
+    QCOMPARE(FTPFeilNr, 0);
+    QCOMPARE(readBytes("data.old"), QByteArray("fremmed"));
+    QCOMPARE(readBytes("data.tmp"), QByteArray("fremmed"));
+    for (const char *name : {"a", "b"}) {
+        QCOMPARE(readBytes(QString("data.v2/%1.csv").arg(name)), QByteArray(name) + " ny");
+        QCOMPARE(readBytes(QString("data.v2/%1.old").arg(name)), QByteArray(name) + " gammel");
+    }
+    QCOMPARE(QDir("data.v2").entryList(QDir::Files),
+             (QStringList{"a.csv", "a.old", "b.csv", "b.old"}));
+}
+
+void TestFtpUnit::downloadModes_data()
+{
+    QTest::addColumn<int>("localMode"); // -1: no local file yet
+    QTest::addColumn<int>("staleTmpMode"); // a temporary file left from before; -1: none
+    QTest::addColumn<int>("modeAfter");
+    // A umask of 027 makes a new file 0640, so a file given the usual 0644 shows.
+    QTest::newRow("private file") << 0600 << -1 << 0600;
+    QTest::newRow("group may read") << 0640 << -1 << 0640;
+    QTest::newRow("all may read") << 0644 << -1 << 0644;
+    QTest::newRow("read-only") << 0400 << -1 << 0400;
+    QTest::newRow("first download: a new file's mode") << -1 << -1 << 0640;
+    QTest::newRow("temporary file left open to all") << 0600 << 0666 << 0600;
+}
+
+void TestFtpUnit::downloadModes()
+{
+    QFETCH(int, localMode);
+    QFETCH(int, staleTmpMode);
+    QFETCH(int, modeAfter);
+    const mode_t savedMask = ::umask(027);
+    auto restoreMask = qScopeGuard([savedMask] { ::umask(savedMask); });
+    auto modeOf = [](const char *name) {
+        struct stat st {};
+        return ::stat(name, &st) == 0 ? QString::number(st.st_mode & 07777, 8) : QString();
+    };
+    auto octal = [](int mode) { return QString::number(mode, 8); };
+    QVERIFY(startServer());
+    writeBytes(m_server->file("liste.csv"), QByteArray(300000, 'n'));
+    if (localMode >= 0) {
+        writeBytes("liste.csv", "gammel");
+        QCOMPARE(::chmod("liste.csv", mode_t(localMode)), 0);
+    }
+    if (staleTmpMode >= 0) {
+        writeBytes("liste.tmp", "fra før");
+        QCOMPARE(::chmod("liste.tmp", mode_t(staleTmpMode)), 0);
+    }
+    QStringList whileWritten;
+    connect(m_form->IdFTP1, &FtpClient::work, this,
+            [&] { whileWritten.append(modeOf("liste.tmp")); });
+
+    m_form->HentFil("liste.csv");
+    QCOMPARE(FTPFeilNr, 0);
+    QCOMPARE(readBytes("liste.csv"), QByteArray(300000, 'n'));
+    QVERIFY(!whileWritten.isEmpty());
+    for (const QString &mode : whileWritten) QCOMPARE(mode, octal(0600));
+    QCOMPARE(modeOf("liste.csv"), octal(modeAfter));
+    if (localMode >= 0) QCOMPARE(modeOf("liste.old"), octal(localMode)); // the copy as it was
+}
+
 void TestFtpUnit::binaryRoundTrip()
 {
-    QByteArray bytes("CR LF\r\nlone LF\nlone CR\rNUL\0Ctrl-Z\x1a\xff\xfe", 44);
+    const QByteArray bytes =
+        QByteArrayLiteral("CR LF\r\nlone LF\nlone CR\rNUL\0Ctrl-Z\x1a\xff\xfe");
     QVERIFY(startServer());
     writeBytes("bilde.bin", bytes);
     m_form->SendFil("bilde.bin");

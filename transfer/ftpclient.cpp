@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <exception>
 
@@ -17,6 +18,20 @@ FtpClient::Limits &currentLimits()
 {
     static FtpClient::Limits limits;
     return limits;
+}
+
+std::function<std::int64_t()> &stallClock()
+{
+    static std::function<std::int64_t()> c;
+    return c;
+}
+
+std::int64_t milliseconds()
+{
+    if (stallClock()) return stallClock()();
+    using namespace std::chrono;
+    return duration_cast<std::chrono::milliseconds>(steady_clock::now().time_since_epoch())
+        .count();
 }
 
 // libcurl is started once per process, before the first handle.
@@ -49,6 +64,11 @@ struct FtpClient::Transfer {
     bool tooMuch = false;
     // A download's size as the caller was told it; -1 when unknown.
     std::int64_t announced = -1;
+    // A get or put fails once its byte count has stood still this long; 0 for no limit.
+    std::int64_t stallMs = 0;
+    std::int64_t lastCount = -1;
+    std::int64_t lastMove = 0;
+    bool stalled = false;
     std::exception_ptr error;
 };
 
@@ -87,10 +107,24 @@ struct FtpCallbacks {
     static int progress(void *user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow)
     {
         auto *p = static_cast<Progress *>(user);
+        FtpClient::Transfer *t = p->transfer;
+        const std::int64_t count = t->kind == FtpClient::Transfer::Put ? ulnow : dlnow;
+        // libcurl's own low-speed check goes by the average of the last five seconds, so it
+        // fires some six seconds after the last byte; the limit counts from the last byte here.
+        if (t->stallMs > 0) {
+            const std::int64_t now = milliseconds();
+            if (count != t->lastCount) {
+                t->lastCount = count;
+                t->lastMove = now;
+            } else if (now - t->lastMove >= t->stallMs) {
+                t->stalled = true;
+                return 1;
+            }
+        }
         // An error of a work handler cannot cross libcurl; it stops the transfer and is raised
         // once the call has returned.
         try {
-            p->client->moved(p->transfer->kind == FtpClient::Transfer::Put ? ulnow : dlnow);
+            p->client->moved(count);
             return 0;
         } catch (...) {
             p->transfer->error = std::current_exception();
@@ -100,6 +134,8 @@ struct FtpCallbacks {
 };
 
 FtpClient::Limits FtpClient::limits() { return currentLimits(); }
+
+void FtpClient::setClock(std::function<std::int64_t()> c) { stallClock() = std::move(c); }
 
 void FtpClient::setLimits(const Limits &limits) { currentLimits() = limits; }
 
@@ -182,6 +218,9 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, m_error);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
     curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, limits.responseSeconds);
+    // libcurl's own low-speed check fires some six seconds after the stall limit (see the
+    // progress callback), so it never decides; it stays because without it libcurl waits up to
+    // a second at the end of many a small transfer.
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
     // The remote name goes to "SIZE", "RETR" and "STOR" whole, folder and all, so a folder the
@@ -190,6 +229,8 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
     // Bytes move unchanged both ways: no line-end rewriting, sizes that match the file.
     curl_easy_setopt(c, CURLOPT_TRANSFERTEXT, 0L);
 
+    if (transfer.kind == Transfer::Get || transfer.kind == Transfer::Put)
+        transfer.stallMs = std::int64_t(limits.stallSeconds) * 1000;
     FtpCallbacks::Progress progress{this, &transfer};
     m_reported = 0;
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
@@ -238,6 +279,8 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
     if (detail.isEmpty()) detail = QString::fromUtf8(curl_easy_strerror(result));
     if (transfer.tooMuch)
         detail = QStringLiteral("serveren sendte mer enn %1 byte").arg(transfer.limit);
+    if (transfer.stalled)
+        detail = QStringLiteral("ingen byte er flyttet på %1 sekunder").arg(limits.stallSeconds);
     if (transfer.fileError)
         detail += QStringLiteral(" (feil %1 i den lokale filen)").arg(transfer.fileError);
     endSession();
@@ -272,7 +315,7 @@ void FtpClient::moveFile(const QString &what, const QString &remoteName,
                          const QString &localName, Transfer &transfer)
 {
     const bool get = transfer.kind == Transfer::Get;
-    const auto mode = get ? platform::OpenMode::Rewrite : platform::OpenMode::Read;
+    const auto mode = get ? platform::OpenMode::RewritePrivate : platform::OpenMode::Read;
     if (const int err = platform::openFile(localName, mode, transfer.file))
         fail(what, QStringLiteral("kan ikke åpne %1 (feil %2)").arg(localName).arg(err));
     try {

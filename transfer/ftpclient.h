@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 
 typedef void CURL;
@@ -29,6 +30,9 @@ class FtpClient : public QObject {
     };
     static Limits limits();
     static void setLimits(const Limits &limits);
+    // The steady clock, in milliseconds, that a stall is measured on; tests put one of their
+    // own in its place, and an empty one brings the steady clock back.
+    static void setClock(std::function<std::int64_t()> milliseconds);
 
     explicit FtpClient(QObject *parent = nullptr);
     ~FtpClient() override;
@@ -49,7 +53,8 @@ class FtpClient : public QObject {
     std::int64_t size(const QString &remoteName);
     // Replaces localName with the remote file's bytes ("RETR", binary type). With an announced
     // size (from size()), exactly that many bytes must arrive, else the call fails; without
-    // one, the size the server gives at the retrieve counts.
+    // one, the size the server gives at the retrieve counts. While the bytes arrive the file is
+    // its owner's alone; what mode it is to have in the end is the caller's to give.
     void get(const QString &remoteName, const QString &localName, std::int64_t announced = -1);
     // Creates or replaces the remote file with the local file's bytes ("STOR", binary type).
     void put(const QString &localName, const QString &remoteName);

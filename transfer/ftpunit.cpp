@@ -44,6 +44,14 @@ QString filePart(const QString &path)
     return path.mid(path.lastIndexOf(platform::separator()) + 1);
 }
 
+// A download's temporary or old name: only the file part takes the new extension, so that the
+// name stays in the local file's folder whatever dots the folders hold, and two files of one
+// folder never share it.
+QString besideFile(const QString &path, const QString &extension)
+{
+    return folderPart(path) + newext(filePart(path), extension);
+}
+
 // Whether two names stand for one file: the same text, or the same file through links.
 bool sameFile(const QString &a, const QString &b)
 {
@@ -270,8 +278,8 @@ void TFTPform::HentFil(const QString &Filnavn)
     writelog(QStringLiteral("FTP: Starter ny sesjon for nedlasting av ") + m_ui->ftpfil->text() +
              QStringLiteral(" til ") + folderPart(Filnavn));
     m_ui->ProgressBar1->setValue(0);
-    const QString temporary = newext(Filnavn, QStringLiteral("tmp"));
-    const QString old = newext(Filnavn, QStringLiteral("old"));
+    const QString temporary = besideFile(Filnavn, QStringLiteral("tmp"));
+    const QString old = besideFile(Filnavn, QStringLiteral("old"));
 
     HentFTPOppsett();
     // The folder comes from the settings just read.
@@ -330,12 +338,22 @@ void TFTPform::HentFil(const QString &Filnavn)
     close();
 
     if (FTPFeilNr != 0 || getfilesize(temporary) <= 0) return;
+    // The new file is as open to others as the one it replaces, a first one as any new file;
+    // until now it was its owner's alone.
+    platform::setModeLike(temporary, Filnavn);
     // Each step runs whatever the one before did; a rename never replaces an existing name.
     if (platform::removeFile(old) == 0)
         writelog(QStringLiteral("FTP: slettet midlertidig fil: ") + old);
     if (platform::renameFile(Filnavn, old) == 0)
         writelog(QStringLiteral("FTP: endret navn på ") + Filnavn + QStringLiteral(" til ") + old);
-    if (platform::renameFile(temporary, Filnavn) == 0)
+    if (platform::renameFile(temporary, Filnavn) == 0) {
         writelog(QStringLiteral("FTP: endret navn på ") + temporary + QStringLiteral(" til ") +
                  Filnavn);
+        return;
+    }
+    // Program code that asked for the file must not go on with the local one as if it were new.
+    writelog(QStringLiteral("FTP: Feil nr. 500, kan ikke endre navn på ") + temporary +
+             QStringLiteral(" til ") + Filnavn + QStringLiteral(". Den nye filen ligger i ") +
+             temporary + u'.');
+    FTPFeilNr = 500;
 }
