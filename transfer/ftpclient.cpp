@@ -185,7 +185,8 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
         globalInit();
         m_curl = curl_easy_init();
     }
-    if (!m_curl) fail(what, QStringLiteral("tomt for minne"));
+    // No handle: libcurl could not be loaded (its reason is on standard error) or had no memory.
+    if (!m_curl) fail(what, QStringLiteral("libcurl kunne ikke startes"));
     CURL *c = m_curl;
     // A reset keeps the open connection, so every request after the login goes over it.
     curl_easy_reset(c);
