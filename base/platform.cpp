@@ -217,6 +217,55 @@ QByteArray encodeLines(const QStringList &lines, Encoding enc)
     return {};
 }
 
+namespace {
+
+// Line ends in units of one byte (ANSI, UTF-8) or of two (UTF-16, unit by unit as it is
+// decoded); a CR LF pair is one end, as decodeLines has it.
+template <int Width, bool BigEndian>
+qsizetype countLineEnds(const char *p, qsizetype n, qsizetype limit, bool &textAfterLastEnd)
+{
+    const qsizetype units = n / Width;
+    auto unit = [p](qsizetype i) -> char16_t {
+        if constexpr (Width == 1) return static_cast<unsigned char>(p[i]);
+        const auto a = static_cast<unsigned char>(p[2 * i]);
+        const auto b = static_cast<unsigned char>(p[2 * i + 1]);
+        return char16_t(BigEndian ? (a << 8) | b : (b << 8) | a);
+    };
+    qsizetype ends = 0;
+    qsizetype start = 0; // of the line after the last end
+    for (qsizetype i = 0; i < units; ++i) {
+        const char16_t c = unit(i);
+        if (c != u'\r' && c != u'\n') continue;
+        if (c == u'\r' && i + 1 < units && unit(i + 1) == u'\n') ++i;
+        start = i + 1;
+        if (++ends > limit && limit >= 0) break;
+    }
+    // An odd byte at the end of UTF-16 becomes a character of the last line.
+    textAfterLastEnd = start < units || n % Width != 0;
+    return ends;
+}
+
+} // namespace
+
+qsizetype countLines(QByteArrayView data, qsizetype limit)
+{
+    const char *p = data.data();
+    qsizetype n = data.size();
+    bool tail = false;
+    qsizetype ends = 0;
+    auto count = [&](auto counter, qsizetype skip) {
+        p += skip;
+        n -= skip;
+        ends = counter(p, n, limit, tail);
+    };
+    if (data.startsWith("\xEF\xBB\xBF")) count(countLineEnds<1, false>, 3);
+    else if (data.startsWith("\xFF\xFE")) count(countLineEnds<2, false>, 2);
+    else if (data.startsWith("\xFE\xFF")) count(countLineEnds<2, true>, 2);
+    else count(countLineEnds<1, false>, 0);
+    if (limit >= 0 && ends > limit) return limit + 1;
+    return ends + (tail ? 1 : 0);
+}
+
 int checkTextFileSize(const QString &path, std::int64_t size)
 {
     if (size <= MaxTextFileSize) return NoError;
@@ -233,6 +282,8 @@ int readBytes(const QString &path, QByteArray &data)
     if (int err = openFile(path, OpenMode::Read, h)) return err;
     std::int64_t size = 0;
     int err = fileSize(h, size);
+    // Room for the whole file at once, so the bytes are not copied over and over as they grow.
+    if (!err && size <= MaxTextFileSize) data.reserve(qsizetype(size));
     // The size is checked again while reading: the file may grow after the first look.
     char buffer[65536];
     int got = 0;
@@ -247,12 +298,15 @@ int readBytes(const QString &path, QByteArray &data)
     return err;
 }
 
-int readLines(const QString &path, QStringList &lines, Encoding &enc)
+int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype maxLines)
 {
     lines.clear();
     enc = Encoding::Ansi;
     QByteArray data;
     if (int err = readBytes(path, data)) return err;
+    // A line costs many times its bytes once it is a string of its own, so the count comes
+    // first: a file of little but line ends is refused at the cost of reading it.
+    if (maxLines >= 0 && countLines(data, maxLines) > maxLines) return ErrTooManyLines;
     lines = decodeLines(data, enc);
     return NoError;
 }

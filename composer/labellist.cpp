@@ -70,8 +70,7 @@ int openLabelList(const QString &path, LabelListModel &list)
 {
     QStringList lines;
     platform::Encoding encoding;
-    if (const int err = platform::readLines(path, lines, encoding)) return err;
-    if (lines.size() > MaxLabelListEntries) return platform::ErrFileTooLarge;
+    if (const int err = platform::readLines(path, lines, encoding, MaxLabelListEntries)) return err;
     list.setEncoding(encoding);
     list.replace(lines);
     return platform::NoError;

@@ -48,12 +48,12 @@ class LabelListModel : public QAbstractListModel {
     platform::Encoding m_encoding = platform::Encoding::Ansi;
 };
 
-// Far more entries than any project's list holds. Each entry keeps a sort key beside its text,
-// so a file of little but line ends would otherwise take many times its size in memory.
+// Far more entries than any project's list holds; a file of little but line ends would otherwise
+// take many times its size in memory.
 inline constexpr qsizetype MaxLabelListEntries = 1'000'000;
 
 // Reads a label-list file into the list, which is left as it was when the file cannot be read
-// or holds more than MaxLabelListEntries lines (223). Returns the error number.
+// or holds more than MaxLabelListEntries lines (ErrTooManyLines). Returns the error number.
 int openLabelList(const QString &path, LabelListModel &list);
 // The encoding a list is saved in: the remembered one where it holds every entry and the file
 // cannot be mistaken for one with a byte-order mark, else UTF-8 with its mark.

@@ -304,10 +304,14 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTest::newRow("save onto a pipe") << true << "rør.csv" << "fifo" << "Cannot create file \"%1\". Access is denied.";
         QTest::newRow("open a link to /dev/zero") << false << "null.csv" << "zero" << "Cannot open file \"%1\". Access is denied.";
         QTest::newRow("save onto a link to /dev/zero") << true << "null.csv" << "zero" << "Cannot create file \"%1\". Access is denied.";
-        QTest::newRow("open a file too large to read") << false << "stor.csv" << "oversized"
-                                                       << "Cannot open file \"%1\". The file size exceeds the limit allowed and cannot be saved.";
-        QTest::newRow("open a file of a million and one lines") << false << "linjer.csv" << "linefeeds"
-                                                               << "Cannot open file \"%1\". The file size exceeds the limit allowed and cannot be saved.";
+        // The program's own refusals, in Norwegian, and about reading.
+        QTest::newRow("open a file too large to read")
+            << false << "stor.csv" << "oversized"
+            << "Filen \"%1\" kan ikke åpnes: den er større enn 64 MiB, mer enn programmet leser.";
+        const QString tooManyLines = "Filen \"%1\" kan ikke åpnes: den har flere linjer enn listen tar.";
+        QTest::newRow("open a file of a million and one lines") << false << "linjer.csv" << "linefeeds" << tooManyLines;
+        for (const char *kind : {"64 MiB of LF", "64 MiB of CR", "64 MiB of CR LF"})
+            QTest::newRow(qPrintable(QStringLiteral("open %1").arg(kind))) << false << "linjeskift.csv" << kind << tooManyLines;
     }
     void failures()
     {

@@ -203,7 +203,7 @@ class TestTfmForm : public QObject, protected WindowFixture {
                                            << QStringLiteral("Cannot create file \"@\". ") + denied;
         QTest::newRow("code list, oversized")
             << "codelist" << "oversized"
-            << opened + QStringLiteral("The file size exceeds the limit allowed and cannot be saved.");
+            << QStringLiteral("Filen \"@\" kan ikke åpnes: den er større enn 64 MiB, mer enn programmet leser.");
     }
 
     void hostileFilesAtStart()
