@@ -6,7 +6,6 @@
 
 #include <QAbstractListModel>
 #include <QCollator>
-#include <QCollatorSortKey>
 #include <QString>
 #include <QStringList>
 
@@ -23,7 +22,7 @@ class LabelListModel : public QAbstractListModel {
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
     int count() const { return int(m_entries.size()); }
-    const QString &entry(int row) const { return m_entries[std::size_t(row)].text; }
+    const QString &entry(int row) const { return m_entries[std::size_t(row)]; }
     QStringList entries() const;
 
     // Puts the entry at its sorted place, after any equal ones, and returns its row.
@@ -37,14 +36,10 @@ class LabelListModel : public QAbstractListModel {
     void setEncoding(platform::Encoding encoding) { m_encoding = encoding; }
 
   private:
-    struct Entry {
-        QString text;
-        QCollatorSortKey key;
-    };
-    Entry makeEntry(const QString &text) const;
+    bool before(const QString &a, const QString &b) const { return m_collator.compare(a, b) < 0; }
 
     QCollator m_collator;
-    std::vector<Entry> m_entries;
+    std::vector<QString> m_entries;
     platform::Encoding m_encoding = platform::Encoding::Ansi;
 };
 
