@@ -8,6 +8,7 @@
 #include "hs_reg.h"
 #include "input.h"
 #include "labellist.h"
+#include "labellistview.h"
 #include "oneline.h"
 #include "platform.h"
 #include "tfmapplication.h"
@@ -116,6 +117,7 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
         {ui.Label8, width()}, {ui.Label6, width()},
         {ui.Label4, ui.IDNr->x()}, {ui.Label5, ui.Nr2->x()}, {ui.Label9, ui.Nr1->x()}};
     for (const auto &[caption, right] : captions) fitCaption(caption, right);
+    ui.MerkeListe->setRowHeight(13);
     ui.MerkeListe->setItemDelegate(new ListRowDelegate(13, ui.MerkeListe));
     // A line break in a field would split its label-list entry into two lines of the file.
     for (QLineEdit *edit : findChildren<QLineEdit *>()) keepToOneLine(edit);
