@@ -149,6 +149,47 @@ QByteArray toUtf16Units(const QString &text, bool bigEndian)
     return out;
 }
 
+// Units of one byte (ANSI, UTF-8) or of two (UTF-16, unit by unit as it is decoded).
+template <int Width, bool BigEndian> struct Units {
+    const char *p;
+    qsizetype size;
+    char16_t operator()(qsizetype i) const
+    {
+        if constexpr (Width == 1) return static_cast<unsigned char>(p[i]);
+        const auto a = static_cast<unsigned char>(p[2 * i]);
+        const auto b = static_cast<unsigned char>(p[2 * i + 1]);
+        return char16_t(BigEndian ? (a << 8) | b : (b << 8) | a);
+    }
+};
+
+// Calls line(start, length) for each line of n units: CR LF, lone CR and lone LF end a line,
+// a final end adds none. A line that returns false ends the walk.
+template <class Unit, class Line> void forEachLine(qsizetype n, const Unit &unit, Line line)
+{
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = unit(i);
+        if (c != u'\r' && c != u'\n') continue;
+        if (!line(start, i - start)) return;
+        if (c == u'\r' && i + 1 < n && unit(i + 1) == u'\n') ++i;
+        start = i + 1;
+    }
+    if (start < n) line(start, n - start);
+}
+
+template <int Width, bool BigEndian> qsizetype countIn(QByteArrayView data, qsizetype limit)
+{
+    const Units<Width, BigEndian> units{data.data(), data.size()};
+    qsizetype lines = 0;
+    forEachLine(data.size() / Width, units, [&](qsizetype, qsizetype) { return ++lines <= limit || limit < 0; });
+    // An odd byte at the end of UTF-16 becomes a character of the last line.
+    if (data.size() % Width && (limit < 0 || lines <= limit)) {
+        const qsizetype n = data.size() / Width;
+        if (n == 0 || units(n - 1) == u'\r' || units(n - 1) == u'\n') ++lines;
+    }
+    return limit >= 0 ? std::min(lines, limit + 1) : lines;
+}
+
 } // namespace
 
 QStringList decodeLines(QByteArrayView data, Encoding &enc)
@@ -166,21 +207,21 @@ QStringList decodeLines(QByteArrayView data, Encoding &enc)
         enc = Encoding::Utf16BE;
         text = fromUtf16Units(data.sliced(2), true);
     } else {
+        // Each line straight from the bytes, without the whole text in between: the code page
+        // gives one character a byte, so the line ends are where the bytes say.
         enc = Encoding::Ansi;
-        text = fromAnsi(data);
+        QStringList lines;
+        forEachLine(data.size(), Units<1, false>{data.data(), data.size()}, [&](qsizetype start, qsizetype length) {
+            lines.append(fromAnsi(data.sliced(start, length)));
+            return true;
+        });
+        return lines;
     }
     QStringList lines;
-    qsizetype start = 0;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = text[i];
-        if (c == u'\r' || c == u'\n') {
-            lines.append(text.sliced(start, i - start));
-            if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n') ++i;
-            start = i + 1;
-        }
-    }
-    if (start < n) lines.append(text.sliced(start));
+    forEachLine(text.size(), [&text](qsizetype i) { return text[i].unicode(); }, [&](qsizetype start, qsizetype length) {
+        lines.append(text.sliced(start, length));
+        return true;
+    });
     return lines;
 }
 
@@ -217,53 +258,12 @@ QByteArray encodeLines(const QStringList &lines, Encoding enc)
     return {};
 }
 
-namespace {
-
-// Line ends in units of one byte (ANSI, UTF-8) or of two (UTF-16, unit by unit as it is
-// decoded); a CR LF pair is one end, as decodeLines has it.
-template <int Width, bool BigEndian>
-qsizetype countLineEnds(const char *p, qsizetype n, qsizetype limit, bool &textAfterLastEnd)
-{
-    const qsizetype units = n / Width;
-    auto unit = [p](qsizetype i) -> char16_t {
-        if constexpr (Width == 1) return static_cast<unsigned char>(p[i]);
-        const auto a = static_cast<unsigned char>(p[2 * i]);
-        const auto b = static_cast<unsigned char>(p[2 * i + 1]);
-        return char16_t(BigEndian ? (a << 8) | b : (b << 8) | a);
-    };
-    qsizetype ends = 0;
-    qsizetype start = 0; // of the line after the last end
-    for (qsizetype i = 0; i < units; ++i) {
-        const char16_t c = unit(i);
-        if (c != u'\r' && c != u'\n') continue;
-        if (c == u'\r' && i + 1 < units && unit(i + 1) == u'\n') ++i;
-        start = i + 1;
-        if (++ends > limit && limit >= 0) break;
-    }
-    // An odd byte at the end of UTF-16 becomes a character of the last line.
-    textAfterLastEnd = start < units || n % Width != 0;
-    return ends;
-}
-
-} // namespace
-
 qsizetype countLines(QByteArrayView data, qsizetype limit)
 {
-    const char *p = data.data();
-    qsizetype n = data.size();
-    bool tail = false;
-    qsizetype ends = 0;
-    auto count = [&](auto counter, qsizetype skip) {
-        p += skip;
-        n -= skip;
-        ends = counter(p, n, limit, tail);
-    };
-    if (data.startsWith("\xEF\xBB\xBF")) count(countLineEnds<1, false>, 3);
-    else if (data.startsWith("\xFF\xFE")) count(countLineEnds<2, false>, 2);
-    else if (data.startsWith("\xFE\xFF")) count(countLineEnds<2, true>, 2);
-    else count(countLineEnds<1, false>, 0);
-    if (limit >= 0 && ends > limit) return limit + 1;
-    return ends + (tail ? 1 : 0);
+    if (data.startsWith("\xEF\xBB\xBF")) return countIn<1, false>(data.sliced(3), limit);
+    if (data.startsWith("\xFF\xFE")) return countIn<2, false>(data.sliced(2), limit);
+    if (data.startsWith("\xFE\xFF")) return countIn<2, true>(data.sliced(2), limit);
+    return countIn<1, false>(data, limit);
 }
 
 int checkTextFileSize(const QString &path, std::int64_t size)
@@ -306,7 +306,12 @@ int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype 
     if (int err = readBytes(path, data)) return err;
     // A line costs many times its bytes once it is a string of its own, so the count comes
     // first: a file of little but line ends is refused at the cost of reading it.
-    if (maxLines >= 0 && countLines(data, maxLines) > maxLines) return ErrTooManyLines;
+    // No file has more lines than CR and LF bytes and one; only where that passes the limit (a
+    // hostile file, as a rule) do the line ends need the closer count.
+    if (maxLines >= 0 &&
+        std::count(data.cbegin(), data.cend(), '\n') + std::count(data.cbegin(), data.cend(), '\r') >= maxLines &&
+        countLines(data, maxLines) > maxLines)
+        return ErrTooManyLines;
     lines = decodeLines(data, enc);
     return NoError;
 }

@@ -47,9 +47,10 @@ void LabelListModel::remove(int row)
 void LabelListModel::replace(const QStringList &lines)
 {
     std::vector<QString> entries(lines.begin(), lines.end());
-    // Stable, so that a file already in order comes back line for line.
-    std::stable_sort(entries.begin(), entries.end(),
-                     [this](const QString &a, const QString &b) { return before(a, b); });
+    const auto order = [this](const QString &a, const QString &b) { return before(a, b); };
+    // A file the list saved is in order already, and is taken as it is. Stable, so that a file
+    // in order but for equal entries comes back line for line.
+    if (!std::is_sorted(entries.begin(), entries.end(), order)) std::stable_sort(entries.begin(), entries.end(), order);
     beginResetModel();
     m_entries = std::move(entries);
     endResetModel();
