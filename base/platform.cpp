@@ -149,6 +149,47 @@ QByteArray toUtf16Units(const QString &text, bool bigEndian)
     return out;
 }
 
+// Units of one byte (ANSI, UTF-8) or of two (UTF-16, unit by unit as it is decoded).
+template <int Width, bool BigEndian> struct Units {
+    const char *p;
+    qsizetype size;
+    char16_t operator()(qsizetype i) const
+    {
+        if constexpr (Width == 1) return static_cast<unsigned char>(p[i]);
+        const auto a = static_cast<unsigned char>(p[2 * i]);
+        const auto b = static_cast<unsigned char>(p[2 * i + 1]);
+        return char16_t(BigEndian ? (a << 8) | b : (b << 8) | a);
+    }
+};
+
+// Calls line(start, length) for each line of n units: CR LF, lone CR and lone LF end a line,
+// a final end adds none. A line that returns false ends the walk.
+template <class Unit, class Line> void forEachLine(qsizetype n, const Unit &unit, Line line)
+{
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = unit(i);
+        if (c != u'\r' && c != u'\n') continue;
+        if (!line(start, i - start)) return;
+        if (c == u'\r' && i + 1 < n && unit(i + 1) == u'\n') ++i;
+        start = i + 1;
+    }
+    if (start < n) line(start, n - start);
+}
+
+template <int Width, bool BigEndian> qsizetype countIn(QByteArrayView data, qsizetype limit)
+{
+    const Units<Width, BigEndian> units{data.data(), data.size()};
+    qsizetype lines = 0;
+    forEachLine(data.size() / Width, units, [&](qsizetype, qsizetype) { return ++lines <= limit || limit < 0; });
+    // An odd byte at the end of UTF-16 becomes a character of the last line.
+    if (data.size() % Width && (limit < 0 || lines <= limit)) {
+        const qsizetype n = data.size() / Width;
+        if (n == 0 || units(n - 1) == u'\r' || units(n - 1) == u'\n') ++lines;
+    }
+    return limit >= 0 ? std::min(lines, limit + 1) : lines;
+}
+
 } // namespace
 
 QStringList decodeLines(QByteArrayView data, Encoding &enc)
@@ -166,21 +207,21 @@ QStringList decodeLines(QByteArrayView data, Encoding &enc)
         enc = Encoding::Utf16BE;
         text = fromUtf16Units(data.sliced(2), true);
     } else {
+        // Each line straight from the bytes, without the whole text in between: the code page
+        // gives one character a byte, so the line ends are where the bytes say.
         enc = Encoding::Ansi;
-        text = fromAnsi(data);
+        QStringList lines;
+        forEachLine(data.size(), Units<1, false>{data.data(), data.size()}, [&](qsizetype start, qsizetype length) {
+            lines.append(fromAnsi(data.sliced(start, length)));
+            return true;
+        });
+        return lines;
     }
     QStringList lines;
-    qsizetype start = 0;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = text[i];
-        if (c == u'\r' || c == u'\n') {
-            lines.append(text.sliced(start, i - start));
-            if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n') ++i;
-            start = i + 1;
-        }
-    }
-    if (start < n) lines.append(text.sliced(start));
+    forEachLine(text.size(), [&text](qsizetype i) { return text[i].unicode(); }, [&](qsizetype start, qsizetype length) {
+        lines.append(text.sliced(start, length));
+        return true;
+    });
     return lines;
 }
 
@@ -217,6 +258,14 @@ QByteArray encodeLines(const QStringList &lines, Encoding enc)
     return {};
 }
 
+qsizetype countLines(QByteArrayView data, qsizetype limit)
+{
+    if (data.startsWith("\xEF\xBB\xBF")) return countIn<1, false>(data.sliced(3), limit);
+    if (data.startsWith("\xFF\xFE")) return countIn<2, false>(data.sliced(2), limit);
+    if (data.startsWith("\xFE\xFF")) return countIn<2, true>(data.sliced(2), limit);
+    return countIn<1, false>(data, limit);
+}
+
 int checkTextFileSize(const QString &path, std::int64_t size)
 {
     if (size <= MaxTextFileSize) return NoError;
@@ -233,6 +282,8 @@ int readBytes(const QString &path, QByteArray &data)
     if (int err = openFile(path, OpenMode::Read, h)) return err;
     std::int64_t size = 0;
     int err = fileSize(h, size);
+    // Room for the whole file at once, so the bytes are not copied over and over as they grow.
+    if (!err && size <= MaxTextFileSize) data.reserve(qsizetype(size));
     // The size is checked again while reading: the file may grow after the first look.
     char buffer[65536];
     int got = 0;
@@ -247,12 +298,20 @@ int readBytes(const QString &path, QByteArray &data)
     return err;
 }
 
-int readLines(const QString &path, QStringList &lines, Encoding &enc)
+int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype maxLines)
 {
     lines.clear();
     enc = Encoding::Ansi;
     QByteArray data;
     if (int err = readBytes(path, data)) return err;
+    // A line costs many times its bytes once it is a string of its own, so the count comes
+    // first: a file of little but line ends is refused at the cost of reading it.
+    // No file has more lines than CR and LF bytes and one; only where that passes the limit (a
+    // hostile file, as a rule) do the line ends need the closer count.
+    if (maxLines >= 0 &&
+        std::count(data.cbegin(), data.cend(), '\n') + std::count(data.cbegin(), data.cend(), '\r') >= maxLines &&
+        countLines(data, maxLines) > maxLines)
+        return ErrTooManyLines;
     lines = decodeLines(data, enc);
     return NoError;
 }

@@ -31,6 +31,9 @@ enum WinError : int {
     ErrAlreadyExists = 183,
     ErrFilenameTooLong = 206,
     ErrFileTooLarge = 223,
+    // The program's own: more lines than the caller takes. Bit 29 is the one Windows leaves to
+    // applications, so no system error can ever be read as it.
+    ErrTooManyLines = 0x20000001,
 };
 
 // Maps an errno value to the Windows number shown to the user.
@@ -76,9 +79,14 @@ int checkTextFileSize(const QString &path, std::int64_t size);
 // The whole file as it lies on disk. Returns the error number; on failure data is left empty.
 // A file larger than MaxTextFileSize is refused (223) with a notice of its own.
 int readBytes(const QString &path, QByteArray &data);
+// The lines decodeLines would give, counted over the bytes without decoding them; counting
+// stops past limit (when it is not negative), so the answer is then limit + 1.
+qsizetype countLines(QByteArrayView data, qsizetype limit = -1);
 // Returns the error number; on failure lines is left empty and enc is Ansi. A file larger than
-// MaxTextFileSize is refused (223) with a notice of its own.
-int readLines(const QString &path, QStringList &lines, Encoding &enc);
+// MaxTextFileSize is refused (223) with a notice of its own; one of more than maxLines lines
+// (when it is not negative) is refused (ErrTooManyLines) before a line is made, so a refusal
+// costs no more than the file's bytes.
+int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype maxLines = -1);
 // Writes lines in writableEncoding(lines, enc). With atomic, the file is replaced whole through
 // a temporary file of its own in the same folder, and a read-only file is refused (5) before
 // anything is written. A link is followed, so the link stays and its target is replaced; the

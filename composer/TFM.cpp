@@ -8,6 +8,7 @@
 #include "hs_reg.h"
 #include "input.h"
 #include "labellist.h"
+#include "labellistview.h"
 #include "oneline.h"
 #include "platform.h"
 #include "tfmapplication.h"
@@ -52,19 +53,34 @@ void fitCaption(QLabel *caption, int right)
     caption->resize(std::min(text.width(), room), text.height());
 }
 
-// Rows of one height whatever the font's own line height, as the window's design has them. It
-// sits on the view, so it holds for any model the list is given.
-class FixedRowHeight final : public QStyledItemDelegate {
+// The label list's rows: one height whatever the font's own line height, as the window's design
+// has them, and never measured, so a row costs the same however long its entry is. A row shows
+// a few dozen characters; the text is cut well beyond that before it is drawn and elided, so
+// an entry of megabytes is not laid out whole at every paint. It sits on the view, so it holds
+// for any model the list is given.
+class ListRowDelegate final : public QStyledItemDelegate {
   public:
-    FixedRowHeight(int height, QObject *parent) : QStyledItemDelegate(parent), m_height(height) {}
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    ListRowDelegate(int height, QObject *parent) : QStyledItemDelegate(parent), m_height(height) {}
+    // No width of its own: a row is as wide as the list, as the platform's list box has it.
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override { return {0, m_height}; }
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
-        return {QStyledItemDelegate::sizeHint(option, index).width(), m_height};
+        QStyledItemDelegate::initStyleOption(option, index);
+        constexpr qsizetype drawn = 512;
+        if (option->text.size() > drawn) option->text = QStringView(option->text).left(drawn).toString();
     }
 
   private:
     int m_height;
 };
+
+// At most what a field's edit holds; the entry it came from stays whole in the list.
+QString fieldText(const QString &text, const QLineEdit *edit)
+{
+    return text.size() > edit->maxLength() ? text.left(edit->maxLength()) : text;
+}
 
 } // namespace
 
@@ -101,7 +117,8 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
         {ui.Label8, width()}, {ui.Label6, width()},
         {ui.Label4, ui.IDNr->x()}, {ui.Label5, ui.Nr2->x()}, {ui.Label9, ui.Nr1->x()}};
     for (const auto &[caption, right] : captions) fitCaption(caption, right);
-    ui.MerkeListe->setItemDelegate(new FixedRowHeight(13, ui.MerkeListe));
+    ui.MerkeListe->setRowHeight(13);
+    ui.MerkeListe->setItemDelegate(new ListRowDelegate(13, ui.MerkeListe));
     // A line break in a field would split its label-list entry into two lines of the file.
     for (QLineEdit *edit : findChildren<QLineEdit *>()) keepToOneLine(edit);
 
@@ -475,16 +492,18 @@ void TTFMform::BitBtn5Click()
     const ReadBack back = readBackEntry(m_labelList->entry(row));
     Ui::TTFMform &ui = *m_ui;
     // The edits and the box recompose as they are set; the end state is set explicitly below.
-    ui.Lokalisering->setText(back.fields.lokalisering);
-    ui.System->setText(back.fields.system);
-    ui.Nr1->setText(back.fields.nr1);
-    ui.Produkt->setText(back.fields.produkt);
-    ui.Nr2->setText(back.fields.nr2);
+    // Each takes no more than its edit holds, cut before the box puts it in capitals.
+    ui.Lokalisering->setText(fieldText(back.fields.lokalisering, ui.Lokalisering->lineEdit()));
+    ui.System->setText(fieldText(back.fields.system, ui.System->lineEdit()));
+    ui.Nr1->setText(fieldText(back.fields.nr1, ui.Nr1));
+    ui.Produkt->setText(fieldText(back.fields.produkt, ui.Produkt->lineEdit()));
+    ui.Nr2->setText(fieldText(back.fields.nr2, ui.Nr2));
     ui.Unik->setChecked(back.fields.unik);
-    ui.IDNr->setText(back.fields.idnr);
-    ui.Tekst->setText(back.text);
+    ui.IDNr->setText(fieldText(back.fields.idnr, ui.IDNr));
+    const QString text = fieldText(back.text, ui.Tekst->lineEdit());
+    ui.Tekst->setText(text);
     LokaliseringChange();
     // The display shows the text part as stored, even where the field puts it in capitals.
-    ui.TekstLAbel->setText(back.text);
+    ui.TekstLAbel->setText(text);
     FixSystem();
 }

@@ -22,25 +22,16 @@ QVariant LabelListModel::data(const QModelIndex &index, int role) const
 
 QStringList LabelListModel::entries() const
 {
-    QStringList out;
-    out.reserve(qsizetype(m_entries.size()));
-    for (const Entry &e : m_entries) out.append(e.text);
-    return out;
-}
-
-LabelListModel::Entry LabelListModel::makeEntry(const QString &text) const
-{
-    return {text, m_collator.sortKey(text)};
+    return QStringList(m_entries.begin(), m_entries.end());
 }
 
 int LabelListModel::add(const QString &text)
 {
-    Entry e = makeEntry(text);
-    const auto at = std::upper_bound(m_entries.begin(), m_entries.end(), e,
-                                     [](const Entry &a, const Entry &b) { return a.key.compare(b.key) < 0; });
+    const auto at = std::upper_bound(m_entries.begin(), m_entries.end(), text,
+                                     [this](const QString &a, const QString &b) { return before(a, b); });
     const int row = int(at - m_entries.begin());
     beginInsertRows(QModelIndex(), row, row);
-    m_entries.insert(at, std::move(e));
+    m_entries.insert(at, text);
     endInsertRows();
     return row;
 }
@@ -55,12 +46,11 @@ void LabelListModel::remove(int row)
 
 void LabelListModel::replace(const QStringList &lines)
 {
-    std::vector<Entry> entries;
-    entries.reserve(std::size_t(lines.size()));
-    for (const QString &line : lines) entries.push_back(makeEntry(line));
-    // Stable, so that a file already in order comes back line for line.
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const Entry &a, const Entry &b) { return a.key.compare(b.key) < 0; });
+    std::vector<QString> entries(lines.begin(), lines.end());
+    const auto order = [this](const QString &a, const QString &b) { return before(a, b); };
+    // A file the list saved is in order already, and is taken as it is. Stable, so that a file
+    // in order but for equal entries comes back line for line.
+    if (!std::is_sorted(entries.begin(), entries.end(), order)) std::stable_sort(entries.begin(), entries.end(), order);
     beginResetModel();
     m_entries = std::move(entries);
     endResetModel();
@@ -70,8 +60,7 @@ int openLabelList(const QString &path, LabelListModel &list)
 {
     QStringList lines;
     platform::Encoding encoding;
-    if (const int err = platform::readLines(path, lines, encoding)) return err;
-    if (lines.size() > MaxLabelListEntries) return platform::ErrFileTooLarge;
+    if (const int err = platform::readLines(path, lines, encoding, MaxLabelListEntries)) return err;
     list.setEncoding(encoding);
     list.replace(lines);
     return platform::NoError;

@@ -6,7 +6,6 @@
 
 #include <QAbstractListModel>
 #include <QCollator>
-#include <QCollatorSortKey>
 #include <QString>
 #include <QStringList>
 
@@ -23,7 +22,7 @@ class LabelListModel : public QAbstractListModel {
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
     int count() const { return int(m_entries.size()); }
-    const QString &entry(int row) const { return m_entries[std::size_t(row)].text; }
+    const QString &entry(int row) const { return m_entries[std::size_t(row)]; }
     QStringList entries() const;
 
     // Puts the entry at its sorted place, after any equal ones, and returns its row.
@@ -37,23 +36,19 @@ class LabelListModel : public QAbstractListModel {
     void setEncoding(platform::Encoding encoding) { m_encoding = encoding; }
 
   private:
-    struct Entry {
-        QString text;
-        QCollatorSortKey key;
-    };
-    Entry makeEntry(const QString &text) const;
+    bool before(const QString &a, const QString &b) const { return m_collator.compare(a, b) < 0; }
 
     QCollator m_collator;
-    std::vector<Entry> m_entries;
+    std::vector<QString> m_entries;
     platform::Encoding m_encoding = platform::Encoding::Ansi;
 };
 
-// Far more entries than any project's list holds. Each entry keeps a sort key beside its text,
-// so a file of little but line ends would otherwise take many times its size in memory.
+// Far more entries than any project's list holds; a file of little but line ends would otherwise
+// take many times its size in memory.
 inline constexpr qsizetype MaxLabelListEntries = 1'000'000;
 
 // Reads a label-list file into the list, which is left as it was when the file cannot be read
-// or holds more than MaxLabelListEntries lines (223). Returns the error number.
+// or holds more than MaxLabelListEntries lines (ErrTooManyLines). Returns the error number.
 int openLabelList(const QString &path, LabelListModel &list);
 // The encoding a list is saved in: the remembered one where it holds every entry and the file
 // cannot be mistaken for one with a byte-order mark, else UTF-8 with its mark.

@@ -29,8 +29,27 @@ FileCreateError::FileCreateError(const QString &path, int error)
 {
 }
 
+namespace {
+
+// The refusals of the whole-file reader, which no system call gives; empty for any other number.
+QString readRefusalText(int error)
+{
+    switch (error) {
+    case platform::ErrFileTooLarge:
+        return QStringLiteral("Filen \"%1\" kan ikke åpnes: den er større enn %2 MiB, mer enn programmet leser.")
+            .arg(u"%1", QString::number(platform::MaxTextFileSize >> 20));
+    case platform::ErrTooManyLines:
+        return QStringLiteral("Filen \"%1\" kan ikke åpnes: den har flere linjer enn listen tar.");
+    default: return QString();
+    }
+}
+
+} // namespace
+
 FileOpenError::FileOpenError(const QString &path, int error)
-    : RunError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, systemErrorText(error)))
+    : RunError(readRefusalText(error).isEmpty()
+                   ? QStringLiteral("Cannot open file \"%1\". %2").arg(path, systemErrorText(error))
+                   : readRefusalText(error).arg(path))
 {
 }
 
@@ -48,8 +67,6 @@ QString systemErrorText(int error)
     case platform::ErrInvalidName:
         return QStringLiteral("The filename, directory name, or volume label syntax is incorrect.");
     case platform::ErrFilenameTooLong: return QStringLiteral("The filename or extension is too long.");
-    case platform::ErrFileTooLarge:
-        return QStringLiteral("The file size exceeds the limit allowed and cannot be saved.");
     default: return QStringLiteral("System error %1.").arg(error);
     }
 }

@@ -40,7 +40,9 @@ class IntOverflowError : public RunError {
     IntOverflowError();
 };
 
-// A file that cannot be created or opened; the reason is the system's text for the number.
+// A file that cannot be created or opened; the reason is the system's text for the number. A
+// file the program itself refuses to read (too large, too many lines) is told in Norwegian,
+// as the program's own refusal, not in the system's words.
 class FileCreateError : public RunError {
   public:
     FileCreateError(const QString &path, int error);

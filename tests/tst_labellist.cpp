@@ -304,10 +304,14 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTest::newRow("save onto a pipe") << true << "rør.csv" << "fifo" << "Cannot create file \"%1\". Access is denied.";
         QTest::newRow("open a link to /dev/zero") << false << "null.csv" << "zero" << "Cannot open file \"%1\". Access is denied.";
         QTest::newRow("save onto a link to /dev/zero") << true << "null.csv" << "zero" << "Cannot create file \"%1\". Access is denied.";
-        QTest::newRow("open a file too large to read") << false << "stor.csv" << "oversized"
-                                                       << "Cannot open file \"%1\". The file size exceeds the limit allowed and cannot be saved.";
-        QTest::newRow("open a file of a million and one lines") << false << "linjer.csv" << "linefeeds"
-                                                               << "Cannot open file \"%1\". The file size exceeds the limit allowed and cannot be saved.";
+        // The program's own refusals, in Norwegian, and about reading.
+        QTest::newRow("open a file too large to read")
+            << false << "stor.csv" << "oversized"
+            << "Filen \"%1\" kan ikke åpnes: den er større enn 64 MiB, mer enn programmet leser.";
+        const QString tooManyLines = "Filen \"%1\" kan ikke åpnes: den har flere linjer enn listen tar.";
+        QTest::newRow("open a file of a million and one lines") << false << "linjer.csv" << "linefeeds" << tooManyLines;
+        for (const char *kind : {"64 MiB of LF", "64 MiB of CR", "64 MiB of CR LF"})
+            QTest::newRow(qPrintable(QStringLiteral("open %1").arg(kind))) << false << "linjeskift.csv" << kind << tooManyLines;
     }
     void failures()
     {
@@ -408,6 +412,68 @@ class TestLabelList : public QObject, protected WindowFixture {
         press("BitBtn2");
         QVERIFY(asked);
         QCOMPARE(readBytes(path), QByteArray("gammel\r\n"));
+    }
+
+    // An entry of 32 MB: it opens, the list paints it and reads it back with the fields held to
+    // what their edits take, and it stays whole in the list and in the file saved again.
+    void longEntry()
+    {
+        start();
+        const QByteArray text(32'000'000, 'a');
+        const QByteArray file = "+B1=210.01-AB01," + text + "\r\n";
+        writeBytes(dataFile("lang.csv"), file);
+        open(dataFile("lang.csv"));
+        QCOMPARE(entries().size(), 1);
+        QCOMPARE(entries().constFirst().size(), file.size() - 2);
+        QVERIFY(!list()->grab().isNull());
+        select(0);
+        press("BitBtn5");
+        const qsizetype room = box("Tekst")->lineEdit()->maxLength();
+        QCOMPARE(box("Tekst")->text(), QString(room, u'A'));
+        QCOMPARE(tekstLabel(), QString(room, u'a'));
+        QCOMPARE(label(), QString("+B1=210.01-AB01"));
+        QCOMPARE(entries().constFirst().size(), file.size() - 2);
+        saveAs(dataFile("igjen.csv"));
+        QVERIFY(readBytes(dataFile("igjen.csv")) == file);
+        QVERIFY(m_ui->messages.isEmpty());
+    }
+
+    // Adding or deleting one entry looks at the rows on screen, not at every row of the list.
+    void changesTouchTheShownRowsOnly()
+    {
+        struct CountingModel final : LabelListModel {
+            mutable int asked = 0;
+            QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override
+            {
+                ++asked;
+                return LabelListModel::index(row, column, parent);
+            }
+        } model;
+        start();
+        QStringList many;
+        for (int i = 0; i < 100000; ++i) many.append(QString("+B1=210.%1-AB01,TEKST").arg(i, 6, 10, QChar(u'0')));
+        model.replace(many);
+        list()->setModel(&model);
+        QApplication::processEvents();
+        list()->repaint();
+        const auto asked = [&](auto change) {
+            model.asked = 0;
+            change();
+            QApplication::processEvents();
+            list()->repaint();
+            return model.asked;
+        };
+        QCOMPARE_LT(asked([&] { model.add("+A=.01-01,"); }), 1000);
+        QCOMPARE(list()->indexAt(QPoint(1, 1)).data().toString(), QString("+A=.01-01,"));
+        select(50000);
+        // As the Delete key has it: the entry goes, and the selection with it.
+        QCOMPARE_LT(asked([&] { model.remove(50000); list()->selectionModel()->clear(); }), 1000);
+        QCOMPARE(model.count(), 100000);
+        QCOMPARE(model.entry(50000), many.at(50000));
+        // Scrolling to the end still finds the last row.
+        select(model.count() - 1);
+        QCOMPARE(list()->indexAt(list()->visualRect(list()->currentIndex()).center()).row(), model.count() - 1);
+        list()->setModel(m_form->labelList());
     }
 
     // ---- Reading back ----

@@ -139,6 +139,10 @@ void TestPlatform::decodeLines_data()
                              << QStringList{"a", "b"} << Encoding::Utf16LE;
     QTest::newRow("utf16be") << QByteArray("\xFE\xFF\0a\0\n", 6) << QStringList{"a"}
                              << Encoding::Utf16BE;
+    QTest::newRow("utf16le cr lf, odd byte") << QByteArray("\xFF\xFE\r\0\n\0\r\0x", 9)
+                                             << QStringList{"", "", QStringLiteral(u"\uFFFD")} << Encoding::Utf16LE;
+    QTest::newRow("utf16 lone lf byte is no line end") << QByteArray("\xFF\xFE\n\x01\n\0", 6)
+                                                      << QStringList{QStringLiteral(u"\u010A")} << Encoding::Utf16LE;
     QTest::newRow("utf8 without bom is ansi") << QByteArray("\xC3\xA6") << QStringList{"Ã¦"}
                                               << Encoding::Ansi;
 }
@@ -151,6 +155,9 @@ void TestPlatform::decodeLines()
     Encoding enc = Encoding::Utf16BE;
     QCOMPARE(platform::decodeLines(bytes, enc), lines);
     QCOMPARE(enc, encoding);
+    // The count a line limit is checked by, before any line is made, is the same.
+    QCOMPARE(platform::countLines(bytes), lines.size());
+    if (!lines.isEmpty()) QCOMPARE(platform::countLines(bytes, lines.size() - 1), lines.size());
 }
 
 void TestPlatform::encodeLines_data()

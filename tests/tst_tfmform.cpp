@@ -203,7 +203,7 @@ class TestTfmForm : public QObject, protected WindowFixture {
                                            << QStringLiteral("Cannot create file \"@\". ") + denied;
         QTest::newRow("code list, oversized")
             << "codelist" << "oversized"
-            << opened + QStringLiteral("The file size exceeds the limit allowed and cannot be saved.");
+            << QStringLiteral("Filen \"@\" kan ikke åpnes: den er større enn 64 MiB, mer enn programmet leser.");
     }
 
     void hostileFilesAtStart()
@@ -346,7 +346,7 @@ class TestTfmForm : public QObject, protected WindowFixture {
         row("Label8", "QLabel", at(72, 440), "Tekst:", 13, true);
         row("BitBtn1", "QPushButton", {440, 80, 113, 25}, "Legg til liste", 11, false);
         row("Label7", "QLabel", at(584, 24), "Merkeliste:", 13, true);
-        row("MerkeListe", "QListView", {584, 40, 249, 233}, "", 11, false);
+        row("MerkeListe", "LabelListView", {584, 40, 249, 233}, "", 11, false);
         row("SpeedButton1", "QToolButton", {235, 336, 17, 19}, "+", 16, true);
         row("SpeedButton2", "QToolButton", {260, 216, 17, 19}, "+", 16, true);
         row("BitBtn2", "QPushButton", {624, 280, 75, 25}, "Lagre", 11, false);

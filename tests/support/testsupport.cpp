@@ -74,6 +74,14 @@ void writeBytes(const QString &path, const QByteArray &bytes)
     f.write(bytes);
 }
 
+QByteArray hostileLineEnd(const QString &kind)
+{
+    if (kind == u"64 MiB of LF") return "\n";
+    if (kind == u"64 MiB of CR") return "\r";
+    if (kind == u"64 MiB of CR LF") return "\r\n";
+    return {};
+}
+
 bool makeHostileFile(const QString &path, const QString &kind)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -89,6 +97,14 @@ bool makeHostileFile(const QString &path, const QString &kind)
         QFile f(path);
         return f.open(QIODevice::WriteOnly) && f.write(QByteArray(1'000'001, '\n')) == 1'000'001;
     }
+    if (const QByteArray end = hostileLineEnd(kind); !end.isEmpty()) { // as large as is read
+        QFile f(path);
+        const QByteArray block = end.repeated(int(65536 / end.size()));
+        if (!f.open(QIODevice::WriteOnly)) return false;
+        for (std::int64_t left = platform::MaxTextFileSize; left > 0; left -= block.size())
+            if (f.write(block) != block.size()) return false;
+        return true;
+    }
     return false;
 }
 
@@ -101,6 +117,7 @@ bool isHostileFile(const QString &path, const QString &kind)
     if (kind == u"folder") return S_ISDIR(st.st_mode);
     if (kind == u"oversized") return S_ISREG(st.st_mode) && st.st_size == platform::MaxTextFileSize + 1;
     if (kind == u"linefeeds") return S_ISREG(st.st_mode) && st.st_size == 1'000'001;
+    if (!hostileLineEnd(kind).isEmpty()) return S_ISREG(st.st_mode) && st.st_size == platform::MaxTextFileSize;
     return false;
 }
 

@@ -55,6 +55,9 @@ void writeBytes(const QString &path, const QByteArray &bytes);
 // /dev/zero), "folder", "oversized" (a sparse file one byte over the largest text file read), or
 // "linefeeds" (a small file of a million and one empty lines).
 bool makeHostileFile(const QString &path, const QString &kind);
+// The line end a file of the kind "64 MiB of LF" (CR, CR LF) is made of, the largest file read
+// whole and nothing but line ends; empty for other kinds.
+QByteArray hostileLineEnd(const QString &kind);
 // Whether path still holds what makeHostileFile put there.
 bool isHostileFile(const QString &path, const QString &kind);
 // A tiny file system of its own (tmpfs, 64 KiB) mounted on a folder while the object lives;
