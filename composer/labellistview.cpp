@@ -85,12 +85,6 @@ void LabelListView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, i
     scheduleDelayedItemsLayout();
 }
 
-void LabelListView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
-                                const QList<int> &roles)
-{
-    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
-}
-
 QModelIndex LabelListView::moveCursor(CursorAction action, Qt::KeyboardModifiers)
 {
     const int count = rows();
@@ -204,5 +198,3 @@ void LabelListView::scrollContentsBy(int dx, int dy)
 {
     viewport()->scroll(dx, dy);
 }
-
-QSize LabelListView::viewportSizeHint() const { return QAbstractItemView::viewportSizeHint(); }
