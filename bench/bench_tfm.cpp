@@ -13,6 +13,7 @@
 #include "textfil.h"
 #include "tfmapplication.h"
 #include "tfmcombobox.h"
+#include "widgetsinterface.h"
 #include "xmldata.h"
 #include "xstart.h"
 

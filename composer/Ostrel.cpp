@@ -3,6 +3,7 @@
 #include "TFM.h"
 #include "ftpunit.h"
 #include "platform.h"
+#include "widgetsinterface.h"
 #include "serveroppsett.h"
 #include "startup.h"
 #include "tfmapplication.h"

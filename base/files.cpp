@@ -1,0 +1,283 @@
+// files: raw file handles and the file system, with Windows semantics for sharing and for
+// the read-only mark.
+#include "files.h"
+
+#include "errors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+// ---- Raw files ----
+
+namespace {
+
+QByteArray nativeBytes(const QString &path) { return QFile::encodeName(path); }
+
+bool readOnlyMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
+
+} // namespace
+
+int openFile(const QString &path, OpenMode mode, FileHandle &handle)
+{
+    handle = NoFile;
+    if (path.isEmpty()) return ErrFileNotFound;
+    const QByteArray name = nativeBytes(path);
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case OpenMode::Read: flags |= O_RDONLY; break;
+    case OpenMode::Rewrite:
+    case OpenMode::RewritePrivate: flags |= O_WRONLY | O_CREAT; break;
+    case OpenMode::Append:
+    case OpenMode::ReadWrite: flags |= O_RDWR; break;
+    }
+    // Windows refuses write access to a file with the read-only mark, even to an administrator.
+    // Anything but a regular file is refused before it is opened, since opening a device may
+    // already do something.
+    struct stat st {};
+    if (::stat(name.constData(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return ErrAccessDenied;
+        if (mode != OpenMode::Read && readOnlyMode(st.st_mode)) return ErrAccessDenied;
+    }
+    // Without blocking: a pipe put in the file's place since the look above must not hold the
+    // program until something opens its other end.
+    const int fd = ::open(name.constData(), flags | O_NONBLOCK,
+                          mode == OpenMode::RewritePrivate ? 0600 : 0666);
+    if (fd < 0) {
+        // Windows tells a missing folder from a missing file.
+        if (errno == ENOENT) {
+            const QString parent = QFileInfo(path).absolutePath();
+            if (!QFileInfo(parent).isDir()) return ErrPathNotFound;
+        }
+        return winErrorFromErrno(errno);
+    }
+    // What was opened counts, not what the name held a moment before.
+    struct stat opened {};
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || fl < 0 ||
+        ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return ErrAccessDenied;
+    }
+    // Sharing: readers share, anything that writes excludes (the other modes let others read
+    // only, so a writer conflicts with every other open); a conflict is Windows' sharing
+    // violation. The lock is advisory: it holds against this program and others that honour it.
+    const int op = (mode == OpenMode::Read ? LOCK_SH : LOCK_EX) | LOCK_NB;
+    if (::flock(fd, op) != 0) {
+        ::close(fd);
+        return ErrSharingViolation;
+    }
+    // A file left from before keeps its mode through an open; the old bytes go only after
+    // nobody else can read what follows them.
+    if (mode == OpenMode::RewritePrivate && ::fchmod(fd, 0600) != 0) {
+        const int err = winErrorFromErrno(errno);
+        ::close(fd);
+        return err;
+    }
+    if ((mode == OpenMode::Rewrite || mode == OpenMode::RewritePrivate) &&
+        ::ftruncate(fd, 0) != 0) {
+        const int err = winErrorFromErrno(errno);
+        ::close(fd);
+        return err;
+    }
+    if (mode == OpenMode::Append && ::lseek(fd, 0, SEEK_END) < 0) {
+        const int err = winErrorFromErrno(errno);
+        ::close(fd);
+        return err;
+    }
+    handle = fd;
+    return NoError;
+}
+
+int readFile(FileHandle handle, char *buffer, int size, int &got)
+{
+    got = 0;
+    if (handle == NoFile) return ErrInvalidHandle;
+    for (;;) {
+        const ssize_t n = ::read(int(handle), buffer, size_t(size));
+        if (n >= 0) {
+            got = int(n);
+            return NoError;
+        }
+        if (errno != EINTR) return errno == EIO ? ErrReadFault : winErrorFromErrno(errno);
+    }
+}
+
+int writeFile(FileHandle handle, const char *buffer, int size)
+{
+    if (handle == NoFile) return ErrInvalidHandle;
+    while (size > 0) {
+        const ssize_t n = ::write(int(handle), buffer, size_t(size));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return winErrorFromErrno(errno);
+        }
+        buffer += n;
+        size -= int(n);
+    }
+    return NoError;
+}
+
+int fileSize(FileHandle handle, std::int64_t &size)
+{
+    struct stat st {};
+    if (handle == NoFile || ::fstat(int(handle), &st) != 0) return ErrInvalidHandle;
+    size = st.st_size;
+    return NoError;
+}
+
+int closeFile(FileHandle handle)
+{
+    if (handle == NoFile) return ErrInvalidHandle;
+    return ::close(int(handle)) == 0 ? NoError : winErrorFromErrno(errno);
+}
+
+// ---- File system ----
+
+bool fileExists(const QString &path)
+{
+    struct stat st {};
+    return !path.isEmpty() && ::stat(nativeBytes(path).constData(), &st) == 0 &&
+           !S_ISDIR(st.st_mode);
+}
+
+bool dirExists(const QString &path)
+{
+    struct stat st {};
+    return !path.isEmpty() && ::stat(nativeBytes(path).constData(), &st) == 0 &&
+           S_ISDIR(st.st_mode);
+}
+
+bool isLink(const QString &path)
+{
+    struct stat st {};
+    return ::lstat(nativeBytes(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool isReadOnly(const QString &path)
+{
+    struct stat st {};
+    return ::stat(nativeBytes(path).constData(), &st) == 0 && readOnlyMode(st.st_mode);
+}
+
+int setReadOnly(const QString &path, bool readOnly)
+{
+    struct stat st {};
+    const QByteArray name = nativeBytes(path);
+    if (::stat(name.constData(), &st) != 0) return winErrorFromErrno(errno);
+    // The mark is the owner's write bit; clearing it gives no one else a right to write.
+    const mode_t mode = readOnly ? (st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
+                                 : (st.st_mode | S_IWUSR);
+    return ::chmod(name.constData(), mode & 07777) == 0 ? NoError : winErrorFromErrno(errno);
+}
+
+int makeDir(const QString &path, bool ownerOnly)
+{
+    if (::mkdir(nativeBytes(path).constData(), ownerOnly ? 0700 : 0777) == 0) return NoError;
+    if (errno == ENOENT) return ErrPathNotFound;
+    return winErrorFromErrno(errno);
+}
+
+int makePath(const QString &path, bool ownerOnly)
+{
+    const QString folder = QDir::cleanPath(path);
+    if (dirExists(folder)) return NoError;
+    const qsizetype cut = folder.lastIndexOf(QLatin1Char('/'));
+    if (cut > 0) {
+        if (const int err = makePath(folder.left(cut))) return err;
+    }
+    const int err = makeDir(folder, ownerOnly);
+    // Another process may have made it meanwhile.
+    return err == ErrAlreadyExists && dirExists(folder) ? NoError : err;
+}
+
+namespace {
+
+// Windows will neither delete nor rename a file that is open; here "open" means held through
+// openFile, whose lock a probe for an exclusive one runs into.
+bool heldOpen(const QByteArray &name, const struct stat &st)
+{
+    if (!S_ISREG(st.st_mode)) return false;
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
+int unlinkFile(const QString &path, bool evenReadOnly)
+{
+    const QByteArray name = nativeBytes(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0) return winErrorFromErrno(errno);
+    if (S_ISDIR(st.st_mode)) return ErrAccessDenied;
+    if (!evenReadOnly && !S_ISLNK(st.st_mode) && readOnlyMode(st.st_mode)) return ErrAccessDenied;
+    if (heldOpen(name, st)) return ErrSharingViolation;
+    return ::unlink(name.constData()) == 0 ? NoError : winErrorFromErrno(errno);
+}
+
+} // namespace
+
+int removeFile(const QString &path) { return unlinkFile(path, false); }
+
+int removeName(const QString &path) { return unlinkFile(path, true); }
+
+int renameFile(const QString &from, const QString &to)
+{
+    const QByteArray source = nativeBytes(from);
+    const QByteArray target = nativeBytes(to);
+    struct stat st {};
+    if (::lstat(source.constData(), &st) != 0) return winErrorFromErrno(errno);
+    if (heldOpen(source, st)) return ErrSharingViolation;
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
+                    RENAME_NOREPLACE) == 0)
+        return NoError;
+    if (errno != EINVAL && errno != ENOSYS) return winErrorFromErrno(errno);
+    // A file system without the flag: a second name, then the first one goes. The new name is
+    // never taken from anything else, as link refuses a name that exists.
+    if (::link(source.constData(), target.constData()) != 0) return winErrorFromErrno(errno);
+    if (::unlink(source.constData()) != 0) {
+        const int err = errno;
+        ::unlink(target.constData());
+        return winErrorFromErrno(err);
+    }
+    return NoError;
+}
+
+unsigned newFileMode()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+int setModeLike(const QString &path, const QString &model)
+{
+    struct stat st {};
+    mode_t mode = 0;
+    if (::stat(nativeBytes(model).constData(), &st) == 0)
+        mode = st.st_mode & 0777;
+    else if (errno == ENOENT)
+        mode = newFileMode();
+    else
+        return winErrorFromErrno(errno);
+    return ::chmod(nativeBytes(path).constData(), mode) == 0 ? NoError : winErrorFromErrno(errno);
+}
+
+int removeDir(const QString &path)
+{
+    const QByteArray name = nativeBytes(path);
+    if (isLink(path)) return ::unlink(name.constData()) == 0 ? NoError : winErrorFromErrno(errno);
+    return ::rmdir(name.constData()) == 0 ? NoError : winErrorFromErrno(errno);
+}
+
+} // namespace platform

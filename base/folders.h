@@ -1,0 +1,14 @@
+// folders: the program folders: their lookup through the settings, and the folder tree.
+#pragma once
+
+#include <QString>
+
+// ---- Program folders ----
+
+void kalvenorpath(const QString &name, QString &path);
+QString kalvenorpath(const QString &name);
+void setfolder(const QString &name, const QString &path);
+void mkdirsafe(const QString &path, bool ownerOnly = false);
+void makefoldertree();
+void logpath(QString &path);
+void binpath(QString &path);

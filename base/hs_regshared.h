@@ -1,0 +1,37 @@
+// hs_regshared: what the files of hs_reg share: the unit's fixed names and all its state
+// (with the reset of it), the folder helpers, and the write-back of a settings document with
+// the reporting of its failures.
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+class IniDocument;
+
+namespace hsreg {
+
+extern const QString IniFileName;
+extern const QString IniVersion;
+extern const QString StandardSection;
+extern const QString FoldersSection;
+
+extern IniDocument *mainDocument;
+extern bool mainOnDisk;
+
+QString withSeparator(const QString &path);
+bool ownerOnly(const QString &folderName);
+QString baseFolder();
+
+extern QSet<QString> failingFiles;
+extern QStringList readOnlyWarned;
+
+QString readOnlyLine(const QString &file);
+bool writeBack(const IniDocument &doc);
+QString unreadableLine(const IniDocument &doc);
+void reportUnreadable(const IniDocument &doc);
+
+// Every variable of the unit back as it was before the start-up.
+void resetUnitState();
+
+} // namespace hsreg

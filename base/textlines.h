@@ -1,0 +1,56 @@
+// textlines: a whole text file as a list of lines: its decoding and encoding, and its
+// reading and writing in one piece, the write replacing the file whole where asked.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+namespace platform {
+
+// ---- Whole-file text as a list of lines ----
+
+enum class Encoding { Ansi, Utf8, Utf16LE, Utf16BE };
+
+// Decodes a whole file: a UTF-8/UTF-16 byte-order mark selects that encoding (and is remembered
+// in enc), otherwise the ANSI code page. CR LF, lone CR and lone LF end a line; a final line
+// end adds no entry.
+QStringList decodeLines(QByteArrayView data, Encoding &enc);
+// CR LF after every line, with the byte-order mark of enc (none for Ansi).
+QByteArray encodeLines(const QStringList &lines, Encoding enc);
+// The encoding a list is actually written in, so that nothing is lost: a list the ANSI code
+// page cannot hold goes to UTF-8 with a byte-order mark, and one that holds a lone surrogate
+// half (which UTF-8 cannot carry) to UTF-16 LE with its mark.
+Encoding writableEncoding(const QStringList &lines, Encoding wanted);
+
+// The largest file read whole: far more than any settings file, log or code list holds, and
+// small enough that a runaway file never fills the memory.
+constexpr std::int64_t MaxTextFileSize = std::int64_t(64) << 20;
+
+// 0, or 223 with a notice of its own for a text file larger than MaxTextFileSize.
+int checkTextFileSize(const QString &path, std::int64_t size);
+
+// The whole file as it lies on disk. Returns the error number; on failure data is left empty.
+// A file larger than MaxTextFileSize is refused (223) with a notice of its own.
+int readBytes(const QString &path, QByteArray &data);
+// The lines decodeLines would give, counted over the bytes without decoding them; counting
+// stops past limit (when it is not negative), so the answer is then limit + 1.
+qsizetype countLines(QByteArrayView data, qsizetype limit = -1);
+// Returns the error number; on failure lines is left empty and enc is Ansi. A file larger than
+// MaxTextFileSize is refused (223) with a notice of its own; one of more than maxLines lines
+// (when it is not negative) is refused (ErrTooManyLines) before a line is made, so a refusal
+// costs no more than the file's bytes.
+int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype maxLines = -1);
+// Writes lines in writableEncoding(lines, enc). With atomic, the file is replaced whole through
+// a temporary file of its own in the same folder, and a read-only file is refused (5) before
+// anything is written. A link is followed, so the link stays and its target is replaced; the
+// file keeps its permissions. Where the folder takes no temporary file but the file exists, it
+// is rewritten in place instead, but only when the room for the new bytes could be reserved
+// first; else (a full disk) the file is left as it was. Anything in the file's place that is not
+// a regular file is refused (5). Returns the error number.
+int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool atomic = false);
+
+} // namespace platform

@@ -1,0 +1,8 @@
+// userfile: the per-user settings file, opened in the main file's place for a while and
+// closed again.
+#pragma once
+
+// ---- Per-user settings file ----
+
+void openuserini();
+void closeuserini();

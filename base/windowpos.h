@@ -1,0 +1,11 @@
+// windowpos: window placement, saved to and restored from the per-user settings file.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// ---- Window placement ----
+
+int savewindowpos(QWidget *window, const QString &name, const QString &extra);
+int loadwindowpos(QWidget *window, const QString &name, QString &extra);
