@@ -6,8 +6,6 @@
 
 namespace platform {
 
-// ---- User interface ----
-
 namespace {
 
 class StderrUserInterface final : public UserInterface {
@@ -21,10 +19,16 @@ class StderrUserInterface final : public UserInterface {
     void shellOpen(const QString &, const QString &, const QString &) override {}
 };
 
+// Made on first use, so that a box asked for while the program's statics start still shows.
+UserInterface &fallback()
+{
+    static StderrUserInterface stderrInterface;
+    return stderrInterface;
+}
+
 UserInterface *&current()
 {
-    static StderrUserInterface fallback;
-    static UserInterface *ui = &fallback;
+    static UserInterface *ui = &fallback();
     return ui;
 }
 
@@ -32,10 +36,6 @@ UserInterface *&current()
 
 UserInterface &ui() { return *current(); }
 
-void setUserInterface(UserInterface *u)
-{
-    static StderrUserInterface fallback;
-    current() = u ? u : &fallback;
-}
+void setUserInterface(UserInterface *u) { current() = u ? u : &fallback(); }
 
 } // namespace platform

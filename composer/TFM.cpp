@@ -24,7 +24,12 @@
 #include <algorithm>
 #include <utility>
 
-QString TFMTittel = QStringLiteral("Kalvenor TFM-system   1.02");
+namespace {
+// The caption carries the version the build gives the project.
+const QString Title = QStringLiteral("Kalvenor TFM-system   " KALVENOR_VERSION);
+} // namespace
+
+QString TFMTittel = Title;
 QString SisteLet;
 std::int32_t SystemIndeks = 0;
 std::int32_t ProduktIndeks = 0;
@@ -86,7 +91,7 @@ QString fieldText(const QString &text, const QLineEdit *edit)
 
 void TFMInitialization()
 {
-    TFMTittel = QStringLiteral("Kalvenor TFM-system   1.02");
+    TFMTittel = Title;
     SisteLet.clear();
     SystemIndeks = 0;
     ProduktIndeks = 0;
@@ -192,9 +197,7 @@ void TTFMform::connectHandlers()
 void TTFMform::FormCreate()
 {
     // The lists still hold their built-in rows; SystemCombo and ProduktCombo have no file.
-    const Ui::TTFMform &ui = *m_ui;
-    const TFMComboBox *lists[] = {ui.Lokalisering, ui.System, ui.SystemUnderCOmbo, ui.Produkt,
-                                  ui.Tekst};
+    const auto lists = codeListBoxes();
     for (std::size_t i = 0; i < CodeListFiles.size(); ++i)
         writeFactoryFile(codeListPath(QLatin1String(CodeListFiles[i])), lists[i]->items());
 }
@@ -252,10 +255,15 @@ void TTFMform::closeEvent(QCloseEvent *event)
 
 // ---- Code lists ----
 
+std::array<TFMComboBox *, CodeListFiles.size()> TTFMform::codeListBoxes() const
+{
+    const Ui::TTFMform &ui = *m_ui;
+    return {ui.Lokalisering, ui.System, ui.SystemUnderCOmbo, ui.Produkt, ui.Tekst};
+}
+
 void TTFMform::LoadTFM()
 {
-    Ui::TTFMform &ui = *m_ui;
-    TFMComboBox *lists[] = {ui.Lokalisering, ui.System, ui.SystemUnderCOmbo, ui.Produkt, ui.Tekst};
+    const auto lists = codeListBoxes();
     // A file that cannot be read is shown, and its list keeps what it holds, as for a missing
     // file; the other lists load, and the caller goes on as after a clean reload.
     for (std::size_t i = 0; i < CodeListFiles.size(); ++i) {

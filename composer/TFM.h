@@ -3,9 +3,12 @@
 // lists and keep the label list and its file.
 #pragma once
 
+#include "tfmcore.h"
+
 #include <QString>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -91,6 +94,8 @@ class TTFMform : public QWidget {
     void searchNext(TFMComboBox *field, std::int32_t &index);
     QString chooseListFile(bool save);
     int selectedEntry() const;
+    // The boxes of the five code lists, in the order of their files (CodeListFiles).
+    std::array<TFMComboBox *, CodeListFiles.size()> codeListBoxes() const;
 
     std::unique_ptr<Ui::TTFMform> m_ui;
     bool m_shown = false;

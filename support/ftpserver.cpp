@@ -1,4 +1,4 @@
-// Test support: the FTP server of the transfer tests and the benchmark.
+// ftpserver: the FTP server that the transfer tests and the transfer benchmark start.
 #include "ftpserver.h"
 
 #include <QHostAddress>

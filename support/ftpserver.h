@@ -1,5 +1,6 @@
-// Test support: a real FTP server (pyftpdlib under Debian's python3) on a free port of
-// 127.0.0.1, with a temporary folder, a user and a password, for as long as the object lives.
+// ftpserver: a real FTP server (pyftpdlib under Debian's python3) for the tests and the
+// benchmarks, on a free port of 127.0.0.1, with a temporary folder, a user and a password, for
+// as long as the object lives.
 #pragma once
 
 #include <QProcess>
