@@ -35,8 +35,10 @@ int openFile(const QString &path, OpenMode mode, FileHandle &handle)
     int flags = O_CLOEXEC;
     switch (mode) {
     case OpenMode::Read: flags |= O_RDONLY; break;
-    case OpenMode::Rewrite:
-    case OpenMode::RewritePrivate: flags |= O_WRONLY | O_CREAT; break;
+    case OpenMode::Rewrite: flags |= O_WRONLY | O_CREAT; break;
+    // Not through a link: the bytes and the closed mode are for this name's file alone, and a
+    // link could take both to a file anywhere.
+    case OpenMode::RewritePrivate: flags |= O_WRONLY | O_CREAT | O_NOFOLLOW; break;
     case OpenMode::Append:
     case OpenMode::ReadWrite: flags |= O_RDWR; break;
     }

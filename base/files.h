@@ -16,7 +16,8 @@ constexpr FileHandle NoFile = -1;
 enum class OpenMode {
     Read,      // existing file, reading only, others may read
     Rewrite,   // create or truncate, writing, others may read
-    RewritePrivate, // as Rewrite, and the file is its owner's alone, whatever its mode was
+    RewritePrivate, // as Rewrite, and the file is its owner's alone, whatever its mode was; a
+                    // link in its place is refused (5)
     Append,    // existing file, reading and writing at its end, others may read
     ReadWrite, // existing file, reading and writing, others may read and write
 };

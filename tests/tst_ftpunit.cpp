@@ -626,15 +626,18 @@ void TestFtpUnit::downloadWithoutSize()
 void TestFtpUnit::downloadBroken_data()
 {
     QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("temporary"); // what holds the temporary name: "folder", "link"
     QTest::addColumn<QString>("failure");
     QTest::addColumn<int>("error");
     const QString retrieve =
         "FTP: Feil nr. 500, kan ikke laste ned filen liste.csv. Sjekk at filen ikke er i bruk.";
-    QTest::newRow("data connection dropped") << "drop" << retrieve << 500;
-    QTest::newRow("data connection stalls") << "stall" << retrieve << 500;
-    QTest::newRow("temporary file cannot be made") << "normal" << retrieve << 500;
+    QTest::newRow("data connection dropped") << "drop" << "" << retrieve << 500;
+    QTest::newRow("data connection stalls") << "stall" << "" << retrieve << 500;
+    QTest::newRow("temporary file cannot be made") << "normal" << "folder" << retrieve << 500;
+    // The bytes would land in a file elsewhere, which would also become its owner's alone.
+    QTest::newRow("temporary name links elsewhere") << "normal" << "link" << retrieve << 500;
     QTest::newRow("2 GiB announced")
-        << "huge"
+        << "huge" << ""
         << "FTP: filen liste.csv er på 3000000000 byte, 2 GiB eller mer, avbryter forbindelse"
         << 501;
 }
@@ -642,6 +645,7 @@ void TestFtpUnit::downloadBroken_data()
 void TestFtpUnit::downloadBroken()
 {
     QFETCH(QString, mode);
+    QFETCH(QString, temporary);
     QFETCH(QString, failure);
     QFETCH(int, error);
     FtpClient::setLimits({2, 2, 2});
@@ -650,7 +654,11 @@ void TestFtpUnit::downloadBroken()
     writeBytes(m_server->file("liste.csv"), remote);
     writeBytes("liste.csv", "gammel");
     writeBytes("liste.old", "eldre");
-    if (mode == "normal") QDir().mkdir("liste.tmp");
+    if (temporary == "folder") QVERIFY(QDir().mkdir("liste.tmp"));
+    QVERIFY(QDir().mkdir("elsewhere"));
+    writeBytes("elsewhere/other.csv", "another's");
+    QVERIFY(QFile::setPermissions("elsewhere/other.csv", QFileDevice::Permissions(0x6644)));
+    if (temporary == "link") QVERIFY(QFile::link("elsewhere/other.csv", "liste.tmp"));
 
     m_form->HentFil("liste.csv");
     QCOMPARE(FTPFeilNr, error);
@@ -664,6 +672,8 @@ void TestFtpUnit::downloadBroken()
     QCOMPARE(ftpLog(), expected);
     QCOMPARE(readBytes("liste.csv"), QByteArray("gammel"));
     QCOMPARE(readBytes("liste.old"), QByteArray("eldre"));
+    QCOMPARE(readBytes("elsewhere/other.csv"), QByteArray("another's"));
+    QCOMPARE(QFile::permissions("elsewhere/other.csv"), QFileDevice::Permissions(0x6644));
     QVERIFY(!m_form->isVisible());
     QVERIFY(!m_form->IdFTP1->isConnected());
 }
