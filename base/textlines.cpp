@@ -95,12 +95,14 @@ template <int Width, bool BigEndian> qsizetype countIn(QByteArrayView data, qsiz
 
 QStringList decodeLines(QByteArrayView data, Encoding &enc)
 {
-    // The mark has been taken off already; a second one is text of the first line.
-    constexpr auto keepBom = QStringConverter::Flag::ConvertInitialBom;
+    // The mark has been taken off already; a second one is text of the first line. Stateless, so
+    // that a character cut off at the end of the file becomes a replacement character instead of
+    // vanishing with the rest of its line.
+    constexpr auto flags = QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless;
     QString text;
     if (data.startsWith("\xEF\xBB\xBF")) {
         enc = Encoding::Utf8;
-        text = QStringDecoder(QStringDecoder::Utf8, keepBom).decode(data.sliced(3));
+        text = QStringDecoder(QStringDecoder::Utf8, flags).decode(data.sliced(3));
     } else if (data.startsWith("\xFF\xFE")) {
         enc = Encoding::Utf16LE;
         text = fromUtf16Units(data.sliced(2), false);

@@ -143,6 +143,10 @@ void TestPlatform::decodeLines_data()
                                              << QStringList{"", "", QStringLiteral(u"\uFFFD")} << Encoding::Utf16LE;
     QTest::newRow("utf16 lone lf byte is no line end") << QByteArray("\xFF\xFE\n\x01\n\0", 6)
                                                       << QStringList{QStringLiteral(u"\u010A")} << Encoding::Utf16LE;
+    QTest::newRow("utf8 character cut off at the end") << QByteArray("\xEF\xBB\xBF" "a\r\nb\xC3")
+                                                       << QStringList{"a", QStringLiteral(u"b\uFFFD")} << Encoding::Utf8;
+    QTest::newRow("utf8 last line a cut-off character") << QByteArray("\xEF\xBB\xBF" "a\r\n\xC3")
+                                                        << QStringList{"a", QStringLiteral(u"\uFFFD")} << Encoding::Utf8;
     QTest::newRow("utf8 without bom is ansi") << QByteArray("\xC3\xA6") << QStringList{"Ã¦"}
                                               << Encoding::Ansi;
 }
