@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -270,6 +271,20 @@ QByteArray replaceTarget(const QString &path)
     return QFile::encodeName(at);
 }
 
+// The temporary's name: the file's own with ".XXXXXX" after it, the file's name cut first where
+// both would pass the longest name a folder takes, and never inside a character.
+QByteArray temporaryTemplate(const QByteArray &target)
+{
+    const qsizetype slash = target.lastIndexOf('/');
+    QByteArray name = target.mid(slash + 1);
+    constexpr qsizetype room = NAME_MAX - 7;
+    if (name.size() > room) {
+        qsizetype cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+        name.truncate(cut);
+    }
+    return target.left(slash + 1) + name + ".XXXXXX";
+}
 
 } // namespace
 
@@ -288,7 +303,7 @@ int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool
     if (existed && !S_ISREG(old.st_mode)) return ErrAccessDenied;
 
     // A name of its own, so that two programs replacing the same file never share a temporary.
-    QByteArray temp = target + ".XXXXXX";
+    QByteArray temp = temporaryTemplate(target);
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         const int e = errno;

@@ -40,6 +40,8 @@ class TestPlatform : public QObject {
     void atomicWriteThroughALink_data();
     void atomicWriteThroughALink();
     void atomicWriteUsesATemporaryOfItsOwn();
+    void atomicWriteTakesTheLongestName_data();
+    void atomicWriteTakesTheLongestName();
     void atomicWriteFailureLeavesNoTemporary();
     void atomicWriteInPlaceWithoutRoomForATemporary_data();
     void atomicWriteInPlaceWithoutRoomForATemporary();
@@ -312,6 +314,38 @@ void TestPlatform::atomicWriteKeepsTheMode()
     QCOMPARE(entries(box.work()), QStringList{"s.ini"});
 }
 
+// A name as long as a folder takes still gets a file replaced whole: the temporary beside it
+// does not need room for more.
+void TestPlatform::atomicWriteTakesTheLongestName_data()
+{
+    QTest::addColumn<QString>("name"); // of 255 bytes or just under
+    QTest::addColumn<bool>("exists");
+    const QString ascii = QString(251, u'a') + ".csv";
+    // "ø" is two bytes: 125 of them and ".csv" make 254 bytes, and a cut must not split one.
+    const QString letters = QString(125, u'ø') + ".csv";
+    QTest::newRow("new file, 255 bytes") << ascii << false;
+    QTest::newRow("existing file, 255 bytes") << ascii << true;
+    QTest::newRow("existing file, two-byte letters") << letters << true;
+}
+
+void TestPlatform::atomicWriteTakesTheLongestName()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, exists);
+    Sandbox box;
+    const QString path = box.work() + "/" + name;
+    ino_t before = 0;
+    if (exists) {
+        writeBytes(path, "old\r\n");
+        before = inodeOf(path);
+    }
+    QCOMPARE(platform::writeLines(path, {"new"}, Encoding::Ansi, true), 0);
+    QCOMPARE(readBytes(path), QByteArray("new\r\n"));
+    // Replaced by a new file, not rewritten in place.
+    if (exists) QVERIFY(inodeOf(path) != before);
+    QCOMPARE(entries(box.work()), QStringList{name});
+}
+
 void TestPlatform::atomicWriteThroughALink_data()
 {
     QTest::addColumn<QString>("linkTarget"); // what the link "s.ini" in the working folder holds
@@ -392,7 +426,7 @@ void TestPlatform::atomicWriteInPlaceWithoutRoomForATemporary_data()
                                                       << QByteArray("new\r\n");
     QTest::newRow("read-only file still refused") << QByteArray("old\r\n") << true << 5
                                                   << QByteArray("old\r\n");
-    QTest::newRow("no file, nothing made") << QByteArray("<none>") << false << 206
+    QTest::newRow("no file, nothing made") << QByteArray("<none>") << false << 112
                                            << QByteArray("<missing>");
 }
 
@@ -403,14 +437,17 @@ void TestPlatform::atomicWriteInPlaceWithoutRoomForATemporary()
     QFETCH(int, result);
     QFETCH(QByteArray, after);
     Sandbox box;
-    // A name so long that the folder takes no temporary named after it (even for root).
-    const long max = ::pathconf(QFile::encodeName(box.work()).constData(), _PC_NAME_MAX);
-    QVERIFY(max > 10);
-    const QString path = box.work() + u'/' + QString(int(max) - 4, u'n') + ".ini";
+    // A disk with no inode left for a temporary (even for root): the folder and one file only.
+    const QString folder = box.work() + "/disk";
+    SmallDisk disk(folder, 2);
+    if (!disk.mounted()) QSKIP("a small file system cannot be mounted here");
+    const QString path = folder + "/s.ini";
     if (before != "<none>") {
         writeBytes(path, before);
         QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0640), 0);
         if (readOnly) QCOMPARE(platform::setReadOnly(path, true), 0);
+    } else {
+        writeBytes(folder + "/other", "x");
     }
     const ino_t inode = inodeOf(path);
 
@@ -418,35 +455,30 @@ void TestPlatform::atomicWriteInPlaceWithoutRoomForATemporary()
 
     QCOMPARE(readBytes(path), after);
     QCOMPARE(inodeOf(path), inode); // the same file, not a replacement
-    QCOMPARE(entries(box.work()).size(), before == "<none>" ? 0 : 1);
+    QCOMPARE(entries(folder), QStringList{before == "<none>" ? "other" : "s.ini"});
     if (result == 0) QCOMPARE(modeOf(path), 0640);
 }
 
 void TestPlatform::inPlaceRewriteOnAFullDisk_data()
 {
-    QTest::addColumn<bool>("longName"); // no temporary for want of a name, else of an inode
-    QTest::addColumn<int>("size");      // of the new text; the old one is 2000 bytes in one block
+    QTest::addColumn<int>("size"); // of the new text; the old one is 2000 bytes in one block
     QTest::addColumn<int>("result");
 
-    for (const bool longName : {false, true}) {
-        const char *why = longName ? "name" : "inode";
-        QTest::addRow("no %s, grows past the file's block", why) << longName << 6000 << 112;
-        QTest::addRow("no %s, grows within the file's block", why) << longName << 3000 << 0;
-        QTest::addRow("no %s, shrinks", why) << longName << 100 << 0;
-    }
+    QTest::newRow("grows past the file's block") << 6000 << 112;
+    QTest::newRow("grows within the file's block") << 3000 << 0;
+    QTest::newRow("shrinks") << 100 << 0;
 }
 
 void TestPlatform::inPlaceRewriteOnAFullDisk()
 {
-    QFETCH(bool, longName);
     QFETCH(int, size);
     QFETCH(int, result);
     Sandbox box;
     const QString folder = box.work() + "/disk";
-    // Without a long name, room for the folder, the file and the filler only.
-    SmallDisk disk(folder, longName ? 100 : 3);
+    // Room for the folder, the file and the filler only: no inode for a temporary.
+    SmallDisk disk(folder, 3);
     if (!disk.mounted()) QSKIP("a small file system cannot be mounted here");
-    const QString name = longName ? QString(250, u'n') + ".ini" : QString("s.ini");
+    const QString name = QStringLiteral("s.ini");
     const QString path = folder + u'/' + name;
     const QByteArray old = QByteArray(1998, 'o') + "\r\n";
     writeBytes(path, old);
