@@ -257,6 +257,17 @@ int renameFile(const QString &from, const QString &to)
 
 unsigned newFileMode()
 {
+    // Read, not set and put back: while the umask were 0, a file that another thread of the
+    // process makes would be open to everyone.
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (!line.startsWith("Umask:")) continue;
+            bool ok = false;
+            const unsigned mask = line.mid(6).trimmed().toUInt(&ok, 8);
+            if (ok) return 0666 & ~mask;
+        }
+    }
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;

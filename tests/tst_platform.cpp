@@ -5,11 +5,16 @@
 #include "testsupport.h"
 #include "textfil.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +42,8 @@ class TestPlatform : public QObject {
     void atomicWriteReplacesWhole();
     void atomicWriteKeepsTheMode_data();
     void atomicWriteKeepsTheMode();
+    void newFileModeLeavesTheUmaskAlone_data();
+    void newFileModeLeavesTheUmaskAlone();
     void atomicWriteThroughALink_data();
     void atomicWriteThroughALink();
     void atomicWriteUsesATemporaryOfItsOwn();
@@ -283,6 +290,48 @@ QStringList entries(const QString &folder)
 }
 
 } // namespace
+
+void TestPlatform::newFileModeLeavesTheUmaskAlone_data()
+{
+    QTest::addColumn<int>("mask");
+    QTest::newRow("077") << 077;
+    QTest::newRow("027") << 027;
+}
+
+// Asking for the mode never opens the umask up, not even for a moment: a file that another
+// thread makes meanwhile gets no more permissions than the umask lets through.
+void TestPlatform::newFileModeLeavesTheUmaskAlone()
+{
+    QFETCH(int, mask);
+    Sandbox sandbox;
+    const mode_t saved = ::umask(mode_t(mask));
+    const QByteArray name = QFile::encodeName(sandbox.work() + QStringLiteral("/made"));
+    std::atomic<bool> stop{false};
+    std::atomic<int> made{0};
+    std::atomic<int> tooOpen{0};
+    std::thread maker([&] {
+        while (!stop) {
+            const int fd = ::open(name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+            if (fd < 0) continue;
+            struct stat st {};
+            if (::fstat(fd, &st) == 0 && (st.st_mode & 0777 & mode_t(mask))) ++tooOpen;
+            ::close(fd);
+            ::unlink(name.constData());
+            ++made;
+        }
+    });
+    for (QDeadlineTimer start(5000); made == 0 && !start.hasExpired();) std::this_thread::yield();
+    // Asked for all the while the other thread makes its next thousands of files.
+    unsigned mode = 0;
+    const int until = made + 5000;
+    for (int i = 0; i < 100000 && made < until; ++i) mode = platform::newFileMode();
+    stop = true;
+    maker.join();
+    ::umask(saved);
+    QVERIFY(made > 0);
+    QCOMPARE(mode, 0666u & ~unsigned(mask));
+    QCOMPARE(tooOpen.load(), 0);
+}
 
 void TestPlatform::atomicWriteKeepsTheMode_data()
 {
