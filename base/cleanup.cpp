@@ -12,8 +12,6 @@
 
 using namespace hsreg;
 
-// ---- Temporary-file cleanup ----
-
 namespace {
 
 // The folder that the running cleanfolder call empties: everything below it goes, it stays.

@@ -3,8 +3,6 @@
 
 #include <QString>
 
-// ---- Temporary-file cleanup ----
-
 void deletetempfiles(bool alsoSystem);
 void cleanfolder(const QString &folder);
 void deletefolderfiles(const QString &folder);

@@ -12,8 +12,6 @@
 
 namespace platform {
 
-// ---- Requests to end from outside ----
-
 namespace {
 
 // The signal handler may do next to nothing safely: it only writes a byte into a pipe, whose

@@ -5,8 +5,6 @@
 
 namespace platform {
 
-// ---- Requests to end from outside ----
-
 // Calls handler from the message loop, on the GUI thread, each time the process is asked to
 // end (SIGTERM, SIGHUP or SIGINT on Linux: a logout, a shutdown, Ctrl-C), in place of the
 // immediate end those would bring. Requests that come while no message loop runs (during the

@@ -1,5 +1,6 @@
-// environment: the environment and the program's own path, the application-data folder,
-// path separators, the sink for the platform layer's notices, and the clock.
+// environment: what the process finds around it (environment variables, its own path, the
+// application-data folder, the form of path names), and the two hooks, replaced by tests, that
+// the platform layer reports and tells the time through.
 #include "environment.h"
 
 #include <QCoreApplication>
@@ -9,8 +10,6 @@
 #include <unistd.h>
 
 namespace platform {
-
-// ---- Environment and program ----
 
 QString env(const QString &name) { return qEnvironmentVariable(name.toLocal8Bit().constData()); }
 

@@ -3,7 +3,7 @@
 
 namespace platform {
 
-// Error numbers as a Windows user sees them; every file failure is reported in this numbering.
+// Every file failure is reported in this numbering.
 enum WinError : int {
     NoError = 0,
     ErrFileNotFound = 2,

@@ -11,8 +11,6 @@
 
 using namespace hsreg;
 
-// ---- Program folders ----
-
 void kalvenorpath(const QString &name, QString &path)
 {
     const QString base = baseFolder();

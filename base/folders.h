@@ -3,8 +3,6 @@
 
 #include <QString>
 
-// ---- Program folders ----
-
 void kalvenorpath(const QString &name, QString &path);
 QString kalvenorpath(const QString &name);
 void setfolder(const QString &name, const QString &path);

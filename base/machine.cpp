@@ -9,8 +9,6 @@
 #include <QFile>
 #include <QStringList>
 
-// ---- User and machine information ----
-
 namespace {
 
 const QString ParametersKey =

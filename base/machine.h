@@ -4,8 +4,6 @@
 
 #include <QString>
 
-// ---- User and machine information ----
-
 extern QString userparam;
 extern QString ipparam;
 extern QString cacheduser;

@@ -6,8 +6,6 @@
 
 using namespace hsreg;
 
-// ---- Settings store ----
-
 void setinisection(const QString &section)
 {
     inisection = section;

@@ -7,8 +7,6 @@
 
 class IniDocument;
 
-// ---- Settings store ----
-
 extern IniDocument *inifile;
 extern QString ininame;
 extern QString etcpath;

@@ -1,6 +1,6 @@
-// startup: the base library's single start-up and shut-down, run by the program entry
-// before the first window and after the message loop, in a fixed order of units; and hs_reg's
-// own start-up and shut-down among them.
+// startup: the base library's start-up and shut-down: the units' initialisations in their
+// fixed order (hs_reg's among them), run by the program entry before the first window, and their
+// finalisations in reverse after the message loop.
 #include "startup.h"
 
 #include "Felles.h"
@@ -39,8 +39,6 @@ void baseshutdown()
     textfilFinalization();
     // Felles: nothing to shut down.
 }
-
-// ---- Start-up and shut-down ----
 
 namespace {
 

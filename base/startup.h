@@ -1,6 +1,6 @@
-// startup: the base library's single start-up and shut-down, run by the program entry
-// before the first window and after the message loop, in a fixed order of units; and hs_reg's
-// own start-up and shut-down among them.
+// startup: the base library's start-up and shut-down: the units' initialisations in their
+// fixed order (hs_reg's among them), run by the program entry before the first window, and their
+// finalisations in reverse after the message loop.
 #pragma once
 
 #include <QStringList>
@@ -11,8 +11,6 @@ void basestartup(const QStringList &arguments);
 
 // Runs each unit's shut-down in the reverse order.
 void baseshutdown();
-
-// ---- Start-up and shut-down ----
 
 // The unit's own start-up (command line, settings, folders, flags, log) and shut-down.
 void hs_regInitialization(const QStringList &arguments);

@@ -11,8 +11,6 @@
 
 namespace platform {
 
-// ---- Whole-file text as a list of lines ----
-
 enum class Encoding { Ansi, Utf8, Utf16LE, Utf16BE };
 
 // Decodes a whole file: a UTF-8/UTF-16 byte-order mark selects that encoding (and is remembered

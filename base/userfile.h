@@ -2,7 +2,5 @@
 // closed again.
 #pragma once
 
-// ---- Per-user settings file ----
-
 void openuserini();
 void closeuserini();

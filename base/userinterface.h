@@ -6,8 +6,6 @@
 
 namespace platform {
 
-// ---- What the base library shows the user ----
-
 enum class Icon { None, Error };
 
 class UserInterface {

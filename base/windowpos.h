@@ -5,7 +5,5 @@
 
 class QWidget;
 
-// ---- Window placement ----
-
 int savewindowpos(QWidget *window, const QString &name, const QString &extra);
 int loadwindowpos(QWidget *window, const QString &name, QString &extra);
