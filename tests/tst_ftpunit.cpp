@@ -636,6 +636,8 @@ void TestFtpUnit::downloadBroken_data()
     QTest::newRow("temporary file cannot be made") << "normal" << "folder" << retrieve << 500;
     // The bytes would land in a file elsewhere, which would also become its owner's alone.
     QTest::newRow("temporary name links elsewhere") << "normal" << "link" << retrieve << 500;
+    QTest::newRow("temporary name is a second name of a file elsewhere")
+        << "normal" << "hard link" << retrieve << 500;
     QTest::newRow("2 GiB announced")
         << "huge" << ""
         << "FTP: filen liste.csv er på 3000000000 byte, 2 GiB eller mer, avbryter forbindelse"
@@ -659,6 +661,7 @@ void TestFtpUnit::downloadBroken()
     writeBytes("elsewhere/other.csv", "another's");
     QVERIFY(QFile::setPermissions("elsewhere/other.csv", QFileDevice::Permissions(0x6644)));
     if (temporary == "link") QVERIFY(QFile::link("elsewhere/other.csv", "liste.tmp"));
+    if (temporary == "hard link") QCOMPARE(::link("elsewhere/other.csv", "liste.tmp"), 0);
 
     m_form->HentFil("liste.csv");
     QCOMPARE(FTPFeilNr, error);
@@ -688,6 +691,8 @@ void TestFtpUnit::downloadKeepsTheLocalFile_data()
         << "liste.tmp" << "normal" << "";
     QTest::newRow("local name is the old name") << "liste.old" << "normal" << "";
     QTest::newRow("temporary name links to the local file") << "liste.csv" << "normal" << "link";
+    QTest::newRow("temporary name is a second name of the local file")
+        << "liste.csv" << "drop" << "hard link";
     QTest::newRow("more bytes than announced") << "liste.csv" << "short" << "";
     QTest::newRow("disk full") << "liten/liste.csv" << "normal" << "small disk";
 }
@@ -708,6 +713,7 @@ void TestFtpUnit::downloadKeepsTheLocalFile()
     }
     writeBytes(local, "gammel");
     if (setup == "link") QVERIFY(QFile::link("liste.csv", "liste.tmp"));
+    if (setup == "hard link") QCOMPARE(::link("liste.csv", "liste.tmp"), 0);
 
     m_form->HentFil(local);
     QCOMPARE(FTPFeilNr, 500);
