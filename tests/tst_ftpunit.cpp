@@ -106,6 +106,8 @@ class TestFtpUnit : public QObject {
     void downloadKeepsTheLocalFile();
     void downloadWhileTheLocalFileIsOpen();
     void downloadsInADottedFolder();
+    void temporaryTakenMeanwhile_data();
+    void temporaryTakenMeanwhile();
     void downloadModes_data();
     void downloadModes();
     void binaryRoundTrip();
@@ -770,6 +772,44 @@ void TestFtpUnit::downloadsInADottedFolder()
     }
     QCOMPARE(QDir("data.v2").entryList(QDir::Files),
              (QStringList{"a.csv", "a.old", "b.csv", "b.old"}));
+}
+
+void TestFtpUnit::temporaryTakenMeanwhile_data()
+{
+    // What a second download to the same temporary name (another instance, or a file whose
+    // name differs only after its first dot) does to it once this one has closed it.
+    QTest::addColumn<QByteArray>("other"); // the other download's bytes so far
+    QTest::addColumn<bool>("stillOpen");
+    QTest::newRow("held open by the other download") << QByteArray("an") << true;
+    QTest::newRow("rewritten by the other download") << QByteArray("an") << false;
+    QTest::newRow("emptied by the other download") << QByteArray() << true;
+}
+
+void TestFtpUnit::temporaryTakenMeanwhile()
+{
+    QFETCH(QByteArray, other);
+    QFETCH(bool, stillOpen);
+    QVERIFY(startServer());
+    writeBytes(m_server->file("liste.csv"), QByteArray(1000, 'n'));
+    writeBytes("liste.csv", "gammel");
+    platform::FileHandle held = platform::NoFile;
+    auto release = qScopeGuard([&] {
+        if (held != platform::NoFile) platform::closeFile(held);
+    });
+    connect(m_form->IdFTP1, &FtpClient::disconnected, this, [&] {
+        QCOMPARE(platform::openFile("liste.tmp", platform::OpenMode::RewritePrivate, held), 0);
+        QCOMPARE(platform::writeFile(held, other.constData(), int(other.size())), 0);
+        if (stillOpen) return;
+        QCOMPARE(platform::closeFile(held), 0);
+        held = platform::NoFile;
+    });
+    m_form->HentFil("liste.csv");
+    QCOMPARE(FTPFeilNr, 500);
+    QCOMPARE(ftpLog().last(),
+             QString("FTP: Feil nr. 500, den midlertidige filen liste.tmp ble endret eller tatt i "
+                     "bruk etter nedlastingen. liste.csv er ikke erstattet."));
+    QCOMPARE(readBytes("liste.csv"), QByteArray("gammel"));
+    QVERIFY(!QFile::exists("liste.old"));
 }
 
 void TestFtpUnit::downloadModes_data()

@@ -337,7 +337,19 @@ void TFTPform::HentFil(const QString &Filnavn)
     }
     close();
 
-    if (FTPFeilNr != 0 || getfilesize(temporary) <= 0) return;
+    if (FTPFeilNr != 0) return;
+    // The bytes were counted as they came, so a temporary file of another size, or one that
+    // cannot be opened, was taken meanwhile (by a second download to the same temporary name):
+    // what it holds is not this download, and the local file is not this download either.
+    const std::int32_t placed = getfilesize(temporary);
+    if (placed != size) {
+        writelog(QStringLiteral("FTP: Feil nr. 500, den midlertidige filen ") + temporary +
+                 QStringLiteral(" ble endret eller tatt i bruk etter nedlastingen. ") + Filnavn +
+                 QStringLiteral(" er ikke erstattet."));
+        FTPFeilNr = 500;
+        return;
+    }
+    if (placed <= 0) return;
     // The new file is as open to others as the one it replaces, a first one as any new file;
     // until now it was its owner's alone.
     platform::setModeLike(temporary, Filnavn);
