@@ -780,23 +780,35 @@ void TestFtpUnit::temporaryTakenMeanwhile_data()
     // name differs only after its first dot) does to it once this one has closed it.
     QTest::addColumn<QByteArray>("other"); // the other download's bytes so far
     QTest::addColumn<bool>("stillOpen");
-    QTest::newRow("held open by the other download") << QByteArray("an") << true;
-    QTest::newRow("rewritten by the other download") << QByteArray("an") << false;
-    QTest::newRow("emptied by the other download") << QByteArray() << true;
+    QTest::addColumn<bool>("link"); // a link to a file elsewhere of the same size instead
+    QTest::newRow("held open by the other download") << QByteArray("an") << true << false;
+    QTest::newRow("rewritten by the other download") << QByteArray("an") << false << false;
+    QTest::newRow("emptied by the other download") << QByteArray() << true << false;
+    QTest::newRow("a link to a file elsewhere") << QByteArray() << false << true;
 }
 
 void TestFtpUnit::temporaryTakenMeanwhile()
 {
     QFETCH(QByteArray, other);
     QFETCH(bool, stillOpen);
+    QFETCH(bool, link);
     QVERIFY(startServer());
     writeBytes(m_server->file("liste.csv"), QByteArray(1000, 'n'));
     writeBytes("liste.csv", "gammel");
+    QCOMPARE(::chmod("liste.csv", 0644), 0);
+    QVERIFY(QDir().mkdir("elsewhere"));
+    writeBytes("elsewhere/other.csv", QByteArray(1000, 'o'));
+    QCOMPARE(::chmod("elsewhere/other.csv", 0600), 0);
     platform::FileHandle held = platform::NoFile;
     auto release = qScopeGuard([&] {
         if (held != platform::NoFile) platform::closeFile(held);
     });
     connect(m_form->IdFTP1, &FtpClient::disconnected, this, [&] {
+        if (link) {
+            QVERIFY(QFile::remove("liste.tmp"));
+            QVERIFY(QFile::link("elsewhere/other.csv", "liste.tmp"));
+            return;
+        }
         QCOMPARE(platform::openFile("liste.tmp", platform::OpenMode::RewritePrivate, held), 0);
         QCOMPARE(platform::writeFile(held, other.constData(), int(other.size())), 0);
         if (stillOpen) return;
@@ -810,6 +822,10 @@ void TestFtpUnit::temporaryTakenMeanwhile()
                      "bruk etter nedlastingen. liste.csv er ikke erstattet."));
     QCOMPARE(readBytes("liste.csv"), QByteArray("gammel"));
     QVERIFY(!QFile::exists("liste.old"));
+    QCOMPARE(readBytes("elsewhere/other.csv"), QByteArray(1000, 'o'));
+    QCOMPARE(QFile::permissions("elsewhere/other.csv"),
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                 QFileDevice::WriteUser);
 }
 
 void TestFtpUnit::downloadModes_data()

@@ -341,8 +341,9 @@ void TFTPform::HentFil(const QString &Filnavn)
     // The bytes were counted as they came, so a temporary file of another size, or one that
     // cannot be opened, was taken meanwhile (by a second download to the same temporary name):
     // what it holds is not this download, and the local file is not this download either.
+    // A link put in its place would take the local file's name and its mode elsewhere.
     const std::int32_t placed = getfilesize(temporary);
-    if (placed != size) {
+    if (placed != size || platform::isLink(temporary)) {
         writelog(QStringLiteral("FTP: Feil nr. 500, den midlertidige filen ") + temporary +
                  QStringLiteral(" ble endret eller tatt i bruk etter nedlastingen. ") + Filnavn +
                  QStringLiteral(" er ikke erstattet."));
