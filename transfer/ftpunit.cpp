@@ -45,8 +45,9 @@ QString filePart(const QString &path)
 }
 
 // A download's temporary or old name: only the file part takes the new extension, so that the
-// name stays in the local file's folder whatever dots the folders hold, and two files of one
-// folder never share it.
+// name stays in the local file's folder whatever dots the folders hold. Two files of one folder
+// whose names differ only after the first dot (a.b.csv, a.c.csv) still share it, and so share
+// one kept old copy.
 QString besideFile(const QString &path, const QString &extension)
 {
     return folderPart(path) + newext(filePart(path), extension);
