@@ -78,6 +78,12 @@ int openFile(const QString &path, OpenMode mode, FileHandle &handle)
         ::close(fd);
         return ErrSharingViolation;
     }
+    // A second name of the file is a link as much as a symbolic one: the bytes and the closed
+    // mode would reach the file under its other names too, wherever they are.
+    if (mode == OpenMode::RewritePrivate && opened.st_nlink > 1) {
+        ::close(fd);
+        return ErrAccessDenied;
+    }
     // A file left from before keeps its mode through an open; the old bytes go only after
     // nobody else can read what follows them.
     if (mode == OpenMode::RewritePrivate && ::fchmod(fd, 0600) != 0) {

@@ -17,7 +17,7 @@ enum class OpenMode {
     Read,      // existing file, reading only, others may read
     Rewrite,   // create or truncate, writing, others may read
     RewritePrivate, // as Rewrite, and the file is its owner's alone, whatever its mode was; a
-                    // link in its place is refused (5)
+                    // link in its place, or a file with a second name, is refused (5)
     Append,    // existing file, reading and writing at its end, others may read
     ReadWrite, // existing file, reading and writing, others may read and write
 };

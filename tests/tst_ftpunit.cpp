@@ -106,6 +106,8 @@ class TestFtpUnit : public QObject {
     void downloadKeepsTheLocalFile();
     void downloadWhileTheLocalFileIsOpen();
     void downloadsInADottedFolder();
+    void temporaryTakenMeanwhile_data();
+    void temporaryTakenMeanwhile();
     void downloadModes_data();
     void downloadModes();
     void binaryRoundTrip();
@@ -636,6 +638,8 @@ void TestFtpUnit::downloadBroken_data()
     QTest::newRow("temporary file cannot be made") << "normal" << "folder" << retrieve << 500;
     // The bytes would land in a file elsewhere, which would also become its owner's alone.
     QTest::newRow("temporary name links elsewhere") << "normal" << "link" << retrieve << 500;
+    QTest::newRow("temporary name is a second name of a file elsewhere")
+        << "normal" << "hard link" << retrieve << 500;
     QTest::newRow("2 GiB announced")
         << "huge" << ""
         << "FTP: filen liste.csv er på 3000000000 byte, 2 GiB eller mer, avbryter forbindelse"
@@ -659,6 +663,7 @@ void TestFtpUnit::downloadBroken()
     writeBytes("elsewhere/other.csv", "another's");
     QVERIFY(QFile::setPermissions("elsewhere/other.csv", QFileDevice::Permissions(0x6644)));
     if (temporary == "link") QVERIFY(QFile::link("elsewhere/other.csv", "liste.tmp"));
+    if (temporary == "hard link") QCOMPARE(::link("elsewhere/other.csv", "liste.tmp"), 0);
 
     m_form->HentFil("liste.csv");
     QCOMPARE(FTPFeilNr, error);
@@ -688,6 +693,8 @@ void TestFtpUnit::downloadKeepsTheLocalFile_data()
         << "liste.tmp" << "normal" << "";
     QTest::newRow("local name is the old name") << "liste.old" << "normal" << "";
     QTest::newRow("temporary name links to the local file") << "liste.csv" << "normal" << "link";
+    QTest::newRow("temporary name is a second name of the local file")
+        << "liste.csv" << "drop" << "hard link";
     QTest::newRow("more bytes than announced") << "liste.csv" << "short" << "";
     QTest::newRow("disk full") << "liten/liste.csv" << "normal" << "small disk";
 }
@@ -708,6 +715,7 @@ void TestFtpUnit::downloadKeepsTheLocalFile()
     }
     writeBytes(local, "gammel");
     if (setup == "link") QVERIFY(QFile::link("liste.csv", "liste.tmp"));
+    if (setup == "hard link") QCOMPARE(::link("liste.csv", "liste.tmp"), 0);
 
     m_form->HentFil(local);
     QCOMPARE(FTPFeilNr, 500);
@@ -764,6 +772,60 @@ void TestFtpUnit::downloadsInADottedFolder()
     }
     QCOMPARE(QDir("data.v2").entryList(QDir::Files),
              (QStringList{"a.csv", "a.old", "b.csv", "b.old"}));
+}
+
+void TestFtpUnit::temporaryTakenMeanwhile_data()
+{
+    // What a second download to the same temporary name (another instance, or a file whose
+    // name differs only after its first dot) does to it once this one has closed it.
+    QTest::addColumn<QByteArray>("other"); // the other download's bytes so far
+    QTest::addColumn<bool>("stillOpen");
+    QTest::addColumn<bool>("link"); // a link to a file elsewhere of the same size instead
+    QTest::newRow("held open by the other download") << QByteArray("an") << true << false;
+    QTest::newRow("rewritten by the other download") << QByteArray("an") << false << false;
+    QTest::newRow("emptied by the other download") << QByteArray() << true << false;
+    QTest::newRow("a link to a file elsewhere") << QByteArray() << false << true;
+}
+
+void TestFtpUnit::temporaryTakenMeanwhile()
+{
+    QFETCH(QByteArray, other);
+    QFETCH(bool, stillOpen);
+    QFETCH(bool, link);
+    QVERIFY(startServer());
+    writeBytes(m_server->file("liste.csv"), QByteArray(1000, 'n'));
+    writeBytes("liste.csv", "gammel");
+    QCOMPARE(::chmod("liste.csv", 0644), 0);
+    QVERIFY(QDir().mkdir("elsewhere"));
+    writeBytes("elsewhere/other.csv", QByteArray(1000, 'o'));
+    QCOMPARE(::chmod("elsewhere/other.csv", 0600), 0);
+    platform::FileHandle held = platform::NoFile;
+    auto release = qScopeGuard([&] {
+        if (held != platform::NoFile) platform::closeFile(held);
+    });
+    connect(m_form->IdFTP1, &FtpClient::disconnected, this, [&] {
+        if (link) {
+            QVERIFY(QFile::remove("liste.tmp"));
+            QVERIFY(QFile::link("elsewhere/other.csv", "liste.tmp"));
+            return;
+        }
+        QCOMPARE(platform::openFile("liste.tmp", platform::OpenMode::RewritePrivate, held), 0);
+        QCOMPARE(platform::writeFile(held, other.constData(), int(other.size())), 0);
+        if (stillOpen) return;
+        QCOMPARE(platform::closeFile(held), 0);
+        held = platform::NoFile;
+    });
+    m_form->HentFil("liste.csv");
+    QCOMPARE(FTPFeilNr, 500);
+    QCOMPARE(ftpLog().last(),
+             QString("FTP: Feil nr. 500, den midlertidige filen liste.tmp ble endret eller tatt i "
+                     "bruk etter nedlastingen. liste.csv er ikke erstattet."));
+    QCOMPARE(readBytes("liste.csv"), QByteArray("gammel"));
+    QVERIFY(!QFile::exists("liste.old"));
+    QCOMPARE(readBytes("elsewhere/other.csv"), QByteArray(1000, 'o'));
+    QCOMPARE(QFile::permissions("elsewhere/other.csv"),
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                 QFileDevice::WriteUser);
 }
 
 void TestFtpUnit::downloadModes_data()

@@ -45,8 +45,9 @@ QString filePart(const QString &path)
 }
 
 // A download's temporary or old name: only the file part takes the new extension, so that the
-// name stays in the local file's folder whatever dots the folders hold, and two files of one
-// folder never share it.
+// name stays in the local file's folder whatever dots the folders hold. Two files of one folder
+// whose names differ only after the first dot (a.b.csv, a.c.csv) still share it, and so share
+// one kept old copy.
 QString besideFile(const QString &path, const QString &extension)
 {
     return folderPart(path) + newext(filePart(path), extension);
@@ -337,7 +338,20 @@ void TFTPform::HentFil(const QString &Filnavn)
     }
     close();
 
-    if (FTPFeilNr != 0 || getfilesize(temporary) <= 0) return;
+    if (FTPFeilNr != 0) return;
+    // The bytes were counted as they came, so a temporary file of another size, or one that
+    // cannot be opened, was taken meanwhile (by a second download to the same temporary name):
+    // what it holds is not this download, and the local file is not this download either.
+    // A link put in its place would take the local file's name and its mode elsewhere.
+    const std::int32_t placed = getfilesize(temporary);
+    if (placed != size || platform::isLink(temporary)) {
+        writelog(QStringLiteral("FTP: Feil nr. 500, den midlertidige filen ") + temporary +
+                 QStringLiteral(" ble endret eller tatt i bruk etter nedlastingen. ") + Filnavn +
+                 QStringLiteral(" er ikke erstattet."));
+        FTPFeilNr = 500;
+        return;
+    }
+    if (placed <= 0) return;
     // The new file is as open to others as the one it replaces, a first one as any new file;
     // until now it was its owner's alone.
     platform::setModeLike(temporary, Filnavn);
