@@ -83,7 +83,8 @@ template <int Width, bool BigEndian> qsizetype countIn(QByteArrayView data, qsiz
 {
     const Units<Width, BigEndian> units{data.data(), data.size()};
     qsizetype lines = 0;
-    forEachLine(data.size() / Width, units, [&](qsizetype, qsizetype) { return ++lines <= limit || limit < 0; });
+    forEachLine(data.size() / Width, units,
+                [&](qsizetype, qsizetype) { return ++lines <= limit || limit < 0; });
     // An odd byte at the end of UTF-16 becomes a character of the last line.
     if (data.size() % Width && (limit < 0 || lines <= limit)) {
         const qsizetype n = data.size() / Width;
@@ -99,7 +100,8 @@ QStringList decodeLines(QByteArrayView data, Encoding &enc)
     // The mark has been taken off already; a second one is text of the first line. Stateless, so
     // that a character cut off at the end of the file becomes a replacement character instead of
     // vanishing with the rest of its line.
-    constexpr auto flags = QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless;
+    constexpr auto flags =
+        QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless;
     QString text;
     if (data.startsWith("\xEF\xBB\xBF")) {
         enc = Encoding::Utf8;
@@ -115,17 +117,20 @@ QStringList decodeLines(QByteArrayView data, Encoding &enc)
         // gives one character a byte, so the line ends are where the bytes say.
         enc = Encoding::Ansi;
         QStringList lines;
-        forEachLine(data.size(), Units<1, false>{data.data(), data.size()}, [&](qsizetype start, qsizetype length) {
-            lines.append(fromAnsi(data.sliced(start, length)));
-            return true;
-        });
+        forEachLine(data.size(), Units<1, false>{data.data(), data.size()},
+                    [&](qsizetype start, qsizetype length) {
+                        lines.append(fromAnsi(data.sliced(start, length)));
+                        return true;
+                    });
         return lines;
     }
     QStringList lines;
-    forEachLine(text.size(), [&text](qsizetype i) { return text[i].unicode(); }, [&](qsizetype start, qsizetype length) {
-        lines.append(text.sliced(start, length));
-        return true;
-    });
+    forEachLine(
+        text.size(), [&text](qsizetype i) { return text[i].unicode(); },
+        [&](qsizetype start, qsizetype length) {
+            lines.append(text.sliced(start, length));
+            return true;
+        });
     return lines;
 }
 
@@ -213,7 +218,9 @@ int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype 
     // No file has more lines than CR and LF bytes and one; only where that passes the limit (a
     // hostile file, as a rule) do the line ends need the closer count.
     if (maxLines >= 0 &&
-        std::count(data.cbegin(), data.cend(), '\n') + std::count(data.cbegin(), data.cend(), '\r') >= maxLines &&
+        std::count(data.cbegin(), data.cend(), '\n') +
+                std::count(data.cbegin(), data.cend(), '\r') >=
+            maxLines &&
         countLines(data, maxLines) > maxLines)
         return ErrTooManyLines;
     lines = decodeLines(data, enc);

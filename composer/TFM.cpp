@@ -67,14 +67,17 @@ class ListRowDelegate final : public QStyledItemDelegate {
   public:
     ListRowDelegate(int height, QObject *parent) : QStyledItemDelegate(parent), m_height(height) {}
     // No width of its own: a row is as wide as the list, as the platform's list box has it.
-    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override { return {0, m_height}; }
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override {
+        return {0, m_height};
+    }
 
   protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
         constexpr qsizetype drawn = 512;
-        if (option->text.size() > drawn) option->text = QStringView(option->text).left(drawn).toString();
+        if (option->text.size() > drawn)
+            option->text = QStringView(option->text).left(drawn).toString();
     }
 
   private:

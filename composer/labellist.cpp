@@ -27,8 +27,9 @@ QStringList LabelListModel::entries() const
 
 int LabelListModel::add(const QString &text)
 {
-    const auto at = std::upper_bound(m_entries.begin(), m_entries.end(), text,
-                                     [this](const QString &a, const QString &b) { return before(a, b); });
+    const auto at =
+        std::upper_bound(m_entries.begin(), m_entries.end(), text,
+                         [this](const QString &a, const QString &b) { return before(a, b); });
     const int row = int(at - m_entries.begin());
     beginInsertRows(QModelIndex(), row, row);
     m_entries.insert(at, text);
@@ -50,7 +51,8 @@ void LabelListModel::replace(const QStringList &lines)
     const auto order = [this](const QString &a, const QString &b) { return before(a, b); };
     // A file the list saved is in order already, and is taken as it is. Stable, so that a file
     // in order but for equal entries comes back line for line.
-    if (!std::is_sorted(entries.begin(), entries.end(), order)) std::stable_sort(entries.begin(), entries.end(), order);
+    if (!std::is_sorted(entries.begin(), entries.end(), order))
+        std::stable_sort(entries.begin(), entries.end(), order);
     beginResetModel();
     m_entries = std::move(entries);
     endResetModel();

@@ -36,7 +36,8 @@ QRect LabelListView::rowRect(int row) const
 
 QRect LabelListView::visualRect(const QModelIndex &index) const
 {
-    if (!index.isValid() || index.parent() != rootIndex() || index.column() != modelColumn()) return {};
+    if (!index.isValid() || index.parent() != rootIndex() || index.column() != modelColumn())
+        return {};
     return rowRect(index.row());
 }
 
@@ -136,7 +137,8 @@ QRegion LabelListView::visualRegionForSelection(const QItemSelection &selection)
     QRegion region;
     const QRect shown = viewport()->rect();
     for (const QItemSelectionRange &range : selection) {
-        if (range.parent() != rootIndex() || range.left() > modelColumn() || range.right() < modelColumn())
+        if (range.parent() != rootIndex() || range.left() > modelColumn() ||
+            range.right() < modelColumn())
             continue;
         const QRect rows = rowRect(range.top()).united(rowRect(range.bottom()));
         region += rows.intersected(shown);

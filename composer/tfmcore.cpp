@@ -36,7 +36,8 @@ QString readRefusalText(int error)
 {
     switch (error) {
     case platform::ErrFileTooLarge:
-        return QStringLiteral("Filen \"%1\" kan ikke åpnes: den er større enn %2 MiB, mer enn programmet leser.")
+        return QStringLiteral("Filen \"%1\" kan ikke åpnes: den er større enn %2 MiB, mer enn "
+                              "programmet leser.")
             .arg(u"%1", QString::number(platform::MaxTextFileSize >> 20));
     case platform::ErrTooManyLines:
         return QStringLiteral("Filen \"%1\" kan ikke åpnes: den har flere linjer enn listen tar.");
