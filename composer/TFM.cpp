@@ -58,18 +58,12 @@ void fitCaption(QLabel *caption, int right)
     caption->resize(std::min(text.width(), room), text.height());
 }
 
-// The label list's rows: one height whatever the font's own line height, as the window's design
-// has them, and never measured, so a row costs the same however long its entry is. A row shows
-// a few dozen characters; the text is cut well beyond that before it is drawn and elided, so
-// an entry of megabytes is not laid out whole at every paint. It sits on the view, so it holds
-// for any model the list is given.
+// The label list's rows draw no more of an entry than a row can show: the text is cut well
+// beyond a row's few dozen characters before it is elided, so an entry of megabytes is not laid
+// out whole at every paint. Their height is the view's, which never measures a row.
 class ListRowDelegate final : public QStyledItemDelegate {
   public:
-    ListRowDelegate(int height, QObject *parent) : QStyledItemDelegate(parent), m_height(height) {}
-    // No width of its own: a row is as wide as the list, as the platform's list box has it.
-    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override {
-        return {0, m_height};
-    }
+    using QStyledItemDelegate::QStyledItemDelegate;
 
   protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
@@ -79,9 +73,6 @@ class ListRowDelegate final : public QStyledItemDelegate {
         if (option->text.size() > drawn)
             option->text = QStringView(option->text).left(drawn).toString();
     }
-
-  private:
-    int m_height;
 };
 
 // At most what a field's edit holds; the entry it came from stays whole in the list.
@@ -126,7 +117,7 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
         {ui.Label4, ui.IDNr->x()}, {ui.Label5, ui.Nr2->x()}, {ui.Label9, ui.Nr1->x()}};
     for (const auto &[caption, right] : captions) fitCaption(caption, right);
     ui.MerkeListe->setRowHeight(13);
-    ui.MerkeListe->setItemDelegate(new ListRowDelegate(13, ui.MerkeListe));
+    ui.MerkeListe->setItemDelegate(new ListRowDelegate(ui.MerkeListe));
     // A line break in a field would split its label-list entry into two lines of the file.
     for (QLineEdit *edit : findChildren<QLineEdit *>()) keepToOneLine(edit);
 

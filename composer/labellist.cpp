@@ -27,9 +27,7 @@ QStringList LabelListModel::entries() const
 
 int LabelListModel::add(const QString &text)
 {
-    const auto at =
-        std::upper_bound(m_entries.begin(), m_entries.end(), text,
-                         [this](const QString &a, const QString &b) { return before(a, b); });
+    const auto at = std::upper_bound(m_entries.begin(), m_entries.end(), text, order());
     const int row = int(at - m_entries.begin());
     beginInsertRows(QModelIndex(), row, row);
     m_entries.insert(at, text);
@@ -48,11 +46,10 @@ void LabelListModel::remove(int row)
 void LabelListModel::replace(const QStringList &lines)
 {
     std::vector<QString> entries(lines.begin(), lines.end());
-    const auto order = [this](const QString &a, const QString &b) { return before(a, b); };
     // A file the list saved is in order already, and is taken as it is. Stable, so that a file
     // in order but for equal entries comes back line for line.
-    if (!std::is_sorted(entries.begin(), entries.end(), order))
-        std::stable_sort(entries.begin(), entries.end(), order);
+    if (!std::is_sorted(entries.begin(), entries.end(), order()))
+        std::stable_sort(entries.begin(), entries.end(), order());
     beginResetModel();
     m_entries = std::move(entries);
     endResetModel();

@@ -36,7 +36,11 @@ class LabelListModel : public QAbstractListModel {
     void setEncoding(platform::Encoding encoding) { m_encoding = encoding; }
 
   private:
-    bool before(const QString &a, const QString &b) const { return m_collator.compare(a, b) < 0; }
+    // The list's order, letter case aside, by the collator's locale.
+    auto order() const
+    {
+        return [this](const QString &a, const QString &b) { return m_collator.compare(a, b) < 0; };
+    }
 
     QCollator m_collator;
     std::vector<QString> m_entries;
