@@ -103,6 +103,8 @@ class TestCleanup : public QObject {
     void unsoundTmpRecordDeletesNothing();
     void systemFolders_data();
     void systemFolders();
+    void unsoundSystemFoldersDeleteNothing_data();
+    void unsoundSystemFoldersDeleteNothing();
 
   private:
     std::optional<Sandbox> m_sandbox;
@@ -603,6 +605,61 @@ void TestCleanup::systemFolders()
     if (tempEmptied) expected.append(QStringLiteral("Sletter midlertidige filer i Windows"));
     if (spoolEmptied) expected.append(QStringLiteral("Sletter skriverkøer"));
     QCOMPARE(messages(), expected);
+}
+
+void TestCleanup::unsoundSystemFoldersDeleteNothing_data()
+{
+    // "<base>" is the base folder with its separator, "<work>" the working folder.
+    QTest::addColumn<QString>("temp");       // empty: unset
+    QTest::addColumn<QString>("windirTemp"); // empty: a folder; else the target of a link
+    QTest::addColumn<QString>("spool");      // empty: none
+    QTest::addColumn<QString>("home");       // empty: as it is
+
+    QTest::newRow("TEMP climbing out") << "<work>/Temp/../keep" << "" << "" << "";
+    QTest::newRow("TEMP is the home, named Temp") << "<work>/Temp" << "" << "" << "<work>/Temp";
+    QTest::newRow("the system's temp, a link out") << "<work>/Temp" << "<work>/keep" << "" << "";
+    QTest::newRow("spool climbing out") << "" << "" << "<work>/spool/../keep" << "";
+    QTest::newRow("spool is the program's spool folder") << "" << "" << "<base>spool" << "";
+}
+
+void TestCleanup::unsoundSystemFoldersDeleteNothing()
+{
+    QFETCH(QString, temp);
+    QFETCH(QString, windirTemp);
+    QFETCH(QString, spool);
+    QFETCH(QString, home);
+    const QString work = m_sandbox->work();
+    const auto expand = [&](QString text) {
+        return text.replace(QStringLiteral("<work>"), work)
+            .replace(QStringLiteral("<base>"), baseFolderPath());
+    };
+    QDir().mkpath(work + QStringLiteral("/Temp"));
+    QDir().mkpath(work + QStringLiteral("/spool"));
+    QDir().mkpath(work + QStringLiteral("/win"));
+    if (windirTemp.isEmpty())
+        QDir().mkpath(work + QStringLiteral("/win/temp"));
+    else
+        QVERIFY(QFile::link(expand(windirTemp), work + QStringLiteral("/win/temp")));
+    EnvGuard tempEnv("TEMP", temp.isEmpty() ? std::nullopt : std::optional(expand(temp)));
+    EnvGuard windirEnv("WINDIR", work + QStringLiteral("/win"));
+    if (!home.isEmpty()) m_home.emplace("HOME", expand(home));
+    registry::MemoryRegistry machine;
+    if (!spool.isEmpty())
+        machine.setValue(QStringLiteral("System\\CurrentControlSet\\Control\\Print\\Printers"),
+                         QStringLiteral("DefaultSpoolDirectory"),
+                         registry::Value::fromText(expand(spool)));
+    registry::setSource(&machine);
+    start();
+    QStringList kept{baseFolderPath() + QStringLiteral("etc/keep.txt"),
+                     baseFolderPath() + QStringLiteral("spool/keep.txt"),
+                     work + QStringLiteral("/keep/keep.txt")};
+    if (!home.isEmpty()) kept.append(expand(home) + QStringLiteral("/keep.txt"));
+    for (const QString &file : std::as_const(kept)) touch(file);
+
+    deletetempfiles(true);
+
+    registry::setSource(nullptr);
+    for (const QString &file : std::as_const(kept)) QVERIFY2(exists(file), qPrintable(file));
 }
 
 QTEST_MAIN(TestCleanup)
