@@ -74,8 +74,8 @@ QString soundRoot(const QString &folder, QLatin1String word)
         !upperContains(real.mid(real.lastIndexOf(platform::separator()) + 1), word))
         return {};
     const QStringList kept = keptFolders();
-    for (const QString &folder : kept)
-        if (holds(real, folder)) return {};
+    for (const QString &other : kept)
+        if (holds(real, other)) return {};
     return real;
 }
 

@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include <optional>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -85,6 +86,7 @@ class TestCleanup : public QObject {
     void emptiesDepthFirstAndKeepsRoot();
     void deletesReadOnlyAndHiddenFilesQuietly();
     void fileInUseStaysAndItsFolderFails();
+    void nameThatIsNoTextIsDeleted();
     void linksAreRemovedNotFollowed();
     void hardLinkLeavesItsFileAsItWas_data();
     void hardLinkLeavesItsFileAsItWas();
@@ -212,6 +214,24 @@ void TestCleanup::fileInUseStaysAndItsFolderFails()
              QStringList({QStringLiteral("FEIL: kan ikke slette filen ") + busy,
                           QStringLiteral("FEIL: kan ikke slette mappen ") + r + QStringLiteral("a/")}));
     QCOMPARE(errorcount, 2);
+}
+
+void TestCleanup::nameThatIsNoTextIsDeleted()
+{
+    // Names the file system holds as bytes that no text decodes to.
+    const QByteArray r = QFile::encodeName(root());
+    QDir().mkpath(root());
+    QCOMPARE(::mkdir((r + "sub\xff").constData(), 0700), 0);
+    for (const QByteArray &file : {r + "f\xfe.txt", r + "sub\xff/g\xfd.txt"}) {
+        const int fd = ::open(file.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+    }
+
+    cleanfolder(root());
+
+    QVERIFY(isEmptyDir(root()));
+    QCOMPARE(errorcount, 0);
 }
 
 void TestCleanup::linksAreRemovedNotFollowed()
