@@ -92,6 +92,8 @@ class TestCleanup : public QObject {
     void hardLinkLeavesItsFileAsItWas();
     void rootThatIsALinkIsEmptiedAndKept();
     void folderSwappedForALinkIsNotFollowed();
+    void rootIsOpenedAlongNoLink_data();
+    void rootIsOpenedAlongNoLink();
     void folderSwappedAfterItsListingIsNotFollowed_data();
     void folderSwappedAfterItsListingIsNotFollowed();
     void deepTree_data();
@@ -361,6 +363,33 @@ void TestCleanup::folderSwappedForALinkIsNotFollowed()
                  QStringList{QStringLiteral("FEIL: kan ikke slette mappen ") + link + u'/'});
     }
     platform::setUserInterface(&*m_ui);
+}
+
+void TestCleanup::rootIsOpenedAlongNoLink_data()
+{
+    // Below the working folder, which holds "real/sub/" and "link", a link to "real".
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("error");
+    QTest::newRow("no link") << "real/sub" << 0;
+    QTest::newRow("a link last") << "link" << 5;
+    QTest::newRow("a link on the way") << "link/sub" << 5;
+    QTest::newRow("a climb") << "real/sub/.." << 5;
+    QTest::newRow("a file") << "real/file.txt" << 5;
+}
+
+void TestCleanup::rootIsOpenedAlongNoLink()
+{
+    QFETCH(QString, path);
+    QFETCH(int, error);
+    const QString work = platform::resolvedPath(m_sandbox->work()) + u'/';
+    touch(work + QStringLiteral("real/sub/f.txt"));
+    touch(work + QStringLiteral("real/file.txt"));
+    QVERIFY(QFile::link(work + QStringLiteral("real"), work + QStringLiteral("link")));
+
+    platform::FolderHandle handle = platform::NoFolder;
+    QCOMPARE(platform::openFolder(work + path, handle), error);
+    QCOMPARE(handle == platform::NoFolder, error != 0);
+    platform::closeFolder(handle);
 }
 
 void TestCleanup::folderSwappedAfterItsListingIsNotFollowed_data()
