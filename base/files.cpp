@@ -9,6 +9,9 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstdlib>
+
+#include <dirent.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -212,10 +215,11 @@ namespace {
 
 // Windows will neither delete nor rename a file that is open; here "open" means held through
 // openFile, whose lock a probe for an exclusive one runs into.
-bool heldOpen(const QByteArray &name, const struct stat &st)
+bool heldOpen(int folder, const char *name, const struct stat &st)
 {
     if (!S_ISREG(st.st_mode)) return false;
-    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
     const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     ::close(fd);
@@ -229,7 +233,7 @@ int unlinkFile(const QString &path, bool evenReadOnly)
     if (::lstat(name.constData(), &st) != 0) return winErrorFromErrno(errno);
     if (S_ISDIR(st.st_mode)) return ErrAccessDenied;
     if (!evenReadOnly && !S_ISLNK(st.st_mode) && readOnlyMode(st.st_mode)) return ErrAccessDenied;
-    if (heldOpen(name, st)) return ErrSharingViolation;
+    if (heldOpen(AT_FDCWD, name.constData(), st)) return ErrSharingViolation;
     return ::unlink(name.constData()) == 0 ? NoError : winErrorFromErrno(errno);
 }
 
@@ -245,7 +249,7 @@ int renameFile(const QString &from, const QString &to)
     const QByteArray target = nativeBytes(to);
     struct stat st {};
     if (::lstat(source.constData(), &st) != 0) return winErrorFromErrno(errno);
-    if (heldOpen(source, st)) return ErrSharingViolation;
+    if (heldOpen(AT_FDCWD, source.constData(), st)) return ErrSharingViolation;
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
                     RENAME_NOREPLACE) == 0)
         return NoError;
@@ -297,6 +301,130 @@ int removeDir(const QString &path)
     const QByteArray name = nativeBytes(path);
     if (isLink(path)) return ::unlink(name.constData()) == 0 ? NoError : winErrorFromErrno(errno);
     return ::rmdir(name.constData()) == 0 ? NoError : winErrorFromErrno(errno);
+}
+
+// ---- Folders by handle ----
+
+namespace {
+
+// What an open refused with O_NOFOLLOW and O_DIRECTORY gives for a link or a non-folder.
+bool linkOrNoFolder(int err) { return err == ELOOP || err == ENOTDIR; }
+
+} // namespace
+
+QString resolvedPath(const QString &path)
+{
+    if (path.isEmpty()) return {};
+    char *real = ::realpath(nativeBytes(path).constData(), nullptr);
+    if (!real) return {};
+    const QString out = QFile::decodeName(real);
+    std::free(real);
+    return out;
+}
+
+int openFolder(const QString &path, FolderHandle &handle)
+{
+    handle = NoFolder;
+    const QByteArray name = nativeBytes(path);
+    if (!name.startsWith('/')) return ErrPathNotFound;
+    int fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return winErrorFromErrno(errno);
+    const QList<QByteArray> parts = name.split('/');
+    // The last step opens for reading, the ones before only to be looked through.
+    qsizetype last = parts.size() - 1;
+    while (last >= 0 && parts[last].isEmpty()) --last;
+    for (qsizetype i = 0; i <= last; ++i) {
+        const QByteArray &part = parts[i];
+        if (part.isEmpty()) continue;
+        if (part == "." || part == "..") {
+            ::close(fd);
+            return ErrAccessDenied;
+        }
+        const int next = ::openat(fd, part.constData(),
+                                  (i == last ? O_RDONLY : O_PATH) | O_DIRECTORY | O_NOFOLLOW |
+                                      O_CLOEXEC);
+        const int err = errno;
+        ::close(fd);
+        if (next < 0) return linkOrNoFolder(err) ? ErrAccessDenied : winErrorFromErrno(err);
+        fd = next;
+    }
+    if (last < 0) { // the root itself
+        const int root = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int err = errno;
+        ::close(fd);
+        if (root < 0) return winErrorFromErrno(err);
+        fd = root;
+    }
+    handle = fd;
+    return NoError;
+}
+
+int openSubfolder(FolderHandle parent, const QByteArray &name, FolderHandle &handle)
+{
+    handle = NoFolder;
+    if (name.isEmpty() || name.contains('/') || name == "." || name == "..") return ErrAccessDenied;
+    const int fd = ::openat(parent, name.constData(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return linkOrNoFolder(errno) ? ErrAccessDenied : winErrorFromErrno(errno);
+    handle = fd;
+    return NoError;
+}
+
+void closeFolder(FolderHandle handle)
+{
+    if (handle != NoFolder) ::close(handle);
+}
+
+int listFolder(FolderHandle folder, QList<QByteArray> &names)
+{
+    names.clear();
+    // The copy is the listing's to close; the handle stays the caller's.
+    const int fd = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return winErrorFromErrno(errno);
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        const int err = errno;
+        ::close(fd);
+        return winErrorFromErrno(err);
+    }
+    ::rewinddir(dir);
+    int err = 0;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(dir);
+        if (!entry) {
+            err = errno;
+            break;
+        }
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..") names.append(name);
+    }
+    ::closedir(dir);
+    return err ? winErrorFromErrno(err) : NoError;
+}
+
+EntryKind entryKind(FolderHandle folder, const QByteArray &name)
+{
+    struct stat st {};
+    if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? EntryKind::Missing : EntryKind::Other;
+    return S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::Other;
+}
+
+int removeEntry(FolderHandle folder, const QByteArray &name)
+{
+    struct stat st {};
+    if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return winErrorFromErrno(errno);
+    if (S_ISDIR(st.st_mode)) return ErrAccessDenied;
+    if (heldOpen(folder, name.constData(), st)) return ErrSharingViolation;
+    return ::unlinkat(folder, name.constData(), 0) == 0 ? NoError : winErrorFromErrno(errno);
+}
+
+int removeSubfolder(FolderHandle folder, const QByteArray &name)
+{
+    return ::unlinkat(folder, name.constData(), AT_REMOVEDIR) == 0 ? NoError
+                                                                  : winErrorFromErrno(errno);
 }
 
 } // namespace platform

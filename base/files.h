@@ -2,6 +2,8 @@
 // the read-only mark.
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -57,5 +59,28 @@ unsigned newFileMode();
 // exist. Set-id bits are not carried over.
 int setModeLike(const QString &path, const QString &model);
 bool isLink(const QString &path);
+
+// ---- Folders by handle: a walk through them that no link put in a folder's place can lead
+// elsewhere ----
+
+using FolderHandle = int;
+constexpr FolderHandle NoFolder = -1;
+
+// The absolute path with every ".", ".." and link resolved, without a final separator but for
+// the root; empty when the path names nothing.
+QString resolvedPath(const QString &path);
+// Only along a path that holds no link (a resolved one): a link anywhere on it gives 5.
+int openFolder(const QString &path, FolderHandle &handle);
+// Never through a link: a link or anything else but a folder in the name's place gives 5.
+int openSubfolder(FolderHandle parent, const QByteArray &name, FolderHandle &handle);
+void closeFolder(FolderHandle handle);
+// Every name but "." and "..", in the file system's order, as the file system holds it.
+int listFolder(FolderHandle folder, QList<QByteArray> &names);
+enum class EntryKind { Missing, Folder, Other }; // a link is Other, whatever it points at
+EntryKind entryKind(FolderHandle folder, const QByteArray &name);
+// The name only, as removeName does, a link as a link; a folder gives 5.
+int removeEntry(FolderHandle folder, const QByteArray &name);
+// An empty folder; anything else in the name's place, a link to a folder too, stays.
+int removeSubfolder(FolderHandle folder, const QByteArray &name);
 
 } // namespace platform

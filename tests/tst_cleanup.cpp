@@ -1,6 +1,7 @@
 // Tests of the temporary-file cleanup: the guards, depth-first deletion with the root kept,
 // files that stay, links that must not be followed, and the system folders' environment.
 #include "Felles.h"
+#include "cleanup.h"
 #include "hs_reg.h"
 #include "platform.h"
 #include "registry.h"
@@ -14,6 +15,7 @@
 #include <QTest>
 
 #include <optional>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -62,6 +64,8 @@ QStringList messages()
 // from where the build or the system's temporary folder happens to lie.
 const QString Plain = QStringLiteral("plain-folder/");
 
+QString baseFolderPath() { return kalvenorpath(QString()); }
+
 bool isEmptyDir(const QString &path)
 {
     return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
@@ -82,18 +86,29 @@ class TestCleanup : public QObject {
     void emptiesDepthFirstAndKeepsRoot();
     void deletesReadOnlyAndHiddenFilesQuietly();
     void fileInUseStaysAndItsFolderFails();
+    void nameThatIsNoTextIsDeleted();
     void linksAreRemovedNotFollowed();
     void hardLinkLeavesItsFileAsItWas_data();
     void hardLinkLeavesItsFileAsItWas();
     void rootThatIsALinkIsEmptiedAndKept();
     void folderSwappedForALinkIsNotFollowed();
+    void rootIsOpenedAlongNoLink_data();
+    void rootIsOpenedAlongNoLink();
+    void folderSwappedAfterItsListingIsNotFollowed_data();
+    void folderSwappedAfterItsListingIsNotFollowed();
+    void deepTree_data();
+    void deepTree();
     void lengthAndExistenceGuard_data();
     void lengthAndExistenceGuard();
 
     void ownTmpFolderNeedsTheWord_data();
     void ownTmpFolderNeedsTheWord();
+    void unsoundTmpRecordDeletesNothing_data();
+    void unsoundTmpRecordDeletesNothing();
     void systemFolders_data();
     void systemFolders();
+    void unsoundSystemFoldersDeleteNothing_data();
+    void unsoundSystemFoldersDeleteNothing();
 
   private:
     std::optional<Sandbox> m_sandbox;
@@ -102,6 +117,9 @@ class TestCleanup : public QObject {
     // The base start-up, shut down again in cleanup() even where a check failed on the way.
     void start();
     bool m_started = false;
+    // Environment a row changes for the whole run, put back after the shut-down.
+    std::optional<EnvGuard> m_home;
+    std::optional<EnvGuard> m_appdata;
 };
 
 void TestCleanup::initTestCase()
@@ -125,6 +143,9 @@ void TestCleanup::cleanup()
 {
     if (m_started) baseshutdown();
     m_started = false;
+    setFolderListedHook({});
+    m_home.reset();
+    m_appdata.reset();
     m_ui.reset();
     m_sandbox.reset();
     textfilInitialization();
@@ -195,6 +216,24 @@ void TestCleanup::fileInUseStaysAndItsFolderFails()
              QStringList({QStringLiteral("FEIL: kan ikke slette filen ") + busy,
                           QStringLiteral("FEIL: kan ikke slette mappen ") + r + QStringLiteral("a/")}));
     QCOMPARE(errorcount, 2);
+}
+
+void TestCleanup::nameThatIsNoTextIsDeleted()
+{
+    // Names the file system holds as bytes that no text decodes to.
+    const QByteArray r = QFile::encodeName(root());
+    QDir().mkpath(root());
+    QCOMPARE(::mkdir((r + "sub\xff").constData(), 0700), 0);
+    for (const QByteArray &file : {r + "f\xfe.txt", r + "sub\xff/g\xfd.txt"}) {
+        const int fd = ::open(file.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+    }
+
+    cleanfolder(root());
+
+    QVERIFY(isEmptyDir(root()));
+    QCOMPARE(errorcount, 0);
 }
 
 void TestCleanup::linksAreRemovedNotFollowed()
@@ -326,6 +365,94 @@ void TestCleanup::folderSwappedForALinkIsNotFollowed()
     platform::setUserInterface(&*m_ui);
 }
 
+void TestCleanup::rootIsOpenedAlongNoLink_data()
+{
+    // Below the working folder, which holds "real/sub/" and "link", a link to "real".
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("error");
+    QTest::newRow("no link") << "real/sub" << 0;
+    QTest::newRow("a link last") << "link" << 5;
+    QTest::newRow("a link on the way") << "link/sub" << 5;
+    QTest::newRow("a climb") << "real/sub/.." << 5;
+    QTest::newRow("a file") << "real/file.txt" << 5;
+}
+
+void TestCleanup::rootIsOpenedAlongNoLink()
+{
+    QFETCH(QString, path);
+    QFETCH(int, error);
+    const QString work = platform::resolvedPath(m_sandbox->work()) + u'/';
+    touch(work + QStringLiteral("real/sub/f.txt"));
+    touch(work + QStringLiteral("real/file.txt"));
+    QVERIFY(QFile::link(work + QStringLiteral("real"), work + QStringLiteral("link")));
+
+    platform::FolderHandle handle = platform::NoFolder;
+    QCOMPARE(platform::openFolder(work + path, handle), error);
+    QCOMPARE(handle == platform::NoFolder, error != 0);
+    platform::closeFolder(handle);
+}
+
+void TestCleanup::folderSwappedAfterItsListingIsNotFollowed_data()
+{
+    QTest::addColumn<QString>("swapped"); // below the root, ending in "/"; empty: the root
+    QTest::newRow("the root") << "";
+    QTest::newRow("a subfolder") << "a/";
+    QTest::newRow("a subfolder's subfolder") << "a/b/";
+}
+
+void TestCleanup::folderSwappedAfterItsListingIsNotFollowed()
+{
+    QFETCH(QString, swapped);
+    const QString r = root();
+    const QString outside = m_sandbox->work() + QStringLiteral("/outside/");
+    const QStringList files{QStringLiteral("f.txt"), QStringLiteral("a/f.txt"),
+                            QStringLiteral("a/b/f.txt")};
+    for (const QString &file : files) {
+        touch(r + file);
+        touch(outside + file);
+    }
+    const QString target = r + swapped;
+    bool done = false;
+    // Another process moves the folder away once it is listed and puts a link in its place.
+    setFolderListedHook([&](const QString &folder) {
+        if (done || folder != target) return;
+        done = QDir().rename(target, m_sandbox->work() + QStringLiteral("/moved")) &&
+               QFile::link(outside + swapped, target.chopped(1));
+    });
+
+    cleanfolder(r);
+
+    QVERIFY(done);
+    for (const QString &file : files)
+        QVERIFY2(platform::fileExists(outside + file), qPrintable(file));
+}
+
+void TestCleanup::deepTree_data()
+{
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<bool>("emptied");
+    QTest::newRow("200 levels") << 200 << true;
+    QTest::newRow("300 levels, past what the walk goes down") << 300 << false;
+}
+
+void TestCleanup::deepTree()
+{
+    QFETCH(int, depth);
+    QFETCH(bool, emptied);
+    const QString r = root();
+    const QString deepest = r + QStringLiteral("d/").repeated(depth);
+    touch(deepest + QStringLiteral("f.txt"));
+
+    cleanfolder(r);
+
+    QVERIFY(platform::dirExists(r));
+    QCOMPARE(isEmptyDir(r), emptied);
+    QCOMPARE(platform::fileExists(deepest + QStringLiteral("f.txt")), !emptied);
+    if (!emptied)
+        QVERIFY(messages().contains(QStringLiteral("FEIL: kan ikke slette mappen ") + r +
+                                    QStringLiteral("d/").repeated(257)));
+}
+
 void TestCleanup::lengthAndExistenceGuard_data()
 {
     QTest::addColumn<QString>("create"); // folder made in the working folder, holding a file
@@ -392,6 +519,89 @@ void TestCleanup::ownTmpFolderNeedsTheWord()
                              "Sletter midlertidige filer opprettet av Kalvenor programmer")}));
 }
 
+void TestCleanup::unsoundTmpRecordDeletesNothing_data()
+{
+    // In each: "<base>" is the base folder with its separator, "<work>" the working folder.
+    QTest::addColumn<QString>("record"); // the "tmp" record
+    QTest::addColumn<QString>("make");   // what it names: "folder", "file", or a link's target
+    QTest::addColumn<QString>("home");   // empty: as it is
+    QTest::addColumn<QString>("other");  // another folder record; empty: none
+    QTest::addColumn<QString>("appdata"); // empty: the sandbox's
+    QTest::addColumn<bool>("emptied");
+
+    QTest::newRow("named for temporary files")
+        << "<work>/TMP-ok/" << "folder" << "" << "" << "" << true;
+    QTest::newRow("tmp/../") << "<base>tmp/../" << "folder" << "" << "" << "" << false;
+    QTest::newRow("relative, tmp/../")
+        << "plain-folder/tmp/../" << "folder" << "" << "" << "" << false;
+    QTest::newRow("the base folder") << "<base>" << "folder" << "" << "" << "" << false;
+    QTest::newRow("holds the base folder")
+        << "<work>/appTMP/" << "folder" << "" << "" << "<work>/appTMP" << false;
+    QTest::newRow("etc") << "<base>etc/" << "folder" << "" << "" << "" << false;
+    QTest::newRow("under /tmp/, named otherwise")
+        << "<work>/scratch/" << "folder" << "" << "" << "" << false;
+    QTest::newRow("the home") << "<work>/home/" << "folder" << "<work>/home" << "" << "" << false;
+    QTest::newRow("the home, named TMP")
+        << "<work>/TMP/" << "folder" << "<work>/TMP" << "" << "" << false;
+    QTest::newRow("holds the home")
+        << "<work>/TMP-homes/" << "folder" << "<work>/TMP-homes/user" << "" << "" << false;
+    QTest::newRow("another recorded folder")
+        << "<work>/TMP-export/" << "folder" << "" << "<work>/TMP-export/" << "" << false;
+    QTest::newRow("holds another recorded folder")
+        << "<work>/TMP-all/" << "folder" << "" << "<work>/TMP-all/import/" << "" << false;
+    QTest::newRow("a link named TMP to etc")
+        << "<work>/TMP-link/" << "<base>etc" << "" << "" << "" << false;
+    QTest::newRow("a link named TMP to the home")
+        << "<work>/TMP-link/" << "<work>/home" << "<work>/home" << "" << "" << false;
+    QTest::newRow("a file named TMP") << "<work>/TMP.txt" << "file" << "" << "" << "" << false;
+}
+
+void TestCleanup::unsoundTmpRecordDeletesNothing()
+{
+    QFETCH(QString, record);
+    QFETCH(QString, make);
+    QFETCH(QString, home);
+    QFETCH(QString, other);
+    QFETCH(QString, appdata);
+    QFETCH(bool, emptied);
+    const QString work = m_sandbox->work();
+    const auto expand = [&](QString text) {
+        return text.replace(QStringLiteral("<work>"), work)
+            .replace(QStringLiteral("<base>"), baseFolderPath());
+    };
+    if (!appdata.isEmpty()) m_appdata.emplace("APPDATA", expand(appdata));
+    if (!home.isEmpty()) m_home.emplace("HOME", expand(home));
+    start();
+    const QString base = baseFolderPath();
+    record = expand(record);
+    QStringList kept{base + QStringLiteral("etc/keep.txt"),
+                     base + QStringLiteral("export/keep.txt"),
+                     base + QStringLiteral("images/keep.txt")};
+    if (!home.isEmpty()) kept.append(expand(home) + QStringLiteral("/keep.txt"));
+    if (!other.isEmpty()) {
+        setfolder(QStringLiteral("import"), expand(other));
+        kept.append(expand(other) + QStringLiteral("keep.txt"));
+    }
+    for (const QString &file : std::as_const(kept)) touch(file);
+    if (make == u"file") {
+        touch(record);
+        kept.append(record);
+    } else if (make != u"folder") {
+        QVERIFY(QFile::link(expand(make), record.chopped(1)));
+    }
+    const QString inRecord = record + QStringLiteral("sub/keep.txt");
+    // A "tmp/../" record needs its "tmp" to climb out of.
+    if (record.contains(QStringLiteral("/../")))
+        QDir().mkpath(record.left(record.indexOf(QStringLiteral("/../"))));
+    if (make != u"file") touch(inRecord);
+    setfolder(QStringLiteral("tmp"), record);
+
+    deletetempfiles(false);
+
+    for (const QString &file : std::as_const(kept)) QVERIFY2(exists(file), qPrintable(file));
+    if (make != u"file") QCOMPARE(exists(inRecord), !emptied);
+}
+
 void TestCleanup::systemFolders_data()
 {
     QTest::addColumn<bool>("alsoSystem");
@@ -444,6 +654,61 @@ void TestCleanup::systemFolders()
     if (tempEmptied) expected.append(QStringLiteral("Sletter midlertidige filer i Windows"));
     if (spoolEmptied) expected.append(QStringLiteral("Sletter skriverkøer"));
     QCOMPARE(messages(), expected);
+}
+
+void TestCleanup::unsoundSystemFoldersDeleteNothing_data()
+{
+    // "<base>" is the base folder with its separator, "<work>" the working folder.
+    QTest::addColumn<QString>("temp");       // empty: unset
+    QTest::addColumn<QString>("windirTemp"); // empty: a folder; else the target of a link
+    QTest::addColumn<QString>("spool");      // empty: none
+    QTest::addColumn<QString>("home");       // empty: as it is
+
+    QTest::newRow("TEMP climbing out") << "<work>/Temp/../keep" << "" << "" << "";
+    QTest::newRow("TEMP is the home, named Temp") << "<work>/Temp" << "" << "" << "<work>/Temp";
+    QTest::newRow("the system's temp, a link out") << "<work>/Temp" << "<work>/keep" << "" << "";
+    QTest::newRow("spool climbing out") << "" << "" << "<work>/spool/../keep" << "";
+    QTest::newRow("spool is the program's spool folder") << "" << "" << "<base>spool" << "";
+}
+
+void TestCleanup::unsoundSystemFoldersDeleteNothing()
+{
+    QFETCH(QString, temp);
+    QFETCH(QString, windirTemp);
+    QFETCH(QString, spool);
+    QFETCH(QString, home);
+    const QString work = m_sandbox->work();
+    const auto expand = [&](QString text) {
+        return text.replace(QStringLiteral("<work>"), work)
+            .replace(QStringLiteral("<base>"), baseFolderPath());
+    };
+    QDir().mkpath(work + QStringLiteral("/Temp"));
+    QDir().mkpath(work + QStringLiteral("/spool"));
+    QDir().mkpath(work + QStringLiteral("/win"));
+    if (windirTemp.isEmpty())
+        QDir().mkpath(work + QStringLiteral("/win/temp"));
+    else
+        QVERIFY(QFile::link(expand(windirTemp), work + QStringLiteral("/win/temp")));
+    EnvGuard tempEnv("TEMP", temp.isEmpty() ? std::nullopt : std::optional(expand(temp)));
+    EnvGuard windirEnv("WINDIR", work + QStringLiteral("/win"));
+    if (!home.isEmpty()) m_home.emplace("HOME", expand(home));
+    registry::MemoryRegistry machine;
+    if (!spool.isEmpty())
+        machine.setValue(QStringLiteral("System\\CurrentControlSet\\Control\\Print\\Printers"),
+                         QStringLiteral("DefaultSpoolDirectory"),
+                         registry::Value::fromText(expand(spool)));
+    registry::setSource(&machine);
+    start();
+    QStringList kept{baseFolderPath() + QStringLiteral("etc/keep.txt"),
+                     baseFolderPath() + QStringLiteral("spool/keep.txt"),
+                     work + QStringLiteral("/keep/keep.txt")};
+    if (!home.isEmpty()) kept.append(expand(home) + QStringLiteral("/keep.txt"));
+    for (const QString &file : std::as_const(kept)) touch(file);
+
+    deletetempfiles(true);
+
+    registry::setSource(nullptr);
+    for (const QString &file : std::as_const(kept)) QVERIFY2(exists(file), qPrintable(file));
 }
 
 QTEST_MAIN(TestCleanup)
