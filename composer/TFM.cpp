@@ -14,9 +14,11 @@
 #include "tfmapplication.h"
 #include "tfmcore.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDialog>
 #include <QFont>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyledItemDelegate>
@@ -379,10 +381,8 @@ void TTFMform::SpeedButton7Click() { stepField(m_ui->IDNr); }
 
 void TTFMform::CopyButtonClick()
 {
-    QLineEdit *copy = m_ui->CopyEdit;
-    copy->setText(m_ui->TFMLabel->text());
-    copy->selectAll();
-    copy->copy();
+    // Straight to the clipboard: the hidden edit would cut a label at the length an edit holds.
+    QGuiApplication::clipboard()->setText(m_ui->TFMLabel->text());
 }
 
 void TTFMform::HentKnappClick() { m_modalResult = QDialog::Accepted; }

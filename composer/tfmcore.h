@@ -49,7 +49,8 @@ class FileCreateError : public RunError {
 };
 class FileOpenError : public RunError {
   public:
-    FileOpenError(const QString &path, int error);
+    // lineLimit, where given, is the most lines the refused file could have had.
+    FileOpenError(const QString &path, int error, qsizetype lineLimit = -1);
 };
 
 // The system's description of a Windows error number, ending in ".".
@@ -85,6 +86,11 @@ inline constexpr std::array<const char *, 5> CodeListFiles = {
     "tfm-lokalisering.txt", "tfm-system.txt", "tfm-systemgruppe.txt", "tfm-produkt.txt",
     "tfm-tekst.txt"};
 
+// The most lines a code-list file may have: a third of a thousand times what the largest table
+// holds, and still small enough that each list, as the window's rows, stays within tens of
+// megabytes.
+inline constexpr qsizetype MaxCodeListLines = 100'000;
+
 // The data folder ("data\tfm", looked up anew every time) followed by the file name.
 QString codeListPath(const QString &fileName);
 // Writes rows to a file that does not exist yet (ANSI code page, CR LF), whole through a
@@ -92,7 +98,8 @@ QString codeListPath(const QString &fileName);
 // Throws FileCreateError.
 void writeFactoryFile(const QString &path, const QStringList &rows);
 // The rows of an existing file, byte-order mark honoured. False (rows untouched) when the file
-// does not exist; throws FileOpenError when it exists but cannot be read.
+// does not exist; throws FileOpenError when it exists but cannot be read, or has more than
+// MaxCodeListLines lines (counted before a row is made).
 bool readCodeList(const QString &path, QStringList &rows);
 // The file behind an edit button's tag (1 to 4), or "" for any other tag.
 QString editButtonFile(int tag);
