@@ -1,10 +1,13 @@
 // TFMComboBox: the editable drop-down list of the main window.
 #include "tfmcombobox.h"
 
+#include "rowdelegate.h"
+
 #include <QAbstractItemView>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListView>
 #include <QSignalBlocker>
 #include <QWheelEvent>
 
@@ -49,6 +52,10 @@ TFMComboBox::TFMComboBox(QWidget *parent) : QComboBox(parent)
     setInsertPolicy(QComboBox::NoInsert);
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMaxVisibleItems(8);
+    // Rows of one height, measured once, and drawn no further than a row shows: opening the
+    // list costs the rows on screen, not every row of it, whatever their number or length.
+    if (auto *list = qobject_cast<QListView *>(view())) list->setUniformItemSizes(true);
+    setItemDelegate(new CutRowDelegate(this));
 
     connect(lineEdit(), &QLineEdit::textEdited, this, &TFMComboBox::onTextEdited);
     connect(this, &QComboBox::activated, this, &TFMComboBox::changed);
