@@ -196,7 +196,16 @@ bool groupLines(const QString &path, const QString &entry, int chars, QStringLis
     textfile file;
     if (resetsafe(file, path) != 0) return false;
     QString line;
+    qsizetype read = 0;
     while (!eoftextfile(file)) {
+        // Refused as the reload refuses it: a file of little but line ends would be walked for
+        // minutes. This reader never finds more lines than the reload's, so no file the reload
+        // takes is refused here.
+        if (++read > MaxCodeListLines) {
+            closesafe(file);
+            lines.clear();
+            throw FileOpenError(path, platform::ErrTooManyLines, MaxCodeListLines);
+        }
         readlnsafe(file, line);
         if (sameGroup(line, entry, chars)) lines.append(line);
     }

@@ -111,7 +111,9 @@ QString startGuideAddress();
 // The first chars characters of both texts are equal; a text shorter than that never matches.
 bool sameGroup(const QString &entry, const QString &text, int chars);
 // The lines of a code-list file, read line by line and trimmed, that are in the group of entry.
-// False when the file could not be opened (the checked reader has told the user).
+// False when the file could not be opened (the checked reader has told the user); throws
+// FileOpenError for a file of more than MaxCodeListLines lines, found before the line after them
+// is read.
 bool groupLines(const QString &path, const QString &entry, int chars, QStringList &lines);
 // The first entry in the group of text, or -1.
 int groupIndex(const QStringList &entries, const QString &text, int chars);

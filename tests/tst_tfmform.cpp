@@ -696,6 +696,29 @@ class TestTfmForm : public QObject, protected WindowFixture {
         QTRY_COMPARE(m_form->focusWidget(), edit("Nr2"));
     }
 
+    // A file over the code lists' limit is refused by the filter as by the reload: it is not
+    // walked line by line, and the list it would refill keeps its rows.
+    void filterRefusesAFileOverTheLimit()
+    {
+        basestartup({QStringLiteral("Ostrel")});
+        const QString path = dataFile("tfm-produkt.txt");
+        QVERIFY(makeHostileFile(path, "linefeeds"));
+        createAndShow();
+        const QString refusal = "Filen \"" + path + "\" kan ikke åpnes: den har flere enn 100000 "
+                                "linjer, mer enn en kodeliste kan ha.";
+        QCOMPARE(m_ui->texts(), QStringList({refusal}));
+        box("ProduktCombo")->selectIndex(17);
+        box("Produkt")->setText("typed");
+        edit("Nr2")->setFocus();
+        QVERIFY(!TFMApplication::guarded([this] { m_form->ProduktComboCloseUp(); }));
+        QCOMPARE(m_ui->texts(), QStringList({refusal, refusal}));
+        QCOMPARE(m_ui->messages.at(1).caption, QString("Kalvenor TFM"));
+        QCOMPARE(box("Produkt")->count(), 305);
+        QCOMPARE(box("Produkt")->text(), QString("typed"));
+        QTRY_COMPARE(m_form->focusWidget(), edit("Nr2"));
+        QVERIFY(isHostileFile(path, "linefeeds"));
+    }
+
     // ---- Group matching ----
 
     void groupMatching()
