@@ -48,7 +48,8 @@ long long peakKb()
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly)) return -1;
     for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     return -1;
 }
 
@@ -308,7 +309,7 @@ void codeListStarts(const QString &self, const QString &work)
 {
     XStartDisplay desktop;
     if (!desktop.ok()) {
-        std::printf("starts with large code lists: no Xvfb and openbox to be had; not measured\n\n");
+        std::printf("starts with large code lists: no Xvfb and openbox; not measured\n\n");
         return;
     }
     struct Case {
@@ -345,7 +346,8 @@ void codeListStarts(const QString &self, const QString &work)
                 if (line.startsWith("peak-kb ")) c.peak.push_back(line.mid(8).toDouble() / 1024);
         }
     }
-    std::printf("Starts with large code lists (desktop, median of %d interleaved; highest):\n", Runs);
+    std::printf("Starts with large code lists (desktop, median of %d interleaved; highest):\n",
+                Runs);
     const double normal = median(cases[0].map);
     for (const Case &c : cases) {
         const Spread m = spread(c.map), p = spread(c.peak);

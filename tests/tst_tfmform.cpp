@@ -208,8 +208,8 @@ class TestTfmForm : public QObject, protected WindowFixture {
             << QStringLiteral("Filen \"@\" kan ikke åpnes: den er større enn 64 MiB, mer enn programmet leser.");
         QTest::newRow("code list, 64 MiB of LF")
             << "codelist" << "64 MiB of LF"
-            << QStringLiteral("Filen \"@\" kan ikke åpnes: den har flere enn 100000 linjer, mer enn "
-                              "en kodeliste kan ha.");
+            << QStringLiteral("Filen \"@\" kan ikke åpnes: den har flere enn 100000 linjer, "
+                              "mer enn en kodeliste kan ha.");
     }
 
     void hostileFilesAtStart()
