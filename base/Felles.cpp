@@ -52,8 +52,8 @@ void shellopen(const QString &file, const QString &parameters, const QString &fo
 {
     platform::UserInterface &ui = platform::ui();
     ui.setBusyCursor(true);
-    // The shell takes at most 255 characters of each argument.
-    ui.shellOpen(file.left(255), parameters.left(255), folder.left(255));
+    // Whole: a path cut short names another file, or the folder above it.
+    ui.shellOpen(file, parameters, folder);
     ui.setBusyCursor(false);
 }
 

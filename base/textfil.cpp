@@ -155,6 +155,15 @@ int readLine(textfile &f, QByteArray &bytes)
     while (fill(f, err)) {
         const char c = f.buffer[f.bufpos];
         if (c == CtrlZ && bytes.isEmpty() && !skipping) return 0; // the end of the file
+        // The plain bytes up to the next one that means something, taken in one piece.
+        qsizetype plain = 0;
+        for (const char *p = f.buffer + f.bufpos; f.bufpos + plain < f.bufend; ++plain, ++p)
+            if (*p == '\n' || *p == '\r' || *p == CtrlZ) break;
+        if (plain > 0) {
+            if (!skipping) bytes.append(f.buffer + f.bufpos, plain);
+            f.bufpos += int(plain);
+            continue;
+        }
         ++f.bufpos;
         if (c == '\n') return 0;
         if (c == '\r' || skipping) continue; // a CR before LF ends nothing; a lone CR is dropped

@@ -1,8 +1,9 @@
 // bench_tfm: how long the built program takes from its start to its first window on a desktop
 // (Xvfb and openbox), and from a window manager's close to its exit, set against a bare Qt
 // program that shows the same form; where its start goes; how often one start writes the
-// settings files; and how long its main actions take on the built-in code tables. It prints
-// figures and judges nothing.
+// settings files; how long its main actions take on the built-in code tables, and on a product
+// list of 10,000 and 100,000 rows; and its start with such a list. It prints figures and judges
+// nothing. `bench_tfm --code-lists` runs the code-list parts alone.
 #include "TFM.h"
 #include "ftpunit.h"
 #include "hs_reg.h"
@@ -13,6 +14,7 @@
 #include "textfil.h"
 #include "tfmapplication.h"
 #include "tfmcombobox.h"
+#include "tfmcore.h"
 #include "widgetsinterface.h"
 #include "xmldata.h"
 #include "xstart.h"
@@ -25,6 +27,7 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QToolButton>
 
 #include <algorithm>
 #include <cstdio>
@@ -39,6 +42,17 @@
 
 namespace {
 
+// The most memory the process has held so far (VmHWM), in kB.
+long long peakKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
 void stage(const char *name)
 {
     std::printf("%s %lld\n", name, static_cast<long long>(monotonicNs()));
@@ -49,11 +63,16 @@ void stage(const char *name)
 int child(int argc, char **argv)
 {
     QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        if (qstrcmp(argv[i], "--bench-child") != 0) arguments.append(QString::fromLocal8Bit(argv[i]));
+    bool boxes = true;
+    for (int i = 0; i < argc; ++i) {
+        // Without boxes, a box goes to standard error and the start goes on, as no user waits.
+        if (qstrcmp(argv[i], "--no-boxes") == 0) boxes = false;
+        else if (qstrcmp(argv[i], "--bench-child") != 0)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
     TFMApplication app(argc, argv);
     stage("app");
-    platform::installWidgetsUserInterface();
+    if (boxes) platform::installWidgetsUserInterface();
     TFMApplication::closeMainWindowOnEndRequest();
     stage("ui");
     textfilInitialization();
@@ -78,6 +97,7 @@ int child(int argc, char **argv)
     delete form;
     baseshutdown();
     stage("shutdown");
+    std::printf("peak-kb %lld\n", peakKb());
     std::fflush(stdout);
     return result;
 }
@@ -268,6 +288,76 @@ void desktopStart(const QString &self, const QString &program, const QString &ap
                 median(bare["mapped"]));
 }
 
+// A product list of the given number of rows: the built-in rows over and over, each made a row
+// of its own by a number; with a row of longRow characters in the middle where it is not 0.
+QStringList productRows(int rows, qsizetype longRow = 0)
+{
+    const QStringList &table = builtInTable(CodeTable::Produkt);
+    QStringList out;
+    out.reserve(rows);
+    for (int i = 0; i < rows; ++i)
+        out.append(i < table.size() ? table.at(i)
+                                    : table.at(i % table.size()) + u' ' + QString::number(i));
+    if (longRow > 0) out[rows / 2] = QStringLiteral("SA ") + QString(longRow - 3, u'x');
+    return out;
+}
+
+// The start of the program with its product list as shipped, at 100,000 rows, and as 64 MiB of
+// line ends (refused with a box, which goes to standard error here): start to first map and the
+// peak memory of the run, from the entry run step by step.
+void codeListStarts(const QString &self, const QString &work)
+{
+    XStartDisplay desktop;
+    if (!desktop.ok()) {
+        std::printf("starts with large code lists: no Xvfb and openbox; not measured\n\n");
+        return;
+    }
+    struct Case {
+        const char *name;
+        QTemporaryDir appdata;
+        std::vector<double> map, peak;
+    };
+    Case cases[3] = {{"code lists as shipped", {}, {}, {}},
+                     {"tfm-produkt.txt of 100,000 rows", {}, {}, {}},
+                     {"tfm-produkt.txt of 64 MiB of LF", {}, {}, {}}};
+    for (int c = 0; c < 3; ++c) {
+        const QString data = cases[c].appdata.path() + QStringLiteral("/Kalvenor/data/tfm/");
+        QDir().mkpath(data);
+        const QString produkt = data + QStringLiteral("tfm-produkt.txt");
+        if (c == 1) platform::writeLines(produkt, productRows(100'000), platform::Encoding::Ansi);
+        if (c == 2) {
+            QFile f(produkt);
+            f.open(QIODevice::WriteOnly);
+            const QByteArray block(1 << 20, '\n');
+            for (int i = 0; i < 64; ++i) f.write(block);
+        }
+    }
+    const auto env = [](const Case &c) {
+        return QStringList{QStringLiteral("APPDATA=") + c.appdata.path()};
+    };
+    const QStringList arguments{QStringLiteral("--bench-child"), QStringLiteral("--no-boxes")};
+    for (Case &c : cases) desktop.run(self, arguments, work, env(c));
+    constexpr int Runs = 5;
+    for (int i = 0; i < Runs; ++i) {
+        for (Case &c : cases) {
+            const XStartDisplay::Run r = desktop.run(self, arguments, work, env(c));
+            c.map.push_back(r.mapMs);
+            for (const QByteArray &line : r.output.split('\n'))
+                if (line.startsWith("peak-kb ")) c.peak.push_back(line.mid(8).toDouble() / 1024);
+        }
+    }
+    std::printf("Starts with large code lists (desktop, median of %d interleaved; highest):\n",
+                Runs);
+    const double normal = median(cases[0].map);
+    for (const Case &c : cases) {
+        const Spread m = spread(c.map), p = spread(c.peak);
+        std::printf("  %-34s map %7.1f ms (%.1f) = %.2fx normal   peak %6.1f MB (%.1f)\n", c.name,
+                    m.median, m.high, m.median / normal, p.median, p.high);
+    }
+    std::printf("  (goals: 100,000 rows at most 2x normal; 64 MiB of LF within 1 s of normal, "
+                "at most 300 MB)\n\n");
+}
+
 // The pieces of the start that the steps above hold, each alone and repeated, in this process.
 void startPieces(TTFMform *form)
 {
@@ -303,6 +393,70 @@ void startPieces(TTFMform *form)
     std::printf("\n");
 }
 
+// The median of runs timed calls of action, each after an untimed call of setup, in ms.
+double timeAfter(int runs, const std::function<void()> &setup, const std::function<void()> &action)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        setup();
+        QElapsedTimer t;
+        t.start();
+        action();
+        times.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    return median(times);
+}
+
+// The actions whose cost grows with a code list, on a product list as shipped, of 10,000 and of
+// 100,000 rows, and on the shipped rows with one row of 1 MB.
+void largeLists(TTFMform *form)
+{
+    TFMComboBox *produkt = form->findChild<TFMComboBox *>("Produkt");
+    TFMComboBox *produktCombo = form->findChild<TFMComboBox *>("ProduktCombo");
+    auto *editButton = form->findChild<QToolButton *>("SpeedButton5");
+    const QString path = codeListPath(QStringLiteral("tfm-produkt.txt"));
+    const QByteArray shipped = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    struct Size {
+        const char *name;
+        int rows;
+        qsizetype longRow;
+        double goal;
+    };
+    const Size sizes[] = {{"305 rows (as shipped)", 305, 0, 16},
+                          {"10,000 rows", 10'000, 0, 16},
+                          {"100,000 rows", 100'000, 0, 50},
+                          {"305 rows, one of 1 MB", 305, 1 << 20, 16}};
+    constexpr int Runs = 5;
+    std::printf("\nThe product list at size (headless, median of %d):\n", Runs);
+    for (const Size &size : sizes) {
+        platform::writeLines(path, productRows(size.rows, size.longRow), platform::Encoding::Ansi);
+        std::printf(" %s:\n", size.name);
+        const auto row = [&](const char *what, double ms) {
+            std::printf("  %-42s %8.2f ms   (goal %g ms)\n", what, ms, size.goal);
+        };
+        row("opening the drop-down after a reload", timeAfter(Runs, [&] {
+                produkt->hidePopup();
+                form->LoadTFM();
+                QCoreApplication::processEvents();
+            }, [&] {
+                produkt->showPopup();
+                QCoreApplication::processEvents();
+            }));
+        produkt->hidePopup();
+        QCoreApplication::processEvents();
+        row("product group filter \"S. STENGENDE\"", timeAfter(Runs, [&] {
+                produktCombo->selectIndex(17);
+            }, [&] { form->ProduktComboCloseUp(); }));
+        row("the edit button's reload", timeAfter(Runs, [] {}, [&] { editButton->click(); }));
+    }
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly)) f.write(shipped);
+    form->LoadTFM();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -316,7 +470,10 @@ int main(int argc, char **argv)
     // Another build of the program may be named, to set its start beside this one's.
     const QString program = argc > 1 ? QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath()
                                      : QStringLiteral(KALVENOR_PROGRAM);
-    desktopStart(self, program, appdata.path(), work.path());
+    // "--code-lists" measures only what grows with a code list.
+    const bool listsOnly = argc > 1 && qstrcmp(argv[1], "--code-lists") == 0;
+    const bool argumentProgram = argc > 1 && !listsOnly;
+    if (!listsOnly) desktopStart(self, program, appdata.path(), work.path());
 
     std::printf("Main actions (headless, built-in code tables)\n");
     qputenv("APPDATA", QFile::encodeName(appdata.path()));
@@ -327,8 +484,16 @@ int main(int argc, char **argv)
     auto *form = new TTFMform;
     form->show();
     QCoreApplication::processEvents();
-    startPieces(form);
+    if (!listsOnly) startPieces(form);
 
+    if (listsOnly) {
+        largeLists(form);
+        form->close();
+        delete form;
+        baseshutdown();
+        codeListStarts(self, work.path());
+        return 0;
+    }
     auto box = [form](const char *name) { return form->findChild<TFMComboBox *>(name); };
     TFMComboBox *systemCombo = box("SystemCombo");
     TFMComboBox *underCombo = box("SystemUnderCOmbo");
@@ -360,8 +525,11 @@ int main(int argc, char **argv)
     print("FixSystem", timeMs(200, [&] { form->FixSystem(); }), 16);
     print("reload of the five lists (LoadTFM)", timeMs(20, [&] { form->LoadTFM(); }), 16);
 
+    largeLists(form);
+
     form->close();
     delete form;
     baseshutdown();
+    if (!argumentProgram) codeListStarts(self, work.path());
     return 0;
 }

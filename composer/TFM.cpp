@@ -11,15 +11,17 @@
 #include "labellistview.h"
 #include "oneline.h"
 #include "platform.h"
+#include "rowdelegate.h"
 #include "tfmapplication.h"
 #include "tfmcore.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDialog>
 #include <QFont>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <utility>
@@ -57,23 +59,6 @@ void fitCaption(QLabel *caption, int right)
     const QSize text = caption->sizeHint();
     caption->resize(std::min(text.width(), room), text.height());
 }
-
-// The label list's rows draw no more of an entry than a row can show: the text is cut well
-// beyond a row's few dozen characters before it is elided, so an entry of megabytes is not laid
-// out whole at every paint. Their height is the view's, which never measures a row.
-class ListRowDelegate final : public QStyledItemDelegate {
-  public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-  protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        constexpr qsizetype drawn = 512;
-        if (option->text.size() > drawn)
-            option->text = QStringView(option->text).left(drawn).toString();
-    }
-};
 
 // At most what a field's edit holds; the entry it came from stays whole in the list.
 QString fieldText(const QString &text, const QLineEdit *edit)
@@ -117,7 +102,7 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
         {ui.Label4, ui.IDNr->x()}, {ui.Label5, ui.Nr2->x()}, {ui.Label9, ui.Nr1->x()}};
     for (const auto &[caption, right] : captions) fitCaption(caption, right);
     ui.MerkeListe->setRowHeight(13);
-    ui.MerkeListe->setItemDelegate(new ListRowDelegate(ui.MerkeListe));
+    ui.MerkeListe->setItemDelegate(new CutRowDelegate(ui.MerkeListe));
     // A line break in a field would split its label-list entry into two lines of the file.
     for (QLineEdit *edit : findChildren<QLineEdit *>()) keepToOneLine(edit);
 
@@ -379,10 +364,8 @@ void TTFMform::SpeedButton7Click() { stepField(m_ui->IDNr); }
 
 void TTFMform::CopyButtonClick()
 {
-    QLineEdit *copy = m_ui->CopyEdit;
-    copy->setText(m_ui->TFMLabel->text());
-    copy->selectAll();
-    copy->copy();
+    // Straight to the clipboard: the hidden edit would cut a label at the length an edit holds.
+    QGuiApplication::clipboard()->setText(m_ui->TFMLabel->text());
 }
 
 void TTFMform::HentKnappClick() { m_modalResult = QDialog::Accepted; }

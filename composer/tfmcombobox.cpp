@@ -1,11 +1,15 @@
 // TFMComboBox: the editable drop-down list of the main window.
 #include "tfmcombobox.h"
 
+#include "rowdelegate.h"
+
 #include <QAbstractItemView>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListView>
 #include <QSignalBlocker>
+#include <QStringListModel>
 #include <QWheelEvent>
 
 // The box's own edit line: it tells the box when a key press types characters, which is when
@@ -49,6 +53,14 @@ TFMComboBox::TFMComboBox(QWidget *parent) : QComboBox(parent)
     setInsertPolicy(QComboBox::NoInsert);
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     setMaxVisibleItems(8);
+    // Rows of one height, measured once, and drawn no further than a row shows: opening the
+    // list costs the rows on screen, not every row of it, whatever their number or length.
+    if (auto *list = qobject_cast<QListView *>(view())) list->setUniformItemSizes(true);
+    setItemDelegate(new CutRowDelegate(this));
+    // The entries as one list of strings, taken over whole: a reload of 100,000 rows then makes
+    // no item of its own for each row.
+    m_entries = new QStringListModel(this);
+    setModel(m_entries);
 
     connect(lineEdit(), &QLineEdit::textEdited, this, &TFMComboBox::onTextEdited);
     connect(this, &QComboBox::activated, this, &TFMComboBox::changed);
@@ -77,27 +89,20 @@ void TFMComboBox::setItems(const QStringList &entries)
     const QString keep = text();
     const QSignalBlocker blocker(this);
     setUpdatesEnabled(false);
-    clear();
     if (m_upperCase) {
         QStringList upper;
         upper.reserve(entries.size());
         for (const QString &e : entries) upper.append(cased(e));
-        addItems(upper);
+        m_entries->setStringList(upper);
     } else {
-        addItems(entries);
+        m_entries->setStringList(entries);
     }
     setCurrentIndex(-1);
     lineEdit()->setText(keep);
     setUpdatesEnabled(true);
 }
 
-QStringList TFMComboBox::items() const
-{
-    QStringList out;
-    out.reserve(count());
-    for (int i = 0; i < count(); ++i) out.append(itemText(i));
-    return out;
-}
+QStringList TFMComboBox::items() const { return m_entries->stringList(); }
 
 QString TFMComboBox::text() const { return lineEdit()->text(); }
 

@@ -6,6 +6,8 @@
 #include <QComboBox>
 #include <QStringList>
 
+class QStringListModel;
+
 class TFMComboBox : public QComboBox {
     Q_OBJECT
     Q_PROPERTY(bool upperCase READ upperCase WRITE setUpperCase)
@@ -51,6 +53,7 @@ class TFMComboBox : public QComboBox {
     void onTextEdited(const QString &typed);
     QString cased(const QString &text) const;
 
+    QStringListModel *m_entries = nullptr;
     bool m_upperCase = false;
     bool m_typing = false; // inside a key press that inserts characters
     // The drop-down list's window, watched for its hiding; made on the first opening, since

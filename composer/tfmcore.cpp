@@ -32,7 +32,7 @@ FileCreateError::FileCreateError(const QString &path, int error)
 namespace {
 
 // The refusals of the whole-file reader, which no system call gives; empty for any other number.
-QString readRefusalText(int error)
+QString readRefusalText(int error, qsizetype lineLimit)
 {
     switch (error) {
     case platform::ErrFileTooLarge:
@@ -40,6 +40,10 @@ QString readRefusalText(int error)
                               "programmet leser.")
             .arg(u"%1", QString::number(platform::MaxTextFileSize >> 20));
     case platform::ErrTooManyLines:
+        if (lineLimit >= 0)
+            return QStringLiteral("Filen \"%1\" kan ikke åpnes: den har flere enn %2 linjer, mer "
+                                  "enn en kodeliste kan ha.")
+                .arg(u"%1", QString::number(lineLimit));
         return QStringLiteral("Filen \"%1\" kan ikke åpnes: den har flere linjer enn listen tar.");
     default: return QString();
     }
@@ -47,10 +51,10 @@ QString readRefusalText(int error)
 
 } // namespace
 
-FileOpenError::FileOpenError(const QString &path, int error)
-    : RunError(readRefusalText(error).isEmpty()
+FileOpenError::FileOpenError(const QString &path, int error, qsizetype lineLimit)
+    : RunError(readRefusalText(error, lineLimit).isEmpty()
                    ? QStringLiteral("Cannot open file \"%1\". %2").arg(path, systemErrorText(error))
-                   : readRefusalText(error).arg(path))
+                   : readRefusalText(error, lineLimit).arg(path))
 {
 }
 
@@ -159,8 +163,8 @@ bool readCodeList(const QString &path, QStringList &rows)
     if (!platform::fileExists(path)) return false;
     QStringList lines;
     platform::Encoding encoding;
-    const int err = platform::readLines(path, lines, encoding);
-    if (err) throw FileOpenError(path, err);
+    const int err = platform::readLines(path, lines, encoding, MaxCodeListLines);
+    if (err) throw FileOpenError(path, err, MaxCodeListLines);
     rows = lines;
     return true;
 }
@@ -192,7 +196,16 @@ bool groupLines(const QString &path, const QString &entry, int chars, QStringLis
     textfile file;
     if (resetsafe(file, path) != 0) return false;
     QString line;
+    qsizetype read = 0;
     while (!eoftextfile(file)) {
+        // Refused as the reload refuses it: a file of little but line ends would be walked for
+        // minutes. This reader never finds more lines than the reload's, so no file the reload
+        // takes is refused here.
+        if (++read > MaxCodeListLines) {
+            closesafe(file);
+            lines.clear();
+            throw FileOpenError(path, platform::ErrTooManyLines, MaxCodeListLines);
+        }
         readlnsafe(file, line);
         if (sameGroup(line, entry, chars)) lines.append(line);
     }

@@ -49,7 +49,8 @@ class FileCreateError : public RunError {
 };
 class FileOpenError : public RunError {
   public:
-    FileOpenError(const QString &path, int error);
+    // lineLimit, where given, is the most lines the refused file could have had.
+    FileOpenError(const QString &path, int error, qsizetype lineLimit = -1);
 };
 
 // The system's description of a Windows error number, ending in ".".
@@ -85,6 +86,11 @@ inline constexpr std::array<const char *, 5> CodeListFiles = {
     "tfm-lokalisering.txt", "tfm-system.txt", "tfm-systemgruppe.txt", "tfm-produkt.txt",
     "tfm-tekst.txt"};
 
+// The most lines a code-list file may have: a third of a thousand times what the largest table
+// holds, and still small enough that each list, as the window's rows, stays within tens of
+// megabytes.
+inline constexpr qsizetype MaxCodeListLines = 100'000;
+
 // The data folder ("data\tfm", looked up anew every time) followed by the file name.
 QString codeListPath(const QString &fileName);
 // Writes rows to a file that does not exist yet (ANSI code page, CR LF), whole through a
@@ -92,7 +98,8 @@ QString codeListPath(const QString &fileName);
 // Throws FileCreateError.
 void writeFactoryFile(const QString &path, const QStringList &rows);
 // The rows of an existing file, byte-order mark honoured. False (rows untouched) when the file
-// does not exist; throws FileOpenError when it exists but cannot be read.
+// does not exist; throws FileOpenError when it exists but cannot be read, or has more than
+// MaxCodeListLines lines (counted before a row is made).
 bool readCodeList(const QString &path, QStringList &rows);
 // The file behind an edit button's tag (1 to 4), or "" for any other tag.
 QString editButtonFile(int tag);
@@ -104,7 +111,9 @@ QString startGuideAddress();
 // The first chars characters of both texts are equal; a text shorter than that never matches.
 bool sameGroup(const QString &entry, const QString &text, int chars);
 // The lines of a code-list file, read line by line and trimmed, that are in the group of entry.
-// False when the file could not be opened (the checked reader has told the user).
+// False when the file could not be opened (the checked reader has told the user); throws
+// FileOpenError for a file of more than MaxCodeListLines lines, found before the line after them
+// is read.
 bool groupLines(const QString &path, const QString &entry, int chars, QStringList &lines);
 // The first entry in the group of text, or -1.
 int groupIndex(const QStringList &entries, const QString &text, int chars);

@@ -4,6 +4,7 @@
 
 #include <QAbstractItemView>
 #include <QLineEdit>
+#include <QListView>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
@@ -228,6 +229,32 @@ class TestTfmComboBox : public QObject {
         m_box->setText(QString());
         QTest::keyClicks(m_box.get(), "æ");
         QCOMPARE(m_box->text(), QString("ÆØÅ"));
+    }
+
+    // The drop-down list measures one row for all, and a row of any length is laid out no
+    // further than a row could show: as wide as one of a thousand characters.
+    void longRowsCostAShortRow_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::newRow("2,000 characters") << 2'000;
+        QTest::newRow("1,000,000 characters") << 1'000'000;
+    }
+
+    void longRowsCostAShortRow()
+    {
+        QFETCH(int, length);
+        m_box->setItems({"AB kort", QString(1'000, u'x'), QString(length, u'x')});
+        auto *view = qobject_cast<QListView *>(m_box->view());
+        QVERIFY(view);
+        QVERIFY(view->uniformItemSizes());
+        QStyleOptionViewItem option;
+        option.initFrom(view);
+        const QAbstractItemDelegate *delegate = view->itemDelegate();
+        QCOMPARE(delegate->sizeHint(option, m_box->model()->index(2, 0)),
+                 delegate->sizeHint(option, m_box->model()->index(1, 0)));
+        openPopup();
+        QCOMPARE(view->visualRect(m_box->model()->index(2, 0)).height(),
+                 view->visualRect(m_box->model()->index(0, 0)).height());
     }
 };
 

@@ -28,6 +28,8 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <algorithm>
+
 class TestTfmForm : public QObject, protected WindowFixture {
     Q_OBJECT
 
@@ -204,6 +206,10 @@ class TestTfmForm : public QObject, protected WindowFixture {
         QTest::newRow("code list, oversized")
             << "codelist" << "oversized"
             << QStringLiteral("Filen \"@\" kan ikke åpnes: den er større enn 64 MiB, mer enn programmet leser.");
+        QTest::newRow("code list, 64 MiB of LF")
+            << "codelist" << "64 MiB of LF"
+            << QStringLiteral("Filen \"@\" kan ikke åpnes: den har flere enn 100000 linjer, "
+                              "mer enn en kodeliste kan ha.");
     }
 
     void hostileFilesAtStart()
@@ -544,17 +550,32 @@ class TestTfmForm : public QObject, protected WindowFixture {
         }
     }
 
+    void copyPutsExactlyTheLabelOnTheClipboard_data()
+    {
+        QTest::addColumn<QString>("number"); // both running numbers, set as they stand
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("short") << "01" << "+B1=.01-01";
+        // Longer than a one-line edit holds, though each field holds its part.
+        const QString half(20'000, u'7');
+        QTest::newRow("40,009 characters") << half << "+B1=." + half + u'-' + half;
+    }
+
     void copyPutsExactlyTheLabelOnTheClipboard()
     {
+        QFETCH(QString, number);
+        QFETCH(QString, expected);
         start();
         type(box("Lokalisering"), "b1");
         type(box("Tekst"), "noe tekst");
+        edit("Nr1")->setText(number);
+        edit("Nr2")->setText(number);
+        QCOMPARE(label(), expected);
         QTest::mouseClick(button("CopyButton"), Qt::LeftButton);
         QClipboard *clipboard = QGuiApplication::clipboard();
-        QCOMPARE(clipboard->text(), QString("+B1=.01-01"));
+        QCOMPARE(clipboard->text(), expected);
         QCOMPARE(clipboard->mimeData()->formats(), QStringList({"text/plain"}));
         QTest::mouseClick(button("CopyButton"), Qt::LeftButton);
-        QCOMPARE(clipboard->text(), QString("+B1=.01-01"));
+        QCOMPARE(clipboard->text(), expected);
         QVERIFY(!edit("CopyEdit")->isVisible());
     }
 
@@ -675,6 +696,29 @@ class TestTfmForm : public QObject, protected WindowFixture {
         QTRY_COMPARE(m_form->focusWidget(), edit("Nr2"));
     }
 
+    // A file over the code lists' limit is refused by the filter as by the reload: it is not
+    // walked line by line, and the list it would refill keeps its rows.
+    void filterRefusesAFileOverTheLimit()
+    {
+        basestartup({QStringLiteral("Ostrel")});
+        const QString path = dataFile("tfm-produkt.txt");
+        QVERIFY(makeHostileFile(path, "linefeeds"));
+        createAndShow();
+        const QString refusal = "Filen \"" + path + "\" kan ikke åpnes: den har flere enn 100000 "
+                                "linjer, mer enn en kodeliste kan ha.";
+        QCOMPARE(m_ui->texts(), QStringList({refusal}));
+        box("ProduktCombo")->selectIndex(17);
+        box("Produkt")->setText("typed");
+        edit("Nr2")->setFocus();
+        QVERIFY(!TFMApplication::guarded([this] { m_form->ProduktComboCloseUp(); }));
+        QCOMPARE(m_ui->texts(), QStringList({refusal, refusal}));
+        QCOMPARE(m_ui->messages.at(1).caption, QString("Kalvenor TFM"));
+        QCOMPARE(box("Produkt")->count(), 305);
+        QCOMPARE(box("Produkt")->text(), QString("typed"));
+        QTRY_COMPARE(m_form->focusWidget(), edit("Nr2"));
+        QVERIFY(isHostileFile(path, "linefeeds"));
+    }
+
     // ---- Group matching ----
 
     void groupMatching()
@@ -742,6 +786,31 @@ class TestTfmForm : public QObject, protected WindowFixture {
         QCOMPARE(m_ui->opened.size(), 4);
         QVERIFY(!platform::fileExists(dataFile("tfm-tekst.txt")));
         QCOMPARE(box("Tekst")->count(), 1);
+        QVERIFY(m_ui->messages.isEmpty());
+    }
+
+    // However long the application-data path, the button hands the desktop the file's whole
+    // path; a path cut short would open the folder above, or nothing.
+    void editButtonOnALongPath_data()
+    {
+        QTest::addColumn<int>("length"); // of the application-data path
+        QTest::newRow("236 characters") << 236;
+        QTest::newRow("300 characters") << 300;
+    }
+
+    void editButtonOnALongPath()
+    {
+        QFETCH(int, length);
+        QString appdata = m_box->appdata();
+        while (appdata.size() < length)
+            appdata += u'/' + QString(std::min<qsizetype>(100, length - appdata.size() - 1), u'a');
+        QCOMPARE(appdata.size(), length);
+        QVERIFY(QDir().mkpath(appdata));
+        qputenv("APPDATA", QFile::encodeName(appdata));
+        start();
+        QVERIFY(dataFile("tfm-produkt.txt").startsWith(appdata + u'/'));
+        QTest::mouseClick(button("SpeedButton5"), Qt::LeftButton);
+        QCOMPARE(m_ui->opened, QStringList({dataFile("tfm-produkt.txt")}));
         QVERIFY(m_ui->messages.isEmpty());
     }
 
