@@ -2,6 +2,7 @@
 #include "tfmcore.h"
 
 #include "hs_reg.h"
+#include "labellist.h"
 #include "platform.h"
 #include "textfil.h"
 
@@ -40,7 +41,9 @@ QString readRefusalText(int error)
                               "programmet leser.")
             .arg(u"%1", QString::number(platform::MaxTextFileSize >> 20));
     case platform::ErrTooManyLines:
-        return QStringLiteral("Filen \"%1\" kan ikke åpnes: den har flere linjer enn listen tar.");
+        return QStringLiteral("Filen \"%1\" kan ikke åpnes: den har flere enn %2 linjer, mer enn "
+                              "listen tar.")
+            .arg(u"%1", groupedNumber(MaxLabelListEntries));
     default: return QString();
     }
 }
