@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <optional>
 
 #include <fcntl.h>
@@ -76,6 +77,27 @@ template <class Unit, class Line> void forEachLine(qsizetype n, const Unit &unit
         if (!line(start, i - start)) return;
         if (c == u'\r' && i + 1 < n && unit(i + 1) == u'\n') ++i;
         start = i + 1;
+    }
+    if (start < n) line(start, n - start);
+}
+
+// The same over bytes, each line end found by memchr, so that long lines cost little.
+template <class Line> void forEachLine(qsizetype n, const Units<1, false> &unit, Line line)
+{
+    const char *p = unit.p;
+    const auto find = [&](char c, qsizetype from) {
+        const void *at = from < n ? std::memchr(p + from, c, std::size_t(n - from)) : nullptr;
+        return at ? static_cast<const char *>(at) - p : n;
+    };
+    qsizetype start = 0;
+    qsizetype cr = find('\r', 0);
+    qsizetype lf = find('\n', 0);
+    for (qsizetype i = std::min(cr, lf); i < n; i = std::min(cr, lf)) {
+        if (!line(start, i - start)) return;
+        start = i + 1;
+        if (i == cr && start < n && p[start] == '\n') ++start;
+        if (cr < start) cr = find('\r', start);
+        if (lf < start) lf = find('\n', start);
     }
     if (start < n) line(start, n - start);
 }
@@ -285,8 +307,18 @@ qsizetype lastLineEnd(Encoding enc, const QByteArray &buf, qsizetype pos, qsizet
     switch (enc) {
     case Encoding::Utf16LE: return lastLineEnd<2, false>(buf, pos, since);
     case Encoding::Utf16BE: return lastLineEnd<2, true>(buf, pos, since);
-    default: return lastLineEnd<1, false>(buf, pos, since);
+    default: break;
     }
+    // Bytes: any line end will do, the last LF or else a CR with a byte after it.
+    const qsizetype from = std::max<qsizetype>(pos, since - 1);
+    const char *p = buf.constData();
+    if (from >= buf.size()) return -1;
+    if (const void *lf = ::memrchr(p + from, '\n', std::size_t(buf.size() - from)))
+        return static_cast<const char *>(lf) - p + 1;
+    if (buf.size() - 1 > from)
+        if (const void *cr = ::memrchr(p + from, '\r', std::size_t(buf.size() - 1 - from)))
+            return static_cast<const char *>(cr) - p + 1;
+    return -1;
 }
 
 // Walks the lines of a file as decodeLines cuts them, reading it piece by piece, so that no
@@ -356,7 +388,9 @@ int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype 
         }
     }
     QStringList out;
-    out.reserve(counted);
+    // Room to grow toward the limit, taken now while nothing is in it: a caller that adds to
+    // the lines later does not move them all at its first line.
+    out.reserve(maxLines >= 0 ? std::min(maxLines, counted + counted / 2) : 0);
     std::optional<LineDecoder> decode;
     bool tooMany = false;
     const int err = walkFileLines(path, enc, [&](QByteArrayView bytes) {
