@@ -335,7 +335,7 @@ template <class Line> int walkFileLines(const QString &path, Encoding &enc, Line
     int err = fileSize(h, total);
     if (!err) err = checkTextFileSize(path, total);
     total = 0;
-    constexpr int piece = 1 << 20;
+    constexpr int piece = 1 << 18;
     QByteArray buf;
     qsizetype pos = -1; // where the next line begins; -1 until the mark is known
     bool going = true;
