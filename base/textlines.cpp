@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -79,6 +81,107 @@ template <class Unit, class Line> void forEachLine(qsizetype n, const Unit &unit
     if (start < n) line(start, n - start);
 }
 
+// The same over bytes, each line end found by memchr, so that long lines cost little.
+template <class Line> void forEachLine(qsizetype n, const Units<1, false> &unit, Line line)
+{
+    const char *p = unit.p;
+    const auto find = [&](char c, qsizetype from) {
+        const void *at = from < n ? std::memchr(p + from, c, std::size_t(n - from)) : nullptr;
+        return at ? static_cast<const char *>(at) - p : n;
+    };
+    qsizetype start = 0;
+    qsizetype cr = find('\r', 0);
+    qsizetype lf = find('\n', 0);
+    for (qsizetype i = std::min(cr, lf); i < n; i = std::min(cr, lf)) {
+        if (!line(start, i - start)) return;
+        start = i + 1;
+        if (i == cr && start < n && p[start] == '\n') ++start;
+        if (cr < start) cr = find('\r', start);
+        if (lf < start) lf = find('\n', start);
+    }
+    if (start < n) line(start, n - start);
+}
+
+// The encoding a file's first bytes select by their byte-order mark, and the mark's length.
+Encoding encodingOf(QByteArrayView start)
+{
+    if (start.startsWith("\xEF\xBB\xBF")) return Encoding::Utf8;
+    if (start.startsWith("\xFF\xFE")) return Encoding::Utf16LE;
+    if (start.startsWith("\xFE\xFF")) return Encoding::Utf16BE;
+    return Encoding::Ansi;
+}
+
+qsizetype markSize(Encoding enc)
+{
+    switch (enc) {
+    case Encoding::Ansi: return 0;
+    case Encoding::Utf8: return 3;
+    case Encoding::Utf16LE:
+    case Encoding::Utf16BE: return 2;
+    }
+    return 0;
+}
+
+// One line's bytes, its end not included, as text. Each line on its own: the line ends are
+// single units in every encoding read, so no character spans two lines, and nothing of the
+// file but the line is ever decoded at once. Stateless, so that a character cut off at the end
+// becomes a replacement character instead of vanishing; a mark is taken off already, and a
+// second one is text.
+class LineDecoder {
+  public:
+    explicit LineDecoder(Encoding enc) : m_enc(enc) {}
+    QString operator()(QByteArrayView bytes) const
+    {
+        switch (m_enc) {
+        case Encoding::Ansi: return fromAnsi(bytes);
+        case Encoding::Utf8: return m_utf8.decode(bytes);
+        case Encoding::Utf16LE: return fromUtf16Units(bytes, false);
+        case Encoding::Utf16BE: return fromUtf16Units(bytes, true);
+        }
+        return QString();
+    }
+
+  private:
+    Encoding m_enc;
+    mutable QStringDecoder m_utf8{
+        QStringDecoder::Utf8,
+        QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless};
+};
+
+// Calls line(bytes) for each line of data (after its mark) in the units of enc; an odd byte at
+// the end of UTF-16 belongs to the last line.
+template <class Line> void walkUnits(QByteArrayView data, Encoding enc, Line line)
+{
+    const auto walk = [&](auto units, qsizetype width) {
+        forEachLine(data.size() / width, units, [&](qsizetype start, qsizetype length) {
+            const qsizetype end = start + length == data.size() / width ? data.size() : (start + length) * width;
+            return line(data.sliced(start * width, end - start * width));
+        });
+    };
+    // The odd byte of UTF-16 after a final line end makes a line of its own.
+    const auto oddLine = [&](qsizetype width, auto units) {
+        const qsizetype n = data.size() / width;
+        if (data.size() % width && (n == 0 || units(n - 1) == u'\r' || units(n - 1) == u'\n'))
+            line(data.sliced(n * width));
+    };
+    switch (enc) {
+    case Encoding::Ansi:
+    case Encoding::Utf8: walk(Units<1, false>{data.data(), data.size()}, 1); break;
+    case Encoding::Utf16LE: {
+        const Units<2, false> units{data.data(), data.size()};
+        walk(units, 2);
+        oddLine(2, units);
+        break;
+    }
+    case Encoding::Utf16BE: {
+        const Units<2, true> units{data.data(), data.size()};
+        walk(units, 2);
+        oddLine(2, units);
+        break;
+    }
+    }
+}
+
 template <int Width, bool BigEndian> qsizetype countIn(QByteArrayView data, qsizetype limit)
 {
     const Units<Width, BigEndian> units{data.data(), data.size()};
@@ -97,40 +200,14 @@ template <int Width, bool BigEndian> qsizetype countIn(QByteArrayView data, qsiz
 
 QStringList decodeLines(QByteArrayView data, Encoding &enc)
 {
-    // The mark has been taken off already; a second one is text of the first line. Stateless, so
-    // that a character cut off at the end of the file becomes a replacement character instead of
-    // vanishing with the rest of its line.
-    constexpr auto flags =
-        QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless;
-    QString text;
-    if (data.startsWith("\xEF\xBB\xBF")) {
-        enc = Encoding::Utf8;
-        text = QStringDecoder(QStringDecoder::Utf8, flags).decode(data.sliced(3));
-    } else if (data.startsWith("\xFF\xFE")) {
-        enc = Encoding::Utf16LE;
-        text = fromUtf16Units(data.sliced(2), false);
-    } else if (data.startsWith("\xFE\xFF")) {
-        enc = Encoding::Utf16BE;
-        text = fromUtf16Units(data.sliced(2), true);
-    } else {
-        // Each line straight from the bytes, without the whole text in between: the code page
-        // gives one character a byte, so the line ends are where the bytes say.
-        enc = Encoding::Ansi;
-        QStringList lines;
-        forEachLine(data.size(), Units<1, false>{data.data(), data.size()},
-                    [&](qsizetype start, qsizetype length) {
-                        lines.append(fromAnsi(data.sliced(start, length)));
-                        return true;
-                    });
-        return lines;
-    }
+    enc = encodingOf(data);
+    const qsizetype mark = markSize(enc);
+    const LineDecoder decode(enc);
     QStringList lines;
-    forEachLine(
-        text.size(), [&text](qsizetype i) { return text[i].unicode(); },
-        [&](qsizetype start, qsizetype length) {
-            lines.append(text.sliced(start, length));
-            return true;
-        });
+    walkUnits(data.sliced(mark), enc, [&](QByteArrayView line) {
+        lines.append(decode(line));
+        return true;
+    });
     return lines;
 }
 
@@ -207,23 +284,127 @@ int readBytes(const QString &path, QByteArray &data)
     return err;
 }
 
+namespace {
+
+// Where the last whole line of buf[pos, size) ends, looking no further back than the unit
+// before since (a line end found there earlier would have been taken); -1 when none does. A CR
+// as the last unit is no end yet: an LF may follow in the next piece.
+template <int Width, bool BigEndian>
+qsizetype lastLineEnd(const QByteArray &buf, qsizetype pos, qsizetype since)
+{
+    const Units<Width, BigEndian> units{buf.constData() + pos, buf.size() - pos};
+    const qsizetype n = (buf.size() - pos) / Width;
+    const qsizetype first = std::max<qsizetype>(0, (since - pos) / Width - 1);
+    for (qsizetype k = n - 1; k >= first; --k) {
+        const char16_t c = units(k);
+        if (c == u'\n' || (c == u'\r' && k + 1 < n)) return pos + (k + 1) * Width;
+    }
+    return -1;
+}
+
+qsizetype lastLineEnd(Encoding enc, const QByteArray &buf, qsizetype pos, qsizetype since)
+{
+    switch (enc) {
+    case Encoding::Utf16LE: return lastLineEnd<2, false>(buf, pos, since);
+    case Encoding::Utf16BE: return lastLineEnd<2, true>(buf, pos, since);
+    default: break;
+    }
+    // Bytes: any line end will do, the last LF or else a CR with a byte after it.
+    const qsizetype from = std::max<qsizetype>(pos, since - 1);
+    const char *p = buf.constData();
+    if (from >= buf.size()) return -1;
+    if (const void *lf = ::memrchr(p + from, '\n', std::size_t(buf.size() - from)))
+        return static_cast<const char *>(lf) - p + 1;
+    if (buf.size() - 1 > from)
+        if (const void *cr = ::memrchr(p + from, '\r', std::size_t(buf.size() - 1 - from)))
+            return static_cast<const char *>(cr) - p + 1;
+    return -1;
+}
+
+// Walks the lines of a file as decodeLines cuts them, reading it piece by piece, so that no
+// more than a piece and the longest line is held at once: line(bytes) gets each line's bytes,
+// its end not included, and may end the walk by returning false. enc is set by the file's mark
+// before the first line. A file larger than MaxTextFileSize, also one that grows past it while
+// it is read, is refused (223) with a notice of its own. Returns the error number.
+template <class Line> int walkFileLines(const QString &path, Encoding &enc, Line line)
+{
+    enc = Encoding::Ansi;
+    FileHandle h;
+    if (int err = openFile(path, OpenMode::Read, h)) return err;
+    std::int64_t total = 0;
+    int err = fileSize(h, total);
+    if (!err) err = checkTextFileSize(path, total);
+    total = 0;
+    constexpr int piece = 1 << 18;
+    QByteArray buf;
+    qsizetype pos = -1; // where the next line begins; -1 until the mark is known
+    bool going = true;
+    const auto each = [&](QByteArrayView bytes) { return going = going && line(bytes); };
+    while (!err && going) {
+        const qsizetype before = buf.size();
+        buf.resize(before + piece);
+        int got = 0;
+        err = readFile(h, buf.data() + before, piece, got);
+        buf.resize(before + (err ? 0 : got));
+        total += got;
+        if (!err && total > MaxTextFileSize) err = checkTextFileSize(path, total);
+        if (err) break;
+        const bool end = got == 0;
+        if (pos < 0) {
+            if (buf.size() < 3 && !end) continue; // a mark may need more bytes yet
+            enc = encodingOf(buf);
+            pos = markSize(enc);
+        }
+        const qsizetype cut = end ? buf.size() : lastLineEnd(enc, buf, pos, std::max(pos, before));
+        if (cut > pos) {
+            walkUnits(QByteArrayView(buf).sliced(pos, cut - pos), enc, each);
+            pos = cut;
+        }
+        if (end) break;
+        buf.remove(0, pos);
+        pos = 0;
+    }
+    closeFile(h);
+    return err;
+}
+
+} // namespace
+
 int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype maxLines)
 {
     lines.clear();
-    enc = Encoding::Ansi;
-    QByteArray data;
-    if (int err = readBytes(path, data)) return err;
-    // A line costs many times its bytes once it is a string of its own, so the count comes
-    // first: a file of little but line ends is refused at the cost of reading it.
-    // No file has more lines than CR and LF bytes and one; only where that passes the limit (a
-    // hostile file, as a rule) do the line ends need the closer count.
-    if (maxLines >= 0 &&
-        std::count(data.cbegin(), data.cend(), '\n') +
-                std::count(data.cbegin(), data.cend(), '\r') >=
-            maxLines &&
-        countLines(data, maxLines) > maxLines)
-        return ErrTooManyLines;
-    lines = decodeLines(data, enc);
+    // A line costs many times its bytes once it is a string of its own, so the lines are
+    // counted first: a file of too many is refused at the cost of reading it, and the list
+    // takes its room once.
+    qsizetype counted = 0;
+    if (maxLines >= 0) {
+        if (int err = walkFileLines(path, enc, [&](QByteArrayView) { return ++counted <= maxLines; })) {
+            enc = Encoding::Ansi;
+            return err;
+        }
+        if (counted > maxLines) {
+            enc = Encoding::Ansi;
+            return ErrTooManyLines;
+        }
+    }
+    QStringList out;
+    // Room to grow toward the limit, taken now while nothing is in it: a caller that adds to
+    // the lines later does not move them all at its first line.
+    out.reserve(maxLines >= 0 ? std::min(maxLines, counted + counted / 2) : 0);
+    std::optional<LineDecoder> decode;
+    bool tooMany = false;
+    const int err = walkFileLines(path, enc, [&](QByteArrayView bytes) {
+        // The file may have grown since it was counted.
+        if (maxLines >= 0 && out.size() >= maxLines) return !(tooMany = true);
+        if (!decode) decode.emplace(enc);
+        out.append((*decode)(bytes));
+        return true;
+    });
+    if (err || tooMany) {
+        enc = Encoding::Ansi;
+        return err ? err : ErrTooManyLines;
+    }
+    lines = std::move(out);
     return NoError;
 }
 

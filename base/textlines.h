@@ -13,9 +13,9 @@ namespace platform {
 
 enum class Encoding { Ansi, Utf8, Utf16LE, Utf16BE };
 
-// Decodes a whole file: a UTF-8/UTF-16 byte-order mark selects that encoding (and is remembered
-// in enc), otherwise the ANSI code page. CR LF, lone CR and lone LF end a line; a final line
-// end adds no entry.
+// Decodes a whole file, line by line: a UTF-8/UTF-16 byte-order mark selects that encoding (and
+// is remembered in enc), otherwise the ANSI code page. CR LF, lone CR and lone LF end a line; a
+// final line end adds no entry.
 QStringList decodeLines(QByteArrayView data, Encoding &enc);
 // CR LF after every line, with the byte-order mark of enc (none for Ansi).
 QByteArray encodeLines(const QStringList &lines, Encoding enc);
@@ -37,10 +37,11 @@ int readBytes(const QString &path, QByteArray &data);
 // The lines decodeLines would give, counted over the bytes without decoding them; counting
 // stops past limit (when it is not negative), so the answer is then limit + 1.
 qsizetype countLines(QByteArrayView data, qsizetype limit = -1);
-// Returns the error number; on failure lines is left empty and enc is Ansi. A file larger than
-// MaxTextFileSize is refused (223) with a notice of its own; one of more than maxLines lines
-// (when it is not negative) is refused (ErrTooManyLines) before a line is made, so a refusal
-// costs no more than the file's bytes.
+// Returns the error number; on failure lines is left empty and enc is Ansi. The file is read
+// piece by piece and each line decoded on its own, so no more than a piece of its bytes is
+// held beside the lines. A file larger than MaxTextFileSize is refused (223) with a notice of
+// its own; one of more than maxLines lines (when it is not negative) is refused
+// (ErrTooManyLines) before a line is made, so a refusal costs no more than reading the file.
 int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype maxLines = -1);
 // Writes lines in writableEncoding(lines, enc). With atomic, the file is replaced whole through
 // a temporary file of its own in the same folder, and a read-only file is refused (5) before

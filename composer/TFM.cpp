@@ -17,6 +17,7 @@
 
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QFont>
 #include <QGuiApplication>
@@ -65,6 +66,42 @@ QString fieldText(const QString &text, const QLineEdit *edit)
 {
     return text.size() > edit->maxLength() ? text.left(edit->maxLength()) : text;
 }
+
+// Drops the user's input, for the moment it is installed.
+class InputDrop final : public QObject {
+  protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Wheel: return true;
+        default: return false;
+        }
+    }
+};
+
+// Long work on the window's thread: the busy cursor while it runs. A click or a key made
+// meanwhile waits in the queue and would act afterwards on what the work has changed, on a
+// list the user never saw; the window was busy, so such input is dropped.
+class BusyWork {
+  public:
+    BusyWork() { platform::ui().setBusyCursor(true); }
+    ~BusyWork()
+    {
+        InputDrop drop;
+        qApp->installEventFilter(&drop);
+        QCoreApplication::processEvents();
+        qApp->removeEventFilter(&drop);
+        platform::ui().setBusyCursor(false);
+    }
+    BusyWork(const BusyWork &) = delete;
+    BusyWork &operator=(const BusyWork &) = delete;
+};
 
 } // namespace
 
@@ -427,7 +464,9 @@ int TTFMform::selectedEntry() const
 
 void TTFMform::BitBtn1Click()
 {
-    m_labelList->add(m_ui->TFMLabel->text() + u',' + m_ui->TekstLAbel->text());
+    LabelListModel::Refusal why = LabelListModel::Refusal::None;
+    if (m_labelList->add(m_ui->TFMLabel->text() + u',' + m_ui->TekstLAbel->text(), &why) < 0)
+        throw RunError(refusalText(why));
 }
 
 bool TTFMform::MerkeListeKeyDown(int Key, Qt::KeyboardModifiers Shift)
@@ -458,7 +497,12 @@ void TTFMform::BitBtn2Click()
 {
     const QString path = chooseListFile(true);
     if (path.isEmpty()) return;
-    if (const int err = saveLabelList(path, *m_labelList)) throw FileCreateError(path, err);
+    int err = 0;
+    {
+        const BusyWork busy;
+        err = saveLabelList(path, *m_labelList);
+    }
+    if (err) throw FileCreateError(path, err);
 }
 
 void TTFMform::BitBtn3Click()
@@ -466,7 +510,12 @@ void TTFMform::BitBtn3Click()
     const QString path = chooseListFile(false);
     if (path.isEmpty()) return;
     // The file is read whole before the list changes, so a failure leaves the list as it was.
-    if (const int err = openLabelList(path, *m_labelList)) throw FileOpenError(path, err);
+    int err = 0;
+    {
+        const BusyWork busy;
+        err = openLabelList(path, *m_labelList);
+    }
+    if (err) throw FileOpenError(path, err);
 }
 
 void TTFMform::BitBtn5Click()
@@ -474,8 +523,12 @@ void TTFMform::BitBtn5Click()
     const int row = selectedEntry();
     if (row < 0) return;
     LoadTFM();
-    const ReadBack back = readBackEntry(m_labelList->entry(row));
     Ui::TTFMform &ui = *m_ui;
+    int room = 0;
+    for (const QLineEdit *edit : {ui.Lokalisering->lineEdit(), ui.System->lineEdit(), ui.Nr1,
+                                  ui.Produkt->lineEdit(), ui.Nr2, ui.IDNr, ui.Tekst->lineEdit()})
+        room = std::max(room, edit->maxLength());
+    const ReadBack back = readBackEntry(m_labelList->entry(row), room);
     // The edits and the box recompose as they are set; the end state is set explicitly below.
     // Each takes no more than its edit holds, cut before the box puts it in capitals.
     ui.Lokalisering->setText(fieldText(back.fields.lokalisering, ui.Lokalisering->lineEdit()));

@@ -9,7 +9,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <vector>
+#include <cstdint>
 
 class LabelListModel : public QAbstractListModel {
     Q_OBJECT
@@ -22,14 +22,19 @@ class LabelListModel : public QAbstractListModel {
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
     int count() const { return int(m_entries.size()); }
-    const QString &entry(int row) const { return m_entries[std::size_t(row)]; }
-    QStringList entries() const;
+    const QString &entry(int row) const { return m_entries.at(row); }
+    QStringList entries() const { return m_entries; }
 
-    // Puts the entry at its sorted place, after any equal ones, and returns its row.
-    int add(const QString &entry);
+    // Why an entry is not taken: the list saved would be a file that opening refuses.
+    enum class Refusal { None, TooManyEntries, TooLarge };
+    // Puts the entry at its sorted place, after any equal ones, and returns its row; -1 (and
+    // why, where asked) when the list saved with it could not be opened again.
+    int add(const QString &entry, Refusal *why = nullptr);
     void remove(int row);
     // Replaces all entries by lines, sorted once; equal ones keep their order.
-    void replace(const QStringList &lines);
+    void replace(QStringList lines);
+    // The size of the file saving would write now, in the encoding it would use.
+    std::int64_t writtenSize() const;
 
     // The encoding of the last file opened into the list; saving uses it.
     platform::Encoding encoding() const { return m_encoding; }
@@ -42,14 +47,32 @@ class LabelListModel : public QAbstractListModel {
         return [this](const QString &a, const QString &b) { return m_collator.compare(a, b) < 0; };
     }
 
+    // What the entries weigh in each encoding they may be written in, kept as they change, so
+    // that no add has to encode the whole list again.
+    struct Weight {
+        std::int64_t units = 0; // UTF-16 code units, one byte each in the code page
+        std::int64_t utf8 = 0;
+        qsizetype notAnsi = 0;  // entries the code page cannot hold
+        qsizetype notUtf8 = 0;  // entries with a lone surrogate half
+        void add(const Weight &w, int sign);
+    };
+    static Weight weigh(QStringView entry);
+    std::int64_t writtenSize(const Weight &w, qsizetype count, QStringView first) const;
+
     QCollator m_collator;
-    std::vector<QString> m_entries;
+    QStringList m_entries;
+    Weight m_weight;
     platform::Encoding m_encoding = platform::Encoding::Ansi;
 };
 
 // Far more entries than any project's list holds; a file of little but line ends would otherwise
 // take many times its size in memory.
 inline constexpr qsizetype MaxLabelListEntries = 1'000'000;
+
+// A number with its thousands set apart by blanks, as Norwegian writes it ("1 000 000").
+QString groupedNumber(std::int64_t number);
+// The box text for an entry the list refuses.
+QString refusalText(LabelListModel::Refusal why);
 
 // Reads a label-list file into the list, which is left as it was when the file cannot be read
 // or holds more than MaxLabelListEntries lines (ErrTooManyLines). Returns the error number.

@@ -2,6 +2,7 @@
 #include "tfmcore.h"
 
 #include "hs_reg.h"
+#include "labellist.h"
 #include "platform.h"
 #include "textfil.h"
 
@@ -43,8 +44,10 @@ QString readRefusalText(int error, qsizetype lineLimit)
         if (lineLimit >= 0)
             return QStringLiteral("Filen \"%1\" kan ikke åpnes: den har flere enn %2 linjer, mer "
                                   "enn en kodeliste kan ha.")
-                .arg(u"%1", QString::number(lineLimit));
-        return QStringLiteral("Filen \"%1\" kan ikke åpnes: den har flere linjer enn listen tar.");
+                .arg(u"%1", groupedNumber(lineLimit));
+        return QStringLiteral("Filen \"%1\" kan ikke åpnes: den har flere enn %2 linjer, mer enn "
+                              "listen tar.")
+            .arg(u"%1", groupedNumber(MaxLabelListEntries));
     default: return QString();
     }
 }

@@ -31,42 +31,46 @@ namespace {
 
 // The text before the first separator, taken off rest with the separator; without one, empty
 // and rest stays.
-QString cutBefore(QStringView &rest, QChar separator)
+QStringView cutBefore(QStringView &rest, QChar separator)
 {
     const qsizetype at = rest.indexOf(separator);
-    if (at < 0) return QString();
-    const QString part = rest.left(at).toString();
+    if (at < 0) return QStringView();
+    const QStringView part = rest.left(at);
     rest = rest.sliced(at + 1);
     return part;
 }
 
 } // namespace
 
-ReadBack readBackEntry(const QString &entry)
+ReadBack readBackEntry(const QString &entry, qsizetype room)
 {
+    // Only what a field takes is copied: an entry may be megabytes long.
+    const auto take = [room](QStringView part) {
+        return (room >= 0 && part.size() > room ? part.left(room) : part).toString();
+    };
     ReadBack back;
     const qsizetype comma = entry.indexOf(u',');
     QStringView rest;
     if (comma < 0) {
-        back.text = entry;
+        back.text = take(entry);
     } else {
-        back.text = entry.sliced(comma + 1);
+        back.text = take(QStringView(entry).sliced(comma + 1));
         rest = QStringView(entry).left(comma);
     }
     if (!rest.isEmpty()) rest = rest.sliced(1); // the "+"
 
     LabelFields &f = back.fields;
-    f.lokalisering = cutBefore(rest, u'=');
-    f.system = cutBefore(rest, u'.');
-    f.nr1 = cutBefore(rest, u'-');
+    f.lokalisering = take(cutBefore(rest, u'='));
+    f.system = take(cutBefore(rest, u'.'));
+    f.nr1 = take(cutBefore(rest, u'-'));
     // A one-letter code is composed without its blank, so a blank after the letter belongs to
     // the running number (typed so) and stays there, or the label would come back without it.
     const qsizetype code = rest.size() >= 2 && rest.at(1) == u' ' ? 1 : 2;
-    f.produkt = rest.left(code).toString();
+    f.produkt = take(rest.left(code));
     rest = rest.sliced(std::min(code, rest.size()));
     // Stepping the running number of a type-unique label must step the number, not the "T".
     f.unik = rest.endsWith(u'T');
-    f.nr2 = (f.unik ? rest.chopped(1) : rest).toString();
+    f.nr2 = take(f.unik ? rest.chopped(1) : rest);
     f.idnr.clear();
     return back;
 }

@@ -29,5 +29,6 @@ struct ReadBack {
 // Splits an entry at its first comma and cuts the label into the fields. The entry does not
 // say where the running number ends and the suffix begins, so the fields are set to compose the
 // label exactly: a final "T" becomes a ticked type-unique box, anything else stays in the
-// running number with the box clear and no ID number.
-ReadBack readBackEntry(const QString &entry);
+// running number with the box clear and no ID number. With room not negative, each field and
+// the text hold at most that many characters of theirs.
+ReadBack readBackEntry(const QString &entry, qsizetype room = -1);

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -308,7 +309,7 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTest::newRow("open a file too large to read")
             << false << "stor.csv" << "oversized"
             << "Filen \"%1\" kan ikke åpnes: den er større enn 64 MiB, mer enn programmet leser.";
-        const QString tooManyLines = "Filen \"%1\" kan ikke åpnes: den har flere linjer enn listen tar.";
+        const QString tooManyLines = "Filen \"%1\" kan ikke åpnes: den har flere enn 1 000 000 linjer, mer enn listen tar.";
         QTest::newRow("open a file of a million and one lines") << false << "linjer.csv" << "linefeeds" << tooManyLines;
         for (const char *kind : {"64 MiB of LF", "64 MiB of CR", "64 MiB of CR LF"})
             QTest::newRow(qPrintable(QStringLiteral("open %1").arg(kind))) << false << "linjeskift.csv" << kind << tooManyLines;
@@ -339,6 +340,149 @@ class TestLabelList : public QObject, protected WindowFixture {
         QCOMPARE(readBytes(folder + "skrivebeskyttet.csv"), QByteArray("gammel\r\n"));
         if (!kind.isEmpty()) QVERIFY(isHostileFile(folder + name, kind));
         platform::setReadOnly(folder + "skrivebeskyttet.csv", false);
+    }
+
+    // "Legg til liste" takes no entry that would make a file "Åpne" refuses: past 1,000,000
+    // lines, or past 64 MiB as saving would write it. The box says so, the list stays.
+    void addPastTheLimits_data()
+    {
+        QTest::addColumn<int>("count");       // entries in the list before
+        QTest::addColumn<qint64>("written");  // their size as saved
+        QTest::addColumn<QString>("tekst");   // of the entry added, "+=.01-01," and this
+        QTest::addColumn<QString>("refusal");
+        const qint64 max = platform::MaxTextFileSize;
+        const QString tooLarge = "Oppføringen er ikke lagt til: med den ville listen bli større enn 64 MiB lagret, og en slik fil kan ikke åpnes igjen.";
+        QTest::newRow("a million entries") << 1'000'000 << qint64(3'000'000) << ""
+                                           << "Oppføringen er ikke lagt til: listen har alt 1 000 000 linjer, det meste en lagret liste kan ha og likevel åpnes igjen.";
+        QTest::newRow("a byte past 64 MiB") << 64 << max - 10 << "" << tooLarge;
+        QTest::newRow("64 MiB to the byte") << 64 << max - 11 << "" << "";
+        // The entry takes the list to UTF-8: a mark first, and two bytes for its letter.
+        QTest::newRow("past 64 MiB in UTF-8 only") << 64 << max - 13 << "Ω" << tooLarge;
+    }
+    void addPastTheLimits()
+    {
+        QFETCH(int, count);
+        QFETCH(qint64, written);
+        QFETCH(QString, refusal);
+        start();
+        QStringList filler;
+        const qint64 each = written / count;
+        for (int i = 0; i < count; ++i)
+            filler.append(QString(qsizetype((i + 1 < count ? each : written - each * (count - 1)) - 2), u'z'));
+        m_form->labelList()->replace(filler);
+        QCOMPARE(m_form->labelList()->writtenSize(), written);
+        const QStringList before = entries();
+        QFETCH(QString, tekst);
+        add("", tekst);
+        if (!refusal.isEmpty()) {
+            QCOMPARE(m_ui->texts(), QStringList{refusal});
+            QVERIFY(entries() == before);
+            return;
+        }
+        // What is taken is saved, and opens again.
+        QVERIFY(m_ui->messages.isEmpty());
+        QCOMPARE(entries().size(), count + 1);
+        saveAs(dataFile("full.csv"));
+        QCOMPARE(QFileInfo(dataFile("full.csv")).size(), written + 11);
+        m_form->labelList()->replace({});
+        open(dataFile("full.csv"));
+        QVERIFY(m_ui->messages.isEmpty());
+        QCOMPARE(entries().size(), count + 1);
+    }
+
+    // The size the list keeps of its file is that of the bytes saving writes, whatever the
+    // encoding, as entries come and go.
+    void writtenSize_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<int>("remembered"); // platform::Encoding
+        const int ansi = int(platform::Encoding::Ansi);
+        QTest::newRow("empty") << QStringList{} << ansi;
+        QTest::newRow("empty, UTF-8") << QStringList{} << int(platform::Encoding::Utf8);
+        QTest::newRow("empty, UTF-16 BE") << QStringList{} << int(platform::Encoding::Utf16BE);
+        QTest::newRow("the code page") << QStringList{"æ,1", "b", ""} << ansi;
+        QTest::newRow("letters it lacks, to UTF-8") << QStringList{"a", "Ω", QStringLiteral(u"😀")} << ansi;
+        QTest::newRow("a line that reads as a mark") << QStringList{"ÿþx", "z"} << ansi;
+        QTest::newRow("a lone surrogate half, to UTF-16")
+            << QStringList{"a", QString(QChar(char16_t(0xD800))) + u'b', "Ω"} << ansi;
+        QTest::newRow("UTF-8 remembered") << QStringList{"a", "b"} << int(platform::Encoding::Utf8);
+        QTest::newRow("UTF-16 BE remembered") << QStringList{"a", "Ω"} << int(platform::Encoding::Utf16BE);
+    }
+    void writtenSize()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(int, remembered);
+        const auto saved = [](const LabelListModel &list) {
+            return qint64(platform::encodeLines(list.entries(), saveEncoding(list.entries(), list.encoding())).size());
+        };
+        LabelListModel added, loaded;
+        for (LabelListModel *list : {&added, &loaded}) list->setEncoding(platform::Encoding(remembered));
+        for (const QString &entry : entries) {
+            QVERIFY(added.add(entry) >= 0);
+            QCOMPARE(added.writtenSize(), saved(added));
+        }
+        loaded.replace(entries);
+        QCOMPARE(loaded.writtenSize(), saved(loaded));
+        while (added.count() > 0) {
+            added.remove(added.count() - 1);
+            QCOMPARE(added.writtenSize(), saved(added));
+        }
+    }
+
+    // Opening and saving show the busy cursor while they work, and only then.
+    void busyWhileOpeningAndSaving_data()
+    {
+        QTest::addColumn<bool>("save");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QList<bool>>("cursor");
+        QTest::addColumn<int>("boxes");
+        const QList<bool> busy{true, false};
+        QTest::newRow("open") << false << "l.csv" << busy << 0;
+        QTest::newRow("save") << true << "l.csv" << busy << 0;
+        QTest::newRow("open a missing file") << false << "mangler.csv" << busy << 1;
+        QTest::newRow("save into a missing folder") << true << "borte/l.csv" << busy << 1;
+        QTest::newRow("cancelled") << false << "" << QList<bool>{} << 0;
+    }
+    void busyWhileOpeningAndSaving()
+    {
+        QFETCH(bool, save);
+        QFETCH(QString, name);
+        start();
+        writeBytes(dataFile("l.csv"), "b\r\na\r\n");
+        m_ui->cursor.clear();
+        FileDialog::setNextFileName(name.isEmpty() ? QString() : dataFile(qPrintable(name)));
+        press(save ? "BitBtn2" : "BitBtn3");
+        QTEST(m_ui->cursor, "cursor");
+        QTEST(int(m_ui->messages.size()), "boxes");
+    }
+
+    // A click on "Legg til liste" made while a list opens waits in the queue; carried out after
+    // the open, it would add to a list the user had not seen yet. It is dropped.
+    void clickDuringAnOpenIsDropped()
+    {
+        start();
+        writeBytes(dataFile("l.csv"), "b\r\na\r\n");
+        auto *add = m_form->findChild<QPushButton *>("BitBtn1");
+        const auto queueClick = [add] {
+            const QPointF at = add->rect().center();
+            for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+                QCoreApplication::postEvent(add, new QMouseEvent(type, at, add->mapToGlobal(at), Qt::LeftButton,
+                                                                 type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                                                 Qt::NoModifier));
+        };
+        // A queued click is carried out as any other.
+        queueClick();
+        QApplication::processEvents();
+        QCOMPARE(entries().size(), 1);
+        queueClick();
+        FileDialog::setNextFileName(dataFile("l.csv"));
+        TFMApplication::guarded([&] { m_form->BitBtn3Click(); });
+        QApplication::processEvents();
+        QCOMPARE(entries(), QStringList({"a", "b"}));
+        // Input after the open is the user's again.
+        queueClick();
+        QApplication::processEvents();
+        QCOMPARE(entries().size(), 3);
     }
 
     // A disk that fills up during the save: the error box, the old file whole, no temporary.
@@ -510,6 +654,30 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTEST(back.text, "text");
         QFETCH(bool, composes);
         if (composes) QCOMPARE(composeLabel(f), entry.left(entry.indexOf(u',')));
+    }
+
+    // Read back within a field's room, each part is the whole read-back's cut to that room, and
+    // the type-unique box is judged on the whole running number.
+    void cuttingWithinRoom_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::newRow("long text") << "+B1=210.01-AB01," + QString(100, u'a');
+        QTest::newRow("no comma") << QString(100, u'x');
+        QTest::newRow("long running number ending in T") << "+B1=210.01-AB" + QString(100, u'1') + "T,x";
+        QTest::newRow("every part long") << "+" + QString(50, u'l') + "=" + QString(50, u's') + "." + QString(50, u'1') +
+                                                "-AB" + QString(50, u'2') + "," + QString(50, u't');
+        QTest::newRow("short") << "+B1=210.01-AB01,T";
+    }
+    void cuttingWithinRoom()
+    {
+        QFETCH(QString, entry);
+        const qsizetype room = 10;
+        const ReadBack whole = readBackEntry(entry), cut = readBackEntry(entry, room);
+        const LabelFields &w = whole.fields, &c = cut.fields;
+        QCOMPARE(QStringList({c.lokalisering, c.system, c.nr1, c.produkt, c.nr2, c.idnr, cut.text}),
+                 QStringList({w.lokalisering.left(room), w.system.left(room), w.nr1.left(room), w.produkt.left(room),
+                              w.nr2.left(room), w.idnr.left(room), whole.text.left(room)}));
+        QCOMPARE(c.unik, w.unik);
     }
 
     // Whatever Unik and IDNr held before, the fields compose the entry's label; a type-unique

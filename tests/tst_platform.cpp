@@ -32,6 +32,8 @@ class TestPlatform : public QObject {
     void upperCase_data();
     void upperCase();
     void decodeLines_data();
+    void readLinesAcrossPieces_data();
+    void readLinesAcrossPieces();
     void decodeLines();
     void encodeLines_data();
     void encodeLines();
@@ -193,6 +195,51 @@ void TestPlatform::encodeLines()
     QFETCH(Encoding, encoding);
     QFETCH(QByteArray, bytes);
     QCOMPARE(platform::encodeLines(lines, encoding), bytes);
+}
+
+// A file is read piece by piece (1 MiB each): whatever falls on the border between two pieces,
+// the lines are those the whole file decodes to, its encoding too.
+void TestPlatform::readLinesAcrossPieces_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    const qsizetype piece = qsizetype(1) << 20;
+    const auto upTo = [](qsizetype at, const QByteArray &start, QByteArray fill) {
+        QByteArray out = start;
+        while (out.size() < at) out += fill;
+        out.truncate(at);
+        return out;
+    };
+    QTest::newRow("CR LF split") << upTo(piece - 1, "", "abc\r\n") + "\r\nnext";
+    QTest::newRow("lone CR at the border") << upTo(piece - 1, "", "abcd") + "\rnext\r";
+    QTest::newRow("LF at the border") << upTo(piece - 1, "", "x") + "\n\nlast";
+    QTest::newRow("UTF-8 character split")
+        << upTo(piece - 1, "\xEF\xBB\xBF", "\xC3\xA5a\r\n") + "\xE2\x82\xAC\r\n";
+    QTest::newRow("UTF-16 LE unit and CR LF split")
+        << upTo(piece - 1, "\xFF\xFE", QByteArray("a\0\r\0\n\0", 6)) + QByteArray("\0\r\0\n\0b\0c", 10);
+    QTest::newRow("UTF-16 BE, odd byte after a CR") << upTo(piece + 1, "\xFE\xFF", QByteArray("\0a\0\r", 4)) + "z";
+    QTest::newRow("one line of 3 MiB") << QByteArray(3 * piece, 'q') + "\r\n\r\nq";
+    QTest::newRow("a mark cut short by the file's end") << QByteArray("\xEF\xBB");
+}
+
+void TestPlatform::readLinesAcrossPieces()
+{
+    QFETCH(QByteArray, bytes);
+    Sandbox box;
+    const QString path = box.work() + "/x.txt";
+    writeBytes(path, bytes);
+    Encoding whole;
+    const QStringList expected = platform::decodeLines(bytes, whole);
+    for (const qsizetype limit : {qsizetype(-1), expected.size()}) {
+        QStringList lines;
+        Encoding enc;
+        QCOMPARE(platform::readLines(path, lines, enc, limit), 0);
+        QVERIFY(lines == expected);
+        QCOMPARE(enc, whole);
+    }
+    QStringList lines{"kept?"};
+    Encoding enc;
+    QCOMPARE(platform::readLines(path, lines, enc, expected.size() - 1), int(platform::ErrTooManyLines));
+    QVERIFY(lines.isEmpty());
 }
 
 void TestPlatform::writeRescuesTextTheCodePageLacks()

@@ -208,7 +208,7 @@ class TestTfmForm : public QObject, protected WindowFixture {
             << QStringLiteral("Filen \"@\" kan ikke åpnes: den er større enn 64 MiB, mer enn programmet leser.");
         QTest::newRow("code list, 64 MiB of LF")
             << "codelist" << "64 MiB of LF"
-            << QStringLiteral("Filen \"@\" kan ikke åpnes: den har flere enn 100000 linjer, "
+            << QStringLiteral("Filen \"@\" kan ikke åpnes: den har flere enn 100 000 linjer, "
                               "mer enn en kodeliste kan ha.");
     }
 
@@ -704,7 +704,7 @@ class TestTfmForm : public QObject, protected WindowFixture {
         const QString path = dataFile("tfm-produkt.txt");
         QVERIFY(makeHostileFile(path, "linefeeds"));
         createAndShow();
-        const QString refusal = "Filen \"" + path + "\" kan ikke åpnes: den har flere enn 100000 "
+        const QString refusal = "Filen \"" + path + "\" kan ikke åpnes: den har flere enn 100 000 "
                                 "linjer, mer enn en kodeliste kan ha.";
         QCOMPARE(m_ui->texts(), QStringList({refusal}));
         box("ProduktCombo")->selectIndex(17);
