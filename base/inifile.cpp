@@ -55,6 +55,33 @@ int IniDocument::load(const QString &fileName)
     return 0;
 }
 
+int IniDocument::load(const QString &fileName, platform::FileHandle opened)
+{
+    m_fileName = fileName;
+    m_sections.clear();
+    m_encoding = platform::Encoding::Ansi;
+    m_readError = 0;
+    m_onDisk.reset();
+    QByteArray data;
+    std::int64_t size = 0;
+    m_readError = platform::fileSize(opened, size);
+    if (!m_readError) m_readError = platform::checkTextFileSize(fileName, size);
+    if (!m_readError) data.reserve(qsizetype(size));
+    char buffer[65536];
+    int got = 0;
+    // The size is checked again while reading: the file may grow after the first look.
+    while (!m_readError && (m_readError = platform::readFile(opened, buffer, sizeof buffer, got)) == 0 &&
+           got > 0) {
+        data.append(buffer, got);
+        if (data.size() > platform::MaxTextFileSize)
+            m_readError = platform::checkTextFileSize(fileName, data.size());
+    }
+    if (m_readError) return m_readError;
+    parse(data);
+    m_onDisk = data;
+    return 0;
+}
+
 void IniDocument::parse(QByteArrayView data)
 {
     platform::Encoding enc;

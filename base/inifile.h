@@ -22,6 +22,9 @@ class IniDocument {
     // and 0; a file that exists but cannot be read gives an empty document and the error
     // number, and from then on the document refuses to replace that file.
     int load(const QString &fileName);
+    // As load, from a handle already open on the file, so that what is read is the very file
+    // that was checked; the handle stays open.
+    int load(const QString &fileName, platform::FileHandle opened);
     // Replaces the document with the content of a whole file, its byte-order mark included.
     void parse(QByteArrayView data);
     void parseLines(const QStringList &lines);
