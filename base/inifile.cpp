@@ -3,6 +3,8 @@
 
 #include "Felles.h"
 
+#include <sys/file.h>
+
 namespace {
 
 // Every character up to and including the blank goes, at both ends.
@@ -64,7 +66,9 @@ int IniDocument::load(const QString &fileName, platform::FileHandle opened)
     m_onDisk.reset();
     QByteArray data;
     std::int64_t size = 0;
-    m_readError = platform::fileSize(opened, size);
+    // The sharing an open for reading keeps: a writer that holds the file keeps it to itself.
+    if (::flock(int(opened), LOCK_SH | LOCK_NB) != 0) m_readError = platform::ErrSharingViolation;
+    if (!m_readError) m_readError = platform::fileSize(opened, size);
     if (!m_readError) m_readError = platform::checkTextFileSize(fileName, size);
     if (!m_readError) data.reserve(qsizetype(size));
     char buffer[65536];
