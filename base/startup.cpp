@@ -228,11 +228,15 @@ void recordSettingsFolder()
     setfolder(QStringLiteral("etc"), etcpath);
 }
 
-// The tree is built on the first run, that is while its "data" folder is missing.
+// The tree is built on the first run, that is while its "data" folder is missing; a later start
+// finishes a tree that a first start left part-made.
 void buildFolderTree(bool install)
 {
     const QString data = baseFolder() + QStringLiteral("data");
-    if (install || !platform::dirExists(data)) makefoldertree();
+    if (install || !platform::dirExists(data))
+        makefoldertree();
+    else
+        completefoldertree();
 }
 
 // The file could not be read when it was opened; the line is logged only now, since the log
