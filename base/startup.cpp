@@ -264,11 +264,14 @@ void writeSettingsAtShutdown()
     if (inifile) {
         // The one line this failure gets is the crash line below, so the document is written
         // directly rather than through writeBack, whose own line would count as an error.
-        bool ok = true;
-        if (!platform::isReadOnly(ininame)) ok = inifile->updateFile() == 0;
+        int err = 0;
+        if (!platform::isReadOnly(ininame)) err = inifile->updateFile();
+        // Too large to be read back is no crash: it has a report of its own, given once.
+        if (err == platform::ErrFileTooLarge) reportTooLarge(*inifile);
         delete inifile;
         inifile = nullptr;
-        if (!ok) writelog(QStringLiteral("INI-CRASH i HS_REG.PAS: ") + ininame);
+        if (err && err != platform::ErrFileTooLarge)
+            writelog(QStringLiteral("INI-CRASH i HS_REG.PAS: ") + ininame);
         if (verbose) {
             if (platform::isReadOnly(ininame))
                 writelog(readOnlyLine(ininame));

@@ -40,6 +40,7 @@ class TestSettings : public QObject {
     void shutdownWritesAndLogs();
     void readOnlyFilesAreNeverReplaced();
     void unchangedSettingsAreNotWrittenAgain();
+    void writeBackTooLargeToReadKeepsTheFile();
     void unwritableFolderNeverStopsTheProgram();
     void failedShutdownWriteIsOneLine();
     void failureLineNamesTheFile_data();
@@ -378,6 +379,30 @@ static ino_t inode(const QString &path)
 {
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+// The program must never turn a file it reads into one it refuses at the next start.
+void TestSettings::writeBackTooLargeToReadKeepsTheFile()
+{
+    hs_regInitialization({});
+    logtofile = true; // the start-up leaves logging to "LogToFile"
+    const QByteArray before = readBytes(mainFile());
+    setinisection("TFM");
+    const QString mib(1 << 20, u'x');
+    for (int i = 0; i < 64; ++i) iniwritestring("Verdi" + QString::number(i), mib);
+    resetinisection();
+    kalvenorpath("data\\tfm");
+    openuserini();
+    closeuserini();
+    QCOMPARE(inifile->readString("TFM", "Verdi63", ""), mib);
+    hs_regFinalization();
+
+    QCOMPARE(readBytes(mainFile()), before);
+    QCOMPARE(m_ui->messages.size(), 1);
+    const QString text = m_ui->messages[0].text;
+    QVERIFY2(text.startsWith("Innstillingsfilen " + mainFile() + " blir ikke lagret"), qPrintable(text));
+    QCOMPARE(loglines.filter("FEIL: " + text).size(), 1);
+    QVERIFY(!logged("INI-CRASH"));
 }
 
 void TestSettings::unchangedSettingsAreNotWrittenAgain()
