@@ -82,7 +82,9 @@ bool writeBack(const IniDocument &doc)
         }
         return false;
     }
-    if (err == platform::ErrFileTooLarge) {
+    // A document that could not be read refuses to be written with its read error, which may be
+    // the same number; that refusal is no write-back grown too large.
+    if (err == platform::ErrFileTooLarge && !doc.readError()) {
         reportTooLarge(doc);
         return false;
     }

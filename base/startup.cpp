@@ -267,10 +267,11 @@ void writeSettingsAtShutdown()
         int err = 0;
         if (!platform::isReadOnly(ininame)) err = inifile->updateFile();
         // Too large to be read back is no crash: it has a report of its own, given once.
-        if (err == platform::ErrFileTooLarge) reportTooLarge(*inifile);
+        const bool tooLarge = err == platform::ErrFileTooLarge && !inifile->readError();
+        if (tooLarge) reportTooLarge(*inifile);
         delete inifile;
         inifile = nullptr;
-        if (err && err != platform::ErrFileTooLarge)
+        if (err && !tooLarge)
             writelog(QStringLiteral("INI-CRASH i HS_REG.PAS: ") + ininame);
         if (verbose) {
             if (platform::isReadOnly(ininame))
