@@ -59,26 +59,57 @@ void mkdirsafe(const QString &path, bool ownerOnly)
         writelog(QStringLiteral("FEIL: [mkdirsafe:%1] kan ikke opprette mappen ").arg(err) + path);
 }
 
+namespace {
+
+const char *const Tree[] = {
+    "archive",     "backup",      "data",        "data\\quarvel", "data\\dobrin",
+    "data\\zq4",   "data\\docs",  "data\\tfm",   "etc",           "export",
+    "export\\xml", "export\\pdf", "export\\csv", "export\\html",  "export\\html\\varer",
+    "import",      "images",      "spool",       "tmp",           "xml",
+    "log",         "maler",       "maler\\docs", "maler\\zq4",
+};
+
+QString recorded(const QString &name)
+{
+    const QString kept = inisection;
+    inisection = FoldersSection;
+    const QString path = inireadstring(name + QStringLiteral("_folder"));
+    inisection = kept;
+    return path;
+}
+
+} // namespace
+
 void makefoldertree()
 {
-    static const char *const tree[] = {
-        "archive",     "backup",      "data",        "data\\quarvel", "data\\dobrin",
-        "data\\zq4",   "data\\docs",  "data\\tfm",   "etc",           "export",
-        "export\\xml", "export\\pdf", "export\\csv", "export\\html",  "export\\html\\varer",
-        "import",      "images",      "spool",       "tmp",           "xml",
-        "log",         "maler",       "maler\\docs", "maler\\zq4",
-    };
     QString bin;
     binpath(bin);
     setfolder(QStringLiteral("doc"),
               QDir::cleanPath(QDir(bin).absoluteFilePath(QStringLiteral("../doc"))));
     const QString root = baseFolder();
     platform::makePath(root);
-    for (const char *entry : tree) {
+    for (const char *entry : Tree) {
         const QString name = QString::fromLatin1(entry);
         const QString folder = root + platform::nativeName(name);
         mkdirsafe(folder, ownerOnly(name));
         setfolder(name, folder);
+    }
+}
+
+// A first start cut short leaves the tree part-made: what is still missing is made, and recorded
+// where it has no record yet. A folder recorded elsewhere, and every record there is, stays.
+void completefoldertree()
+{
+    const QString root = baseFolder();
+    for (const char *entry : Tree) {
+        const QString name = QString::fromLatin1(entry);
+        QString folder = recorded(name);
+        const bool unrecorded = folder.isEmpty();
+        if (unrecorded) folder = root + platform::nativeName(name);
+        if (folder.size() > 1 && folder.endsWith(platform::separator())) folder.chop(1);
+        if (platform::dirExists(folder) || !folder.contains(root)) continue;
+        mkdirsafe(folder, ownerOnly(name));
+        if (unrecorded) setfolder(name, folder);
     }
 }
 

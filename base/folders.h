@@ -8,5 +8,7 @@ QString kalvenorpath(const QString &name);
 void setfolder(const QString &name, const QString &path);
 void mkdirsafe(const QString &path, bool ownerOnly = false);
 void makefoldertree();
+// Makes and records what the tree lacks, and leaves alone what it has.
+void completefoldertree();
 void logpath(QString &path);
 void binpath(QString &path);

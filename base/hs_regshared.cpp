@@ -1,13 +1,10 @@
 // hs_regshared: what the files of hs_reg share: the unit's fixed names and all its state
-// (with the reset of it), the folder helpers, and the write-back of a settings document with
-// the reporting of its failures.
+// (with the reset of it), and the folder helpers.
 #include "hs_regshared.h"
 
 #include "inifile.h"
-#include "machine.h"
 #include "platform.h"
 #include "settings.h"
-#include "textfil.h"
 
 namespace hsreg {
 
@@ -58,49 +55,6 @@ QString baseFolder()
 QSet<QString> failingFiles;
 // Per-user files found read-only in this run: each gets its one warning.
 QStringList readOnlyWarned;
-
-QString readOnlyLine(const QString &file)
-{
-    return QStringLiteral("ADVARSEL: ") + file +
-           QStringLiteral(" er skrivebeskyttet og vil ikke bli lagret.");
-}
-
-// A settings file that cannot be written never stops the program: its settings stay in memory.
-bool writeBack(const IniDocument &doc)
-{
-    const int err = doc.updateFile();
-    if (err == 0) {
-        failingFiles.remove(doc.fileName());
-        return true;
-    }
-    // A read-only file is the owner's choice, not a failure, and it stays one fact however
-    // often the file comes up: the main file has the shut-down's warning, a per-user file one
-    // warning when it is first met.
-    if (err == platform::ErrAccessDenied && platform::isReadOnly(doc.fileName())) {
-        if (doc.fileName() != ininame && !readOnlyWarned.contains(doc.fileName())) {
-            readOnlyWarned.append(doc.fileName());
-            writelog(readOnlyLine(doc.fileName()));
-        }
-        return false;
-    }
-    if (failingFiles.contains(doc.fileName())) return false;
-    // Joined, not .arg(): a file name may itself hold "%1" or "%2".
-    if (writelog(QStringLiteral("FEIL: Kan ikke lagre innstillingsfilen ") + doc.fileName() +
-                 QStringLiteral(" (feilnr. ") + QString::number(err) + u')') == 0)
-        failingFiles.insert(doc.fileName());
-    return false;
-}
-
-QString unreadableLine(const IniDocument &doc)
-{
-    return QStringLiteral("FEIL: Kan ikke lese innstillingsfilen ") + doc.fileName() +
-           QStringLiteral(" (feilnr. ") + QString::number(doc.readError()) + u')';
-}
-
-void reportUnreadable(const IniDocument &doc)
-{
-    if (doc.readError()) writelog(unreadableLine(doc));
-}
 
 void resetUnitState()
 {

@@ -1,6 +1,5 @@
 // hs_regshared: what the files of hs_reg share: the unit's fixed names and all its state
-// (with the reset of it), the folder helpers, and the write-back of a settings document with
-// the reporting of its failures.
+// (with the reset of it), and the folder helpers.
 #pragma once
 
 #include <QSet>
@@ -25,11 +24,6 @@ QString baseFolder();
 
 extern QSet<QString> failingFiles;
 extern QStringList readOnlyWarned;
-
-QString readOnlyLine(const QString &file);
-bool writeBack(const IniDocument &doc);
-QString unreadableLine(const IniDocument &doc);
-void reportUnreadable(const IniDocument &doc);
 
 // Every variable of the unit back as it was before the start-up.
 void resetUnitState();

@@ -5,12 +5,14 @@
 #include "platform.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 class IniDocument {
   public:
@@ -22,6 +24,9 @@ class IniDocument {
     // and 0; a file that exists but cannot be read gives an empty document and the error
     // number, and from then on the document refuses to replace that file.
     int load(const QString &fileName);
+    // As load, from a handle already open on the file, so that what is read is the very file
+    // that was checked; the handle stays open.
+    int load(const QString &fileName, platform::FileHandle opened);
     // Replaces the document with the content of a whole file, its byte-order mark included.
     void parse(QByteArrayView data);
     void parseLines(const QStringList &lines);
@@ -33,7 +38,9 @@ class IniDocument {
     QByteArray toBytes() const;
     // Replaces the file whole, through a temporary file, never over a read-only file; where
     // the file already holds exactly these bytes (as last read or written here), nothing is
-    // written. Returns the error number, 0 on success; the document is unchanged either way.
+    // written. Bytes that the reader would refuse as too large are not written either (223): the
+    // file keeps what it held. Returns the error number, 0 on success; the document is
+    // unchanged either way.
     int updateFile() const;
 
     const QString &fileName() const { return m_fileName; }
@@ -41,6 +48,7 @@ class IniDocument {
     {
         m_fileName = fileName;
         m_onDisk.reset();
+        m_written = false;
     }
     platform::Encoding encoding() const { return m_encoding; }
     int readError() const { return m_readError; }
@@ -72,17 +80,34 @@ class IniDocument {
     struct Section {
         QString name;
         QStringList lines;
-        bool operator==(const Section &) const = default;
+        // Where a section is long, its keys are found through a table of line numbers, open
+        // addressing by the folded key's hash; made at the first lookup, kept up with every
+        // line added.
+        mutable std::vector<qint32> keySlots;
+        mutable qsizetype indexed = 0;
+        bool operator==(const Section &other) const
+        {
+            return name == other.name && lines == other.lines;
+        }
     };
 
+    void parseLine(QStringView raw);
+    void appendSection(const QString &name);
+    void addLine(Section &section, const QString &line);
     qsizetype findSection(const QString &folded) const;
     static qsizetype findKey(const Section &section, const QString &folded);
+    static void indexKeys(const Section &section);
+    static void indexKey(const Section &section, qint32 line);
 
     QList<Section> m_sections;
+    // The folded name of each section to the last section of that name.
+    QHash<QString, qsizetype> m_sectionIndex;
     QString m_fileName;
     platform::Encoding m_encoding = platform::Encoding::Ansi;
     int m_readError = 0;
-    // What the file held when this document last read or wrote it; none while unknown or
-    // while the file did not exist.
+    // What the file held when this document last read it; none while unknown or while the file
+    // did not exist. Once the file has been written, m_written says it holds the document until
+    // the document changes.
     mutable std::optional<QByteArray> m_onDisk;
+    mutable bool m_written = false;
 };

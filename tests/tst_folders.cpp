@@ -39,11 +39,16 @@ class TestFolders : public QObject {
     {
         return IniDocument(ininame).readString("FOLDERS", name + "_folder", "<none>");
     }
-    // A start on a machine whose tree exists already, so no tree is built.
+    // A start that builds no tree, on a machine that has only the folders it needs to start.
     void startWithoutTree()
     {
         QDir().mkpath(base() + "data");
         hs_regInitialization({});
+        // The start made what the tree lacked; the lookups under test make it themselves.
+        for (const QString top : {"archive", "backup", "export", "import", "images", "spool",
+                                  "tmp", "xml", "maler", "data/quarvel", "data/dobrin",
+                                  "data/zq4", "data/docs", "data/tfm"})
+            QDir(base() + top).removeRecursively();
         logtofile = true; // the start-up leaves logging to "LogToFile"
     }
 

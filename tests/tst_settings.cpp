@@ -15,6 +15,7 @@
 #include <memory>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 class TestSettings : public QObject {
     Q_OBJECT
@@ -34,9 +35,12 @@ class TestSettings : public QObject {
     void perUserFileIsCreatedEmpty();
     void switchesReadFilesAnew();
     void settingsFileInWorkingFolder();
+    void workingFolderFileOnlyWhenOwn_data();
+    void workingFolderFileOnlyWhenOwn();
     void shutdownWritesAndLogs();
     void readOnlyFilesAreNeverReplaced();
     void unchangedSettingsAreNotWrittenAgain();
+    void writeBackTooLargeToReadKeepsTheFile();
     void unwritableFolderNeverStopsTheProgram();
     void failedShutdownWriteIsOneLine();
     void failureLineNamesTheFile_data();
@@ -245,6 +249,83 @@ void TestSettings::settingsFileInWorkingFolder()
     QVERIFY(!platform::fileExists(etcFolder() + "TESTER.INI"));
 }
 
+void TestSettings::workingFolderFileOnlyWhenOwn_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("used");
+
+    QTest::newRow("own file in own folder") << "own" << true;
+    QTest::newRow("own link to own file") << "link" << true;
+    QTest::newRow("link in a shared folder") << "link shared" << false;
+    QTest::newRow("link of another user") << "link other" << false;
+    QTest::newRow("link to another user's file") << "link target other" << false;
+    QTest::newRow("link into a folder others may write to") << "link target open" << false;
+    QTest::newRow("file of another user") << "file other" << false;
+    QTest::newRow("folder others may write to") << "open" << false;
+    QTest::newRow("folder its group may write to") << "group" << false;
+    QTest::newRow("sticky shared folder") << "shared" << false;
+    QTest::newRow("folder of another user") << "folder other" << false;
+}
+
+// A settings file that another user could have put or swapped there is neither read nor
+// written: a planted link would have the settings replace whatever it points at.
+void TestSettings::workingFolderFileOnlyWhenOwn()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, used);
+    constexpr uid_t nobody = 65534;
+    const QString work = QFileInfo(m_box->work()).canonicalFilePath();
+    const QString local = work + "/kalvenor.ini";
+    const QString target = m_box->appdata() + "/target/kalvenor.ini";
+    const QByteArray planted = "[TFM]\r\nProdukt=plantet\r\n";
+    QVERIFY(QDir().mkpath(m_box->appdata() + "/target"));
+    ::chmod(QFile::encodeName(m_box->appdata() + "/target"), kind.endsWith("open") ? 0777 : 0700);
+    writeBytes(mainFile(), "[STANDARD]\r\nLogToFile=1\r\n");
+    const bool link = kind.startsWith("link");
+    if (link) {
+        writeBytes(target, planted);
+        QVERIFY(QFile::link(target, local));
+    } else {
+        writeBytes(local, planted);
+    }
+    const QByteArray w = QFile::encodeName(work);
+    const mode_t mode = kind.endsWith("shared") ? 01777 : kind == "open" ? 0777
+                        : kind == "group"       ? 0770 : 0700;
+    QCOMPARE(::chmod(w, mode), 0);
+    bool owned = true;
+    if (kind == "link other") owned = ::lchown(QFile::encodeName(local), nobody, nobody) == 0;
+    if (kind == "link target other") owned = ::chown(QFile::encodeName(target), nobody, nobody) == 0;
+    if (kind == "file other") owned = ::chown(QFile::encodeName(local), nobody, nobody) == 0;
+    if (kind == "folder other") owned = ::chown(w, nobody, nobody) == 0;
+    if (!owned) QSKIP("giving a file to another user needs root");
+    const QString written = link ? target : local;
+
+    hs_regInitialization({});
+    setinisection("TFM");
+    QCOMPARE(inireadstring("Produkt"), used ? QString("plantet") : QString());
+    iniwritestring("Produkt", "egen");
+    resetinisection();
+    QCOMPARE(ininame, used ? local : mainFile());
+    hs_regFinalization();
+
+    QCOMPARE(QFileInfo(local).isSymLink(), link);
+    if (used) {
+        QVERIFY(m_ui->messages.isEmpty());
+        QCOMPARE(IniDocument(written).readString("TFM", "Produkt", ""), QString("egen"));
+        return;
+    }
+    QCOMPARE(readBytes(written), planted);
+    QVERIFY(!platform::fileExists(work + "/TESTER.INI"));
+    QCOMPARE(IniDocument(mainFile()).readString("TFM", "Produkt", ""), QString("egen"));
+    QCOMPARE(m_ui->messages.size(), 1);
+    const QString text = m_ui->messages[0].text;
+    QVERIFY2(text.startsWith("Innstillingsfilen " + local + " i arbeidsmappen blir verken lest "
+                             "eller lagret fordi ") &&
+                 text.endsWith(" Programmet bruker innstillingene i " + mainFile() + '.'),
+             qPrintable(text));
+    QVERIFY2(logged("ADVARSEL: " + text), qPrintable(loglines.join('\n')));
+}
+
 void TestSettings::shutdownWritesAndLogs()
 {
     hs_regInitialization({});
@@ -298,6 +379,30 @@ static ino_t inode(const QString &path)
 {
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+// The program must never turn a file it reads into one it refuses at the next start.
+void TestSettings::writeBackTooLargeToReadKeepsTheFile()
+{
+    hs_regInitialization({});
+    logtofile = true; // the start-up leaves logging to "LogToFile"
+    const QByteArray before = readBytes(mainFile());
+    setinisection("TFM");
+    const QString mib(1 << 20, u'x');
+    for (int i = 0; i < 64; ++i) iniwritestring("Verdi" + QString::number(i), mib);
+    resetinisection();
+    kalvenorpath("data\\tfm");
+    openuserini();
+    closeuserini();
+    QCOMPARE(inifile->readString("TFM", "Verdi63", ""), mib);
+    hs_regFinalization();
+
+    QCOMPARE(readBytes(mainFile()), before);
+    QCOMPARE(m_ui->messages.size(), 1);
+    const QString text = m_ui->messages[0].text;
+    QVERIFY2(text.startsWith("Innstillingsfilen " + mainFile() + " blir ikke lagret"), qPrintable(text));
+    QCOMPARE(loglines.filter("FEIL: " + text).size(), 1);
+    QVERIFY(!logged("INI-CRASH"));
 }
 
 void TestSettings::unchangedSettingsAreNotWrittenAgain()

@@ -126,6 +126,12 @@ class StderrCapture {
     QTemporaryFile m_file;
 };
 
+// A machine on which the program has run before: the whole tree is there.
+void makeTree()
+{
+    for (const QString &leaf : TreeLeaves) QDir().mkpath(base() + leaf);
+}
+
 bool treeComplete()
 {
     for (const QString &leaf : TreeLeaves)
@@ -147,6 +153,8 @@ class TestStartup : public QObject {
     void existingFileGetsOnlyModifiedStamps();
     void commandLine_data();
     void commandLine();
+    void unfinishedTreeIsFinished_data();
+    void unfinishedTreeIsFinished();
     void installBuildsTheTreeOnce_data();
     void installBuildsTheTreeOnce();
     void logLinesFollowTheFlags_data();
@@ -236,7 +244,7 @@ void TestStartup::firstStartStampsAndBuildsTheTree()
 
 void TestStartup::existingFileGetsOnlyModifiedStamps()
 {
-    QDir().mkpath(base() + QStringLiteral("data"));
+    makeTree();
     writeSettings(QString());
 
     start();
@@ -281,7 +289,7 @@ void TestStartup::commandLine()
     QFETCH(QString, ip);
     QFETCH(bool, verboseOn);
     QFETCH(bool, treeBuilt);
-    QDir().mkpath(base() + QStringLiteral("data")); // not a first run
+    makeTree(); // not a first run
 
     start(switches);
 
@@ -289,7 +297,8 @@ void TestStartup::commandLine()
     QCOMPARE(ipparam, ip);
     QCOMPARE(verbose, verboseOn);
     QVERIFY(!logtofile); // without "LogToFile" the switches do not keep logging on
-    QCOMPARE(treeComplete(), treeBuilt);
+    // Over a tree that lacks nothing, only "-install" makes and records it anew.
+    QCOMPARE(sectionLines(mainIni(), QStringLiteral("FOLDERS")).size() == 26, treeBuilt);
     const QString name = getusername();
     if (!user.isEmpty()) QCOMPARE(name, platform::upperCase(user));
     QVERIFY(sectionLines(mainIni(), QStringLiteral("INI_SELF"))
@@ -299,6 +308,53 @@ void TestStartup::commandLine()
     // The shut-down leaves nothing behind for the next start.
     QVERIFY(userparam.isEmpty());
     QVERIFY(ipparam.isEmpty());
+}
+
+void TestStartup::unfinishedTreeIsFinished_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("first start killed after data/") << "killed";
+    QTest::newRow("folders removed since") << "removed";
+    QTest::newRow("a folder recorded elsewhere") << "moved";
+}
+
+// Only a missing data/ counts as a first start; a start after one that was cut short still
+// finds the rest of the tree missing, and must make it.
+void TestStartup::unfinishedTreeIsFinished()
+{
+    QFETCH(QString, kind);
+    const QString elsewhere = m_sandbox->appdata() + QStringLiteral("/elsewhere/tmp/");
+    if (kind == u"removed") {
+        start();
+        baseshutdown();
+        for (const QString leaf : {"data/docs", "tmp", "spool", "export/xml", "import", "log"})
+            QVERIFY(QDir(base() + leaf).removeRecursively());
+    } else {
+        QVERIFY(QDir().mkpath(base() + QStringLiteral("data/quarvel")));
+        QVERIFY(QDir().mkpath(base() + QStringLiteral("archive")));
+        writeBytes(mainIni(), kind == u"moved"
+                                  ? ("[FOLDERS]\r\ntmp_folder=" + elsewhere + "\r\n").toUtf8()
+                                  : QByteArray());
+    }
+    const QStringList before = sectionLines(mainIni(), QStringLiteral("FOLDERS"));
+
+    start();
+    baseshutdown();
+
+    const QStringList folders = sectionLines(mainIni(), QStringLiteral("FOLDERS"));
+    if (kind != u"moved")
+        QVERIFY(folders.contains(QStringLiteral("import_folder=") + base() + QStringLiteral("import/")));
+    for (const QString &line : before) QVERIFY2(folders.contains(line), qPrintable(line));
+    QCOMPARE(QFileInfo(base() + QStringLiteral("log")).permissions() &
+                 (QFile::ReadGroup | QFile::ReadOther),
+             QFile::Permissions());
+    if (kind == u"moved") {
+        QVERIFY(!platform::dirExists(elsewhere));
+        QVERIFY(!platform::dirExists(base() + QStringLiteral("tmp")));
+        QVERIFY(folders.contains(QStringLiteral("tmp_folder=") + elsewhere));
+        QVERIFY(QDir().mkpath(base() + QStringLiteral("tmp"))); // for the check below
+    }
+    QVERIFY(treeComplete());
 }
 
 void TestStartup::installBuildsTheTreeOnce_data()
@@ -318,7 +374,7 @@ void TestStartup::installBuildsTheTreeOnce()
     QFETCH(bool, oldLog);
     QFETCH(int, treeLines);
     if (!firstRun) {
-        QDir().mkpath(base() + QStringLiteral("data"));
+        makeTree();
         QDir().mkpath(base() + QStringLiteral("log"));
     }
     const QString log = logFile();
@@ -368,7 +424,7 @@ void TestStartup::logLinesFollowTheFlags()
     QFETCH(QString, standard);
     QFETCH(QStringList, expected);
     QFETCH(bool, verboseOn);
-    QDir().mkpath(base() + QStringLiteral("data"));
+    makeTree();
     QDir().mkpath(base() + QStringLiteral("log"));
     writeSettings(standard);
 
@@ -394,7 +450,7 @@ void TestStartup::logLinesFollowTheFlags()
 
 void TestStartup::hintLineOnlyWithHints()
 {
-    QDir().mkpath(base() + QStringLiteral("data"));
+    makeTree();
     QDir().mkpath(base() + QStringLiteral("log"));
     writeSettings(QStringLiteral("LogToFile=1"));
 
@@ -413,7 +469,7 @@ void TestStartup::hintLineOnlyWithHints()
 
 void TestStartup::clearLogAtStartup()
 {
-    QDir().mkpath(base() + QStringLiteral("data"));
+    makeTree();
     writeSettings(QStringLiteral("ClearLogFileOnStartup=1"));
     const QString log = logFile();
     writeBytes(log, "earlier run\r\n");
@@ -426,10 +482,13 @@ void TestStartup::clearLogAtStartup()
 
 void TestStartup::clearLogFailureDoesNotStopStartup()
 {
-    // The data folder stands and the log folder does not, so the log file cannot be created
-    // when it is cleared; the log-folder lookup makes the folder later.
-    QDir().mkpath(base() + QStringLiteral("data"));
-    writeSettings(QStringLiteral("LogToFile=1\r\nClearLogFileOnStartup=1"));
+    // The log folder is recorded elsewhere, where it does not exist, so the start leaves it
+    // missing and the log file cannot be created when it is cleared; the log-folder lookup
+    // falls back to the tree's folder and makes it later.
+    makeTree();
+    QVERIFY(QDir(base() + QStringLiteral("log")).removeRecursively());
+    writeSettings(QStringLiteral("LogToFile=1\r\nClearLogFileOnStartup=1\r\n[FOLDERS]\r\nlog_folder=") +
+                  m_sandbox->appdata() + QStringLiteral("/elsewhere/log/"));
 
     start({QStringLiteral("--debug")});
 
@@ -462,7 +521,7 @@ void TestStartup::cleanupRunsOnlyWhenAsked()
 {
     QFETCH(QString, standard);
     QFETCH(bool, removed);
-    QDir().mkpath(base() + QStringLiteral("data"));
+    makeTree();
     QDir().mkpath(base() + QStringLiteral("log"));
     writeBytes(base() + QStringLiteral("tmp/left/over.txt"), "x");
     writeSettings(QStringLiteral("LogToFile=1\r\n") + standard);
@@ -517,7 +576,7 @@ void TestStartup::unreadableSettingsGoToStandardError()
     QFETCH(QStringList, switches);
     QFETCH(bool, oldLog);
     QFETCH(QString, folder);
-    QDir().mkpath(base() + QStringLiteral("data"));
+    makeTree();
     QDir().mkpath(base() + QStringLiteral("log"));
     if (oldLog) writeBytes(logFile(), "earlier run\r\n");
     QString ini = mainIni();
@@ -566,7 +625,7 @@ void TestStartup::unreadableLogIsNeverOverwritten()
 {
     QFETCH(QString, standard);
     QFETCH(bool, besideFile);
-    QDir().mkpath(base() + QStringLiteral("data"));
+    makeTree();
     QDir().mkpath(base() + QStringLiteral("log"));
     writeSettings(standard);
     const QByteArray earlier = "05.03.2024 08:00:00 START: den forrige\r\n";
@@ -602,7 +661,7 @@ void TestStartup::badUserNameIsRefused_data()
 void TestStartup::badUserNameIsRefused()
 {
     QFETCH(QString, name);
-    QDir().mkpath(base() + QStringLiteral("data"));
+    makeTree();
     QDir().mkpath(base() + QStringLiteral("log"));
     writeSettings("LogToFile=1");
     const QString victim = QDir(base() + "etc/../../VICTIM.INI").absolutePath(); // in the sandbox
@@ -692,7 +751,7 @@ void TestStartup::endRequestClosesLikeTheUser_data()
 void TestStartup::endRequestClosesLikeTheUser()
 {
     QFETCH(QList<int>, requests);
-    QDir().mkpath(base() + QStringLiteral("data"));
+    makeTree();
     QDir().mkpath(base() + QStringLiteral("log"));
     writeSettings("LogToFile=1");
     QProcess program;
