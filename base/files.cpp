@@ -42,21 +42,24 @@ int openFile(const QString &path, OpenMode mode, FileHandle &handle)
     // Not through a link: the bytes and the closed mode are for this name's file alone, and a
     // link could take both to a file anywhere.
     case OpenMode::RewritePrivate: flags |= O_WRONLY | O_CREAT | O_NOFOLLOW; break;
+    case OpenMode::CreatePrivate: flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     case OpenMode::Append:
     case OpenMode::ReadWrite: flags |= O_RDWR; break;
     }
     // Windows refuses write access to a file with the read-only mark, even to an administrator.
     // Anything but a regular file is refused before it is opened, since opening a device may
-    // already do something.
+    // already do something. A new file opens nothing that exists.
     struct stat st {};
-    if (::stat(name.constData(), &st) == 0) {
+    if (mode != OpenMode::CreatePrivate && ::stat(name.constData(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) return ErrAccessDenied;
         if (mode != OpenMode::Read && readOnlyMode(st.st_mode)) return ErrAccessDenied;
     }
     // Without blocking: a pipe put in the file's place since the look above must not hold the
     // program until something opens its other end.
     const int fd = ::open(name.constData(), flags | O_NONBLOCK,
-                          mode == OpenMode::RewritePrivate ? 0600 : 0666);
+                          mode == OpenMode::RewritePrivate || mode == OpenMode::CreatePrivate
+                              ? 0600
+                              : 0666);
     if (fd < 0) {
         // Windows tells a missing folder from a missing file.
         if (errno == ENOENT) {
@@ -72,6 +75,16 @@ int openFile(const QString &path, OpenMode mode, FileHandle &handle)
         ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return ErrAccessDenied;
+    }
+    if (mode == OpenMode::CreatePrivate) {
+        // The umask may have closed it further; the owner must be able to write it.
+        if (::fchmod(fd, 0600) != 0) {
+            const int err = winErrorFromErrno(errno);
+            ::close(fd);
+            return err;
+        }
+        handle = fd;
+        return NoError;
     }
     // Sharing: readers share, anything that writes excludes (the other modes let others read
     // only, so a writer conflicts with every other open); a conflict is Windows' sharing
@@ -150,6 +163,22 @@ int closeFile(FileHandle handle)
 {
     if (handle == NoFile) return ErrInvalidHandle;
     return ::close(int(handle)) == 0 ? NoError : winErrorFromErrno(errno);
+}
+
+int setFileMode(FileHandle handle, unsigned mode)
+{
+    if (handle == NoFile) return ErrInvalidHandle;
+    return ::fchmod(int(handle), mode_t(mode & 0777)) == 0 ? NoError : winErrorFromErrno(errno);
+}
+
+bool isSoleName(const QString &path, FileHandle handle)
+{
+    struct stat named {};
+    struct stat opened {};
+    return handle != NoFile && ::lstat(nativeBytes(path).constData(), &named) == 0 &&
+           ::fstat(int(handle), &opened) == 0 && S_ISREG(named.st_mode) &&
+           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino &&
+           opened.st_nlink == 1;
 }
 
 // ---- File system ----
@@ -294,6 +323,16 @@ int setModeLike(const QString &path, const QString &model)
     else
         return winErrorFromErrno(errno);
     return ::chmod(nativeBytes(path).constData(), mode) == 0 ? NoError : winErrorFromErrno(errno);
+}
+
+int regularFileMode(const QString &path, unsigned &mode)
+{
+    struct stat st {};
+    if (::stat(nativeBytes(path).constData(), &st) != 0)
+        return errno == ENOENT ? ErrFileNotFound : winErrorFromErrno(errno);
+    if (!S_ISREG(st.st_mode)) return ErrAccessDenied;
+    mode = st.st_mode & 0777;
+    return NoError;
 }
 
 int removeDir(const QString &path)

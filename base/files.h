@@ -20,6 +20,10 @@ enum class OpenMode {
     Rewrite,   // create or truncate, writing, others may read
     RewritePrivate, // as Rewrite, and the file is its owner's alone, whatever its mode was; a
                     // link in its place, or a file with a second name, is refused (5)
+    // A new file only, writing, never through a link, its owner's alone; a name already taken
+    // gives 183. It shares its name, as a file opened for delete sharing does: it may be renamed
+    // or deleted while open, so the one who made it can place it and still hold it.
+    CreatePrivate,
     Append,    // existing file, reading and writing at its end, others may read
     ReadWrite, // existing file, reading and writing, others may read and write
 };
@@ -31,6 +35,10 @@ int readFile(FileHandle handle, char *buffer, int size, int &got);
 int writeFile(FileHandle handle, const char *buffer, int size);
 int fileSize(FileHandle handle, std::int64_t &size);
 int closeFile(FileHandle handle);
+// The permissions of the open file.
+int setFileMode(FileHandle handle, unsigned mode);
+// Whether path names the file open as handle itself, not through a link, and is its only name.
+bool isSoleName(const QString &path, FileHandle handle);
 
 // ---- File system, with Windows semantics for the read-only mark ----
 
@@ -59,6 +67,9 @@ unsigned newFileMode();
 // exist. Set-id bits are not carried over.
 int setModeLike(const QString &path, const QString &model);
 bool isLink(const QString &path);
+// The permissions of the regular file at path (or where a link at path leads): 0 with mode set,
+// 2 when nothing is there, 5 for anything else (a folder, a pipe, a device).
+int regularFileMode(const QString &path, unsigned &mode);
 
 // ---- Folders by handle: a walk through them that no link put in a folder's place can lead
 // elsewhere ----

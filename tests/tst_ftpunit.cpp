@@ -8,6 +8,7 @@
 #include "ftpserver.h"
 #include "hs_reg.h"
 #include "inifile.h"
+#include "placement.h"
 #include "platform.h"
 #include "serveroppsett.h"
 #include "testsupport.h"
@@ -25,6 +26,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,6 +71,15 @@ class DialogAnswer : public QObject {
 
 QByteArray absent() { return QByteArray(); } // a null array: no such file
 
+int modeOf(const char *name)
+{
+    struct stat st {};
+    return ::lstat(name, &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+const QString notPlacedLine = "FTP: Feil nr. 500, kan ikke endre navn på liste.tmp til "
+                              "liste.csv. Den nye filen ligger i liste.tmp.";
+
 } // namespace
 
 class TestFtpUnit : public QObject {
@@ -105,6 +116,12 @@ class TestFtpUnit : public QObject {
     void downloadKeepsTheLocalFile_data();
     void downloadKeepsTheLocalFile();
     void downloadWhileTheLocalFileIsOpen();
+    void readOnlyFileDownloadedAgain();
+    void leftoverTemporary_data();
+    void leftoverTemporary();
+    void lastRenameFails();
+    void localNameNotAFile_data();
+    void localNameNotAFile();
     void downloadsInADottedFolder();
     void temporaryTakenMeanwhile_data();
     void temporaryTakenMeanwhile();
@@ -200,9 +217,8 @@ void TestFtpUnit::settings_data()
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("folder");
 
-    const QString scrambled = encodestr("hemmelig");
     QTest::newRow("all set")
-        << QStringList{"server=h", "folder=inn", "username=ola", "password=" + scrambled,
+        << QStringList{"server=h", "folder=inn", "username=ola", "password=zigpqjrpo2",
                        "port=2121"}
         << "ola" << "hemmelig" << 2121 << "inn";
     QTest::newRow("no user, no password: the defaults, nothing written")
@@ -242,7 +258,7 @@ void TestFtpUnit::settings()
 
 void TestFtpUnit::firstUseAsksOnce()
 {
-    QCOMPARE(FTPServer, DefaultFTPServer);
+    QCOMPARE(FTPServer, QString("ftp.kalvenor.no"));
     // A section whose server is empty counts as none: the defaults overwrite it, SSL stays.
     setinisection("SERVER-SETTING-FTP");
     for (const char *key : {"name", "server", "folder", "username", "password", "port", "SSL"})
@@ -253,17 +269,16 @@ void TestFtpUnit::firstUseAsksOnce()
     QCOMPARE(m_answer->shown, 1);
     QCOMPARE(m_answer->caption, QString("Oppsett FTP-server"));
     QCOMPARE(m_answer->fields["navn"], QString("Kalvenor FTP-server"));
-    QCOMPARE(m_answer->fields["server"], DefaultFTPServer);
+    QCOMPARE(m_answer->fields["server"], QString("ftp.kalvenor.no"));
     QCOMPARE(m_answer->fields["mappe"], QString());
     QCOMPARE(m_answer->fields["brukernavn"], QString("anonymous"));
     QCOMPARE(m_answer->fields["passord"], QString("fremlatok"));
     QVERIFY(m_answer->masked);
     QCOMPARE(m_answer->fields["port"], QString("21"));
     QCOMPARE(inifile->sectionLines("SERVER-SETTING-FTP"),
-             (QStringList{"name=Kalvenor FTP-server", "server=" + DefaultFTPServer, "folder=",
-                          "username=anonymous", "password=" + encodestr("fremlatok"), "port=21",
-                          "SSL=1"}));
-    QCOMPARE(FTPServer, DefaultFTPServer);
+             (QStringList{"name=Kalvenor FTP-server", "server=ftp.kalvenor.no", "folder=",
+                          "username=anonymous", "password=zgthqqg{wt2", "port=21", "SSL=1"}));
+    QCOMPARE(FTPServer, QString("ftp.kalvenor.no"));
     QCOMPARE(FTPBruker, QString("anonymous"));
     QCOMPARE(FTPPassord, QString("fremlatok"));
     QCOMPARE(FTPPort, 21);
@@ -323,7 +338,7 @@ void TestFtpUnit::upload()
                                     "FTP: Kobler til 127.0.0.1 som bruker tester",
                                     "FTP: Kobler fra."}));
     QVERIFY(!m_form->isVisible());
-    QCOMPARE(m_form->windowTitle(), DefaultFTPServer); // shown before the settings were read
+    QCOMPARE(m_form->windowTitle(), QString("ftp.kalvenor.no")); // shown before the settings were read
     QCOMPARE(m_form->findChild<QLabel *>("ftpfil")->text(), remote);
     QCOMPARE(progress()->maximum(), bytes.size());
     QCOMPARE(panel(0), QString::number(bytes.size()));
@@ -498,6 +513,8 @@ void TestFtpUnit::connectFails()
 void TestFtpUnit::download_data()
 {
     QTest::addColumn<QString>("local");
+    QTest::addColumn<QString>("tmp");
+    QTest::addColumn<QString>("old");
     QTest::addColumn<QByteArray>("remote");      // the server's file of the local file's name
     QTest::addColumn<QByteArray>("localBefore"); // null: no such file
     QTest::addColumn<QByteArray>("oldBefore");
@@ -509,11 +526,11 @@ void TestFtpUnit::download_data()
     QTest::addColumn<QByteArray>("tmpAfter");
 
     QTest::newRow("first download")
-        << "liste.csv" << QByteArray("ny") << absent() << absent() << ""
+        << "liste.csv" << "liste.tmp" << "liste.old" << QByteArray("ny") << absent() << absent() << ""
         << QStringList{"FTP: endret navn på liste.tmp til liste.csv"} << 0 << QByteArray("ny")
         << absent() << absent();
     QTest::newRow("replaces, keeps the previous")
-        << "liste.csv" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre") << ""
+        << "liste.csv" << "liste.tmp" << "liste.old" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre") << ""
         << QStringList{"FTP: slettet midlertidig fil: liste.old",
                        "FTP: endret navn på liste.csv til liste.old",
                        "FTP: endret navn på liste.tmp til liste.csv"}
@@ -521,25 +538,29 @@ void TestFtpUnit::download_data()
     // The new content cannot take the local name: said so, and where it is.
     const QStringList notPlaced{"FTP: Feil nr. 500, kan ikke endre navn på liste.tmp til "
                                 "liste.csv. Den nye filen ligger i liste.tmp."};
-    QTest::newRow("old file cannot be deleted")
-        << "liste.csv" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre")
-        << "readonly" << notPlaced << 500 << QByteArray("gammel") << QByteArray("eldre")
-        << QByteArray("ny");
+    // The old copy is the program's own: a read-only one, kept from a read-only file, goes.
+    QTest::newRow("read-only old copy")
+        << "liste.csv" << "liste.tmp" << "liste.old" << QByteArray("ny") << QByteArray("gammel")
+        << QByteArray("eldre") << "readonly"
+        << QStringList{"FTP: slettet midlertidig fil: liste.old",
+                       "FTP: endret navn på liste.csv til liste.old",
+                       "FTP: endret navn på liste.tmp til liste.csv"}
+        << 0 << QByteArray("ny") << QByteArray("gammel") << absent();
     QTest::newRow("a folder of the old name")
-        << "liste.csv" << QByteArray("ny") << QByteArray("gammel") << absent() << "folder"
+        << "liste.csv" << "liste.tmp" << "liste.old" << QByteArray("ny") << QByteArray("gammel") << absent() << "folder"
         << notPlaced << 500 << QByteArray("gammel") << QByteArray("<folder>") << QByteArray("ny");
     QTest::newRow("empty remote file")
-        << "liste.csv" << QByteArray("") << QByteArray("gammel") << absent() << ""
+        << "liste.csv" << "liste.tmp" << "liste.old" << QByteArray("") << QByteArray("gammel") << absent() << ""
         << QStringList{} << 0 << QByteArray("gammel") << absent() << QByteArray("");
     QTest::newRow("dot in a folder name")
-        << "data.v2/liste.csv" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre")
+        << "data.v2/liste.csv" << "data.v2/liste.tmp" << "data.v2/liste.old" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre")
         << ""
         << QStringList{"FTP: slettet midlertidig fil: data.v2/liste.old",
                        "FTP: endret navn på data.v2/liste.csv til data.v2/liste.old",
                        "FTP: endret navn på data.v2/liste.tmp til data.v2/liste.csv"}
         << 0 << QByteArray("ny") << QByteArray("gammel") << absent();
     QTest::newRow("no dot at all")
-        << "README" << QByteArray("ny") << QByteArray("gammel") << absent() << ""
+        << "README" << "README.tmp" << "README.old" << QByteArray("ny") << QByteArray("gammel") << absent() << ""
         << QStringList{"FTP: endret navn på README til README.old",
                        "FTP: endret navn på README.tmp til README"}
         << 0 << QByteArray("ny") << QByteArray("gammel") << absent();
@@ -548,6 +569,8 @@ void TestFtpUnit::download_data()
 void TestFtpUnit::download()
 {
     QFETCH(QString, local);
+    QFETCH(QString, tmp);
+    QFETCH(QString, old);
     QFETCH(QByteArray, remote);
     QFETCH(QByteArray, localBefore);
     QFETCH(QByteArray, oldBefore);
@@ -560,8 +583,6 @@ void TestFtpUnit::download()
     QVERIFY(startServer());
     const QString part = local.mid(local.lastIndexOf('/') + 1);
     const QString folder = local.left(local.lastIndexOf('/') + 1);
-    const QString tmp = folder + newext(part, "tmp");
-    const QString old = folder + newext(part, "old");
     QDir().mkpath(folder.isEmpty() ? "." : folder);
     writeBytes(m_server->file(part), remote);
     if (!localBefore.isNull()) writeBytes(local, localBefore);
@@ -628,7 +649,7 @@ void TestFtpUnit::downloadWithoutSize()
 void TestFtpUnit::downloadBroken_data()
 {
     QTest::addColumn<QString>("mode");
-    QTest::addColumn<QString>("temporary"); // what holds the temporary name: "folder", "link"
+    QTest::addColumn<QString>("temporary"); // what holds the temporary name: "folder"
     QTest::addColumn<QString>("failure");
     QTest::addColumn<int>("error");
     const QString retrieve =
@@ -636,10 +657,6 @@ void TestFtpUnit::downloadBroken_data()
     QTest::newRow("data connection dropped") << "drop" << "" << retrieve << 500;
     QTest::newRow("data connection stalls") << "stall" << "" << retrieve << 500;
     QTest::newRow("temporary file cannot be made") << "normal" << "folder" << retrieve << 500;
-    // The bytes would land in a file elsewhere, which would also become its owner's alone.
-    QTest::newRow("temporary name links elsewhere") << "normal" << "link" << retrieve << 500;
-    QTest::newRow("temporary name is a second name of a file elsewhere")
-        << "normal" << "hard link" << retrieve << 500;
     QTest::newRow("2 GiB announced")
         << "huge" << ""
         << "FTP: filen liste.csv er på 3000000000 byte, 2 GiB eller mer, avbryter forbindelse"
@@ -659,11 +676,6 @@ void TestFtpUnit::downloadBroken()
     writeBytes("liste.csv", "gammel");
     writeBytes("liste.old", "eldre");
     if (temporary == "folder") QVERIFY(QDir().mkdir("liste.tmp"));
-    QVERIFY(QDir().mkdir("elsewhere"));
-    writeBytes("elsewhere/other.csv", "another's");
-    QVERIFY(QFile::setPermissions("elsewhere/other.csv", QFileDevice::Permissions(0x6644)));
-    if (temporary == "link") QVERIFY(QFile::link("elsewhere/other.csv", "liste.tmp"));
-    if (temporary == "hard link") QCOMPARE(::link("elsewhere/other.csv", "liste.tmp"), 0);
 
     m_form->HentFil("liste.csv");
     QCOMPARE(FTPFeilNr, error);
@@ -677,8 +689,6 @@ void TestFtpUnit::downloadBroken()
     QCOMPARE(ftpLog(), expected);
     QCOMPARE(readBytes("liste.csv"), QByteArray("gammel"));
     QCOMPARE(readBytes("liste.old"), QByteArray("eldre"));
-    QCOMPARE(readBytes("elsewhere/other.csv"), QByteArray("another's"));
-    QCOMPARE(QFile::permissions("elsewhere/other.csv"), QFileDevice::Permissions(0x6644));
     QVERIFY(!m_form->isVisible());
     QVERIFY(!m_form->IdFTP1->isConnected());
 }
@@ -748,6 +758,118 @@ void TestFtpUnit::downloadWhileTheLocalFileIsOpen()
     QVERIFY(!QFile::exists("liste.old"));
 }
 
+void TestFtpUnit::readOnlyFileDownloadedAgain()
+{
+    // The old copy each download keeps is read-only, as the file was.
+    QVERIFY(startServer());
+    writeBytes("liste.csv", "gammel");
+    QCOMPARE(::chmod("liste.csv", 0400), 0);
+    for (int i = 1; i <= 4; ++i) {
+        const QByteArray bytes = "ny " + QByteArray::number(i);
+        writeBytes(m_server->file("liste.csv"), bytes);
+        m_form->HentFil("liste.csv");
+        QCOMPARE(FTPFeilNr, 0);
+        QCOMPARE(readBytes("liste.csv"), bytes);
+        QCOMPARE(modeOf("liste.csv"), 0400);
+    }
+    QCOMPARE(readBytes("liste.old"), QByteArray("ny 3"));
+    QVERIFY(!QFile::exists("liste.tmp"));
+}
+
+void TestFtpUnit::leftoverTemporary_data()
+{
+    // What the temporary name holds before the download; none of it is written to or kept.
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("read-only file") << "read-only";
+    QTest::newRow("file a reader holds open") << "reader";
+    QTest::newRow("link to a file elsewhere") << "link";
+    QTest::newRow("second name of a file elsewhere") << "hard link";
+}
+
+void TestFtpUnit::leftoverTemporary()
+{
+    QFETCH(QString, kind);
+    QVERIFY(startServer());
+    writeBytes(m_server->file("liste.csv"), QByteArray(100000, 'n'));
+    writeBytes("liste.csv", "gammel");
+    QVERIFY(QDir().mkdir("elsewhere"));
+    writeBytes("elsewhere/other.csv", "another's");
+    QCOMPARE(::chmod("elsewhere/other.csv", 0644), 0);
+    if (kind == "read-only" || kind == "reader") writeBytes("liste.tmp", "fra før");
+    if (kind == "read-only") QCOMPARE(::chmod("liste.tmp", 0400), 0);
+    const int reader = kind == "reader" ? ::open("liste.tmp", O_RDONLY) : -1;
+    auto release = qScopeGuard([reader] {
+        if (reader >= 0) ::close(reader);
+    });
+    if (kind == "link") QVERIFY(QFile::link("elsewhere/other.csv", "liste.tmp"));
+    if (kind == "hard link") QCOMPARE(::link("elsewhere/other.csv", "liste.tmp"), 0);
+
+    m_form->HentFil("liste.csv");
+    QCOMPARE(FTPFeilNr, 0);
+    QCOMPARE(readBytes("liste.csv"), QByteArray(100000, 'n'));
+    QCOMPARE(readBytes("liste.old"), QByteArray("gammel"));
+    QVERIFY(!QFile::exists("liste.tmp"));
+    QCOMPARE(readBytes("elsewhere/other.csv"), QByteArray("another's"));
+    QCOMPARE(modeOf("elsewhere/other.csv"), 0644);
+    if (reader < 0) return;
+    QByteArray seen(200000, '\0');
+    const ssize_t got = ::pread(reader, seen.data(), size_t(seen.size()), 0);
+    QCOMPARE(seen.left(got), QByteArray("fra før"));
+}
+
+void TestFtpUnit::lastRenameFails()
+{
+    // The local file gets its name back; the new content waits under the temporary name, its
+    // owner's to write.
+    QVERIFY(startServer());
+    writeBytes(m_server->file("liste.csv"), "ny");
+    writeBytes("liste.csv", "gammel");
+    QCOMPARE(::chmod("liste.csv", 0400), 0);
+    placement::setRename([](const QString &from, const QString &to) {
+        return from == "liste.tmp" ? 5 : platform::renameFile(from, to);
+    });
+    auto restore = qScopeGuard([] { placement::setRename({}); });
+    m_form->HentFil("liste.csv");
+    QCOMPARE(FTPFeilNr, 500);
+    QCOMPARE(ftpLog().mid(5), (QStringList{"FTP: endret navn på liste.csv til liste.old",
+                                           notPlacedLine,
+                                           "FTP: endret navn på liste.old til liste.csv"}));
+    QCOMPARE(readBytes("liste.csv"), QByteArray("gammel"));
+    QCOMPARE(modeOf("liste.csv"), 0400);
+    QCOMPARE(readBytes("liste.tmp"), QByteArray("ny"));
+    QCOMPARE(modeOf("liste.tmp"), 0600);
+    QVERIFY(!QFile::exists("liste.old"));
+}
+
+void TestFtpUnit::localNameNotAFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("a folder") << "folder";
+    QTest::newRow("a named pipe") << "fifo";
+}
+
+void TestFtpUnit::localNameNotAFile()
+{
+    QFETCH(QString, kind);
+    QVERIFY(startServer());
+    writeBytes(m_server->file("liste.csv"), "ny");
+    QVERIFY(makeHostileFile("liste.csv", kind));
+    if (kind == "folder") writeBytes("liste.csv/inne.txt", "inne");
+    const int mode = modeOf("liste.csv");
+    m_form->HentFil("liste.csv");
+    QCOMPARE(FTPFeilNr, 500);
+    QCOMPARE(ftpLog().mid(3),
+             (QStringList{"FTP: Tilkoblet, henter filen liste.csv",
+                          "FTP: Feil nr. 500, liste.csv er ikke en vanlig fil og blir ikke "
+                          "erstattet.",
+                          "FTP: Kobler fra."}));
+    QVERIFY(isHostileFile("liste.csv", kind));
+    QCOMPARE(modeOf("liste.csv"), mode);
+    if (kind == "folder") QCOMPARE(readBytes("liste.csv/inne.txt"), QByteArray("inne"));
+    QVERIFY(!QFile::exists("liste.old"));
+    QVERIFY(!QFile::exists("liste.tmp"));
+}
+
 void TestFtpUnit::downloadsInADottedFolder()
 {
     // Files outside the folder are no one's temporary or old file, and each file of the folder
@@ -780,18 +902,22 @@ void TestFtpUnit::temporaryTakenMeanwhile_data()
     // name differs only after its first dot) does to it once this one has closed it.
     QTest::addColumn<QByteArray>("other"); // the other download's bytes so far
     QTest::addColumn<bool>("stillOpen");
-    QTest::addColumn<bool>("link"); // a link to a file elsewhere of the same size instead
-    QTest::newRow("held open by the other download") << QByteArray("an") << true << false;
-    QTest::newRow("rewritten by the other download") << QByteArray("an") << false << false;
-    QTest::newRow("emptied by the other download") << QByteArray() << true << false;
-    QTest::newRow("a link to a file elsewhere") << QByteArray() << false << true;
+    // What happens to the name instead: "link" (to a file elsewhere of the same size), "same
+    // size" (another file of the same size in its place), "second name" (one made for it).
+    QTest::addColumn<QString>("instead");
+    QTest::newRow("held open by the other download") << QByteArray("an") << true << "";
+    QTest::newRow("rewritten by the other download") << QByteArray("an") << false << "";
+    QTest::newRow("emptied by the other download") << QByteArray() << true << "";
+    QTest::newRow("a link to a file elsewhere") << QByteArray() << false << "link";
+    QTest::newRow("another file of the same size") << QByteArray() << false << "same size";
+    QTest::newRow("a second name made for it") << QByteArray() << false << "second name";
 }
 
 void TestFtpUnit::temporaryTakenMeanwhile()
 {
     QFETCH(QByteArray, other);
     QFETCH(bool, stillOpen);
-    QFETCH(bool, link);
+    QFETCH(QString, instead);
     QVERIFY(startServer());
     writeBytes(m_server->file("liste.csv"), QByteArray(1000, 'n'));
     writeBytes("liste.csv", "gammel");
@@ -804,9 +930,18 @@ void TestFtpUnit::temporaryTakenMeanwhile()
         if (held != platform::NoFile) platform::closeFile(held);
     });
     connect(m_form->IdFTP1, &FtpClient::disconnected, this, [&] {
-        if (link) {
+        if (instead == "link") {
             QVERIFY(QFile::remove("liste.tmp"));
             QVERIFY(QFile::link("elsewhere/other.csv", "liste.tmp"));
+            return;
+        }
+        if (instead == "same size") {
+            QVERIFY(QFile::remove("liste.tmp"));
+            writeBytes("liste.tmp", QByteArray(1000, 's'));
+            return;
+        }
+        if (instead == "second name") {
+            QCOMPARE(::link("liste.tmp", "elsewhere/second.csv"), 0);
             return;
         }
         QCOMPARE(platform::openFile("liste.tmp", platform::OpenMode::RewritePrivate, held), 0);

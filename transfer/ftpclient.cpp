@@ -317,6 +317,8 @@ void FtpClient::moveFile(const QString &what, const QString &remoteName,
 {
     const bool get = transfer.kind == Transfer::Get;
     const auto mode = get ? platform::OpenMode::RewritePrivate : platform::OpenMode::Read;
+    // A file the caller opened stays the caller's to close.
+    if (transfer.file != platform::NoFile) return void(perform(what, remoteName, transfer));
     if (const int err = platform::openFile(localName, mode, transfer.file))
         fail(what, QStringLiteral("kan ikke åpne %1 (feil %2)").arg(localName).arg(err));
     try {
@@ -333,9 +335,21 @@ void FtpClient::moveFile(const QString &what, const QString &remoteName,
 
 void FtpClient::get(const QString &remoteName, const QString &localName, std::int64_t announced)
 {
+    retrieve(remoteName, localName, platform::NoFile, announced);
+}
+
+void FtpClient::get(const QString &remoteName, platform::FileHandle file, std::int64_t announced)
+{
+    retrieve(remoteName, QString(), file, announced);
+}
+
+void FtpClient::retrieve(const QString &remoteName, const QString &localName,
+                         platform::FileHandle file, std::int64_t announced)
+{
     const QString what = QStringLiteral("Kan ikke hente %1").arg(remoteName);
     Transfer get;
     get.kind = Transfer::Get;
+    get.file = file;
     get.announced = announced;
     get.limit = announced >= 0 ? announced : INT32_MAX;
     moveFile(what, remoteName, localName, get);

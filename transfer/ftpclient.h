@@ -2,6 +2,8 @@
 // offers connect and log in, the remote size, get into a file, put from a file and disconnect.
 #pragma once
 
+#include "files.h"
+
 #include <QObject>
 #include <QString>
 
@@ -56,6 +58,8 @@ class FtpClient : public QObject {
     // one, the size the server gives at the retrieve counts. While the bytes arrive the file is
     // its owner's alone; what mode it is to have in the end is the caller's to give.
     void get(const QString &remoteName, const QString &localName, std::int64_t announced = -1);
+    // As above, into a file that the caller has opened for writing and closes itself.
+    void get(const QString &remoteName, platform::FileHandle file, std::int64_t announced);
     // Creates or replaces the remote file with the local file's bytes ("STOR", binary type).
     void put(const QString &localName, const QString &remoteName);
     // Sends "QUIT" and closes the connection; nothing happens when there is none.
@@ -79,6 +83,8 @@ class FtpClient : public QObject {
     // The request with the local file open, closed again whatever happens.
     void moveFile(const QString &what, const QString &remoteName, const QString &localName,
                   Transfer &transfer);
+    void retrieve(const QString &remoteName, const QString &localName, platform::FileHandle file,
+                  std::int64_t announced);
     void endSession();
     [[noreturn]] void fail(const QString &what, const QString &detail);
     QString withoutPassword(QString text) const;

@@ -1,6 +1,8 @@
-// ftpunit: the FTP settings that every transfer loads, and the transfer window TFTPform with its
-// one instance FTPform, which moves one named file to or from the configured server.
+// ftpunit: the transfer window TFTPform with its one instance FTPform, which moves one named
+// file to or from the configured server, and, for its callers, the FTP settings it loads.
 #pragma once
+
+#include "ftpsettings.h"
 
 #include <QString>
 #include <QWidget>
@@ -12,28 +14,9 @@ class FtpClient;
 namespace Ui {
 class TFTPform;
 }
-
-// ---- FTP settings ----
-
-extern QString FTPServer;
-extern QString FTPMappe;
-extern QString FTPBruker;
-extern QString FTPPassord;
-extern std::int32_t FTPPort;
-extern std::int32_t FTPFeilNr;
-
-// The defaults of a server that nobody has configured.
-extern const QString DefaultFTPServer;
-extern const QString DefaultFTPBruker;
-extern const QString DefaultFTPPassord;
-
-void LesFTPOppsett();
-void SkrivStandardFTPOppsett();
-// Makes the variables hold settings a transfer can use; asks the user once when no server is
-// configured.
-void HentFTPOppsett();
-// Returns the unit's variables to their first state.
-void ftpunitInitialization();
+namespace placement {
+class Download;
+}
 
 // The size of a local file in bytes; -1 when it cannot be opened for reading and writing, or
 // when it holds 2 GiB or more.
@@ -65,6 +48,13 @@ class TFTPform : public QWidget {
     // The host, user, password and port of the settings, put into the client.
     void fillClient();
     QString remoteName(const QString &filePart) const;
+    // Whether the local file of an upload can be sent; its size becomes the progress range.
+    bool sendable(const QString &Filnavn);
+    void store(const QString &Filnavn, const QString &remote);
+    // Connects and asks the remote size; false when the download stops there.
+    bool askSize(const QString &remote, std::int64_t &size);
+    // Into a fresh temporary file; a failure is logged and gives 500.
+    void retrieve(placement::Download &download, const QString &remote, std::int64_t size);
 
     std::unique_ptr<Ui::TFTPform> m_ui;
 };
