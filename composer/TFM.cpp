@@ -14,6 +14,7 @@
 #include "rowdelegate.h"
 #include "tfmapplication.h"
 #include "tfmcore.h"
+#include "windowpos.h"
 
 #include <QClipboard>
 #include <QCloseEvent>

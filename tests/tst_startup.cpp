@@ -6,6 +6,7 @@
 #include "startup.h"
 #include "testsupport.h"
 #include "textfil.h"
+#include "windowpos.h"
 #include "xmldata.h"
 
 #include <QDir>

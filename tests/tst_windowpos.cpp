@@ -4,6 +4,7 @@
 #include "inifile.h"
 #include "testsupport.h"
 #include "textfil.h"
+#include "windowpos.h"
 
 #include <QGuiApplication>
 #include <QScreen>
