@@ -9,6 +9,8 @@
 #include "settings.h"
 #include "textfil.h"
 
+#include <QFileInfo>
+
 namespace hsreg {
 
 const QString IniFileName = QStringLiteral("kalvenor.ini");
@@ -53,6 +55,16 @@ QString baseFolder()
     return platform::appDataFolder() + platform::nativeName(QStringLiteral("\\Kalvenor\\"));
 }
 
+// The settings hold the FTP password: those the program keeps are their owner's alone. A file
+// found in the working folder is the user's to share as they choose, and keeps its mode.
+int settingsFileMode(const QString &file)
+{
+    const QFileInfo info(file);
+    const QString own = QFileInfo(baseFolder() + QStringLiteral("etc")).canonicalFilePath();
+    const bool found = info.exists() && QFileInfo(info.absolutePath()).canonicalFilePath() != own;
+    return found ? platform::KeepMode : 0600;
+}
+
 // Settings files whose last write-back failed: the failure is logged once, not at every later
 // write-back that fails the same way, until the file has been written again.
 QSet<QString> failingFiles;
@@ -68,7 +80,7 @@ QString readOnlyLine(const QString &file)
 // A settings file that cannot be written never stops the program: its settings stay in memory.
 bool writeBack(const IniDocument &doc)
 {
-    const int err = doc.updateFile();
+    const int err = doc.updateFile(settingsFileMode(doc.fileName()));
     if (err == 0) {
         failingFiles.remove(doc.fileName());
         return true;

@@ -102,7 +102,7 @@ QByteArray IniDocument::toBytes() const
     return platform::encodeLines(all, platform::writableEncoding(all, m_encoding));
 }
 
-int IniDocument::updateFile() const
+int IniDocument::updateFile(int mode) const
 {
     // Settings that could not be read must not be replaced by the little this document holds.
     if (m_readError) return m_readError;
@@ -111,7 +111,7 @@ int IniDocument::updateFile() const
     // and its sync is most of the start-up.
     const QByteArray bytes = toBytes();
     if (m_onDisk && *m_onDisk == bytes && platform::fileExists(m_fileName)) return 0;
-    const int err = platform::writeLines(m_fileName, lines(), m_encoding, true);
+    const int err = platform::writeLines(m_fileName, lines(), m_encoding, true, mode);
     if (err == 0) m_onDisk = bytes;
     return err;
 }

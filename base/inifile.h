@@ -33,8 +33,9 @@ class IniDocument {
     QByteArray toBytes() const;
     // Replaces the file whole, through a temporary file, never over a read-only file; where
     // the file already holds exactly these bytes (as last read or written here), nothing is
-    // written. Returns the error number, 0 on success; the document is unchanged either way.
-    int updateFile() const;
+    // written. A mode other than KeepMode is the file's mode afterwards. Returns the error
+    // number, 0 on success; the document is unchanged either way.
+    int updateFile(int mode = platform::KeepMode) const;
 
     const QString &fileName() const { return m_fileName; }
     void setFileName(const QString &fileName)

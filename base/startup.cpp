@@ -160,7 +160,7 @@ void writeSettingsAtShutdown()
         // The one line this failure gets is the crash line below, so the document is written
         // directly rather than through writeBack, whose own line would count as an error.
         bool ok = true;
-        if (!platform::isReadOnly(ininame)) ok = inifile->updateFile() == 0;
+        if (!platform::isReadOnly(ininame)) ok = inifile->updateFile(settingsFileMode(ininame)) == 0;
         delete inifile;
         inifile = nullptr;
         if (!ok) writelog(QStringLiteral("INI-CRASH i HS_REG.PAS: ") + ininame);
