@@ -57,5 +57,9 @@ unsigned newFileMode();
 // exist. Set-id bits are not carried over.
 int setModeLike(const QString &path, const QString &model);
 bool isLink(const QString &path);
+// An advisory lock on a folder (flock) for work that the program's instances must do one at a
+// time; nothing in the folder changes. 0 with the lock held until closeFile(handle), 32 while
+// another holds it, else the error number of opening the folder.
+int lockFolder(const QString &folder, FileHandle &handle);
 
 } // namespace platform

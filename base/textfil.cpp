@@ -3,10 +3,14 @@
 
 #include "Felles.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
 #include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 QStringList loglines;
 platform::Encoding logencoding = platform::Encoding::Ansi;
@@ -29,31 +33,95 @@ QString besidefile;
 // one runs saves its lines in between; they are kept at the shut-down, before this run's.
 bool watching = false;
 QStringList fromfile;
-qint64 fromfileSize = -1;
-QDateTime fromfileTime;
+struct FileState {
+    std::int64_t size = -1; // -1: no file
+    std::int64_t changed = 0;
+    ino_t inode = 0;
+    bool operator==(const FileState &) const = default;
+} fromfileState;
+std::function<void(LogSaveStep)> logSaveSeam;
+// Another instance saves its log in far less; one that holds the lock longer has hung.
+constexpr int LockWaitMs = 10000;
+
+FileState stateOf(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+    return {st.st_size, std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+            st.st_ino};
+}
 
 void rememberFile(const QString &path, const QStringList &lines)
 {
-    const QFileInfo info(path);
     watching = true;
     fromfile = lines;
-    fromfileSize = info.exists() ? info.size() : -1;
-    fromfileTime = info.exists() ? info.lastModified() : QDateTime();
+    fromfileState = stateOf(path);
 }
 
 void forgetFile()
 {
     watching = false;
     fromfile.clear();
-    fromfileSize = -1;
-    fromfileTime = QDateTime();
+    fromfileState = {};
 }
 
 bool fileChanged(const QString &path)
 {
-    const QFileInfo info(path);
-    return (info.exists() ? info.size() : -1) != fromfileSize ||
-           (info.exists() ? info.lastModified() : QDateTime()) != fromfileTime;
+    return !(stateOf(path) == fromfileState);
+}
+
+void seam(LogSaveStep step)
+{
+    if (logSaveSeam) logSaveSeam(step);
+}
+
+// The log folder's lock, held from the log's re-read to its rename, so that instances ending
+// at once (one logout ends them all) merge their lines one after another. Where the folder
+// takes no lock, there is nobody to wait for.
+class LogLock {
+  public:
+    explicit LogLock(const QString &log)
+    {
+        const QString folder = QFileInfo(log).absolutePath();
+        for (int waited = 0;; waited += 10) {
+            if (platform::lockFolder(folder, m_handle) != platform::ErrSharingViolation) return;
+            if (waited == 0) seam(LogSaveStep::WaitingForLock);
+            if (waited >= LockWaitMs) {
+                m_timedOut = true;
+                return;
+            }
+            ::usleep(10000);
+        }
+    }
+    ~LogLock()
+    {
+        if (m_handle != platform::NoFile) platform::closeFile(m_handle);
+    }
+    LogLock(const LogLock &) = delete;
+    LogLock &operator=(const LogLock &) = delete;
+    bool timedOut() const { return m_timedOut; }
+
+  private:
+    platform::FileHandle m_handle = platform::NoFile;
+    bool m_timedOut = false;
+};
+
+// The lines this run added to what the log file held when it was loaded.
+QStringList ownLines()
+{
+    if (watching && loglines.mid(0, fromfile.size()) == fromfile)
+        return loglines.mid(fromfile.size());
+    return loglines;
+}
+
+// The full log goes aside under its name and ".1", in place of an older one, so that the log
+// that follows starts empty and stays readable. Through a link, its target goes aside.
+bool setAside(const QString &log, QByteArray &from, QByteArray &aside)
+{
+    const QString canonical = QFileInfo(log).canonicalFilePath();
+    from = QFile::encodeName(canonical.isEmpty() ? log : canonical);
+    aside = from + ".1";
+    return ::rename(from.constData(), aside.constData()) == 0;
 }
 
 // "Ostrel.log" -> "Ostrel-20261210-083000.log", with a number added where that one exists.
@@ -317,8 +385,15 @@ void logfilename(QString &path)
 void loadloglines()
 {
     const QString &path = logfile;
+    platform::removeStaleTemporaries(path);
     if (!platform::fileExists(path)) {
         rememberFile(path, {});
+        return;
+    }
+    // A log at its cap is set aside at the shut-down, and this run's lines begin a new one.
+    if (stateOf(path).size > platform::MaxTextFileSize) {
+        rememberFile(path, {});
+        fromfileState.size = -2;
         return;
     }
     QStringList lines;
@@ -360,16 +435,24 @@ void textfilInitialization()
     platform::setNoticeSink([](const QString &line) { writelog(line); });
 }
 
-void textfilFinalization()
+void setLogSaveSeam(std::function<void(LogSaveStep)> seam) { logSaveSeam = std::move(seam); }
+
+namespace {
+
+// Under the log's lock: takes in what another instance saved since the load, and saves.
+int saveLog()
 {
-    platform::setNoticeSink({});
+    bool full = false;
     // What another instance saved since the load stays, followed by this run's own lines.
     if (watching && besidefile.isEmpty() && platform::fileExists(logfile) &&
         fileChanged(logfile) && loglines.mid(0, fromfile.size()) == fromfile) {
+        const QStringList own = ownLines();
         QStringList saved;
         platform::Encoding enc;
-        const QStringList own = loglines.mid(fromfile.size());
-        if (platform::readLines(logfile, saved, enc) == 0) {
+        if (stateOf(logfile).size > platform::MaxTextFileSize) {
+            full = true;
+            loglines = own;
+        } else if (platform::readLines(logfile, saved, enc) == 0) {
             loglines = saved + own;
             logencoding = enc;
         } else {
@@ -378,15 +461,49 @@ void textfilFinalization()
             loglines = own;
         }
     }
+    seam(LogSaveStep::Merged);
+    QByteArray bytes =
+        platform::encodeLines(loglines, platform::writableEncoding(loglines, logencoding));
+    // A log that would pass what a start reads back goes aside, and this run's lines begin anew.
+    if (besidefile.isEmpty() && !full && bytes.size() > platform::MaxTextFileSize &&
+        platform::fileExists(logfile)) {
+        full = true;
+        loglines = ownLines();
+    }
+    QByteArray from, aside;
+    if (full) {
+        bytes = platform::encodeLines(loglines, platform::writableEncoding(loglines, logencoding));
+        if (!setAside(logfile, from, aside)) besidefile = besideName(logfile);
+    }
     const QString target = logsavefile();
     // A log that could not be loaded and got no line of this run leaves no file behind.
-    const bool save = besidefile.isEmpty() || !loglines.isEmpty();
+    if (!besidefile.isEmpty() && loglines.isEmpty()) return 0;
     // Whole or not at all: a disk that fills up must not leave the earlier lines torn off.
-    const int err = save ? platform::writeLines(target, loglines, logencoding, true) : 0;
+    const int err = platform::replaceFile(target, bytes);
+    // Nothing saved: the full log takes its name back rather than leave none.
+    if (err && full && besidefile.isEmpty()) ::rename(aside.constData(), from.constData());
+    return err;
+}
+
+} // namespace
+
+void textfilFinalization()
+{
+    platform::setNoticeSink({});
+    int err = 0;
+    {
+        LogLock lock(logfile);
+        // Rather beside it than lost, or the shut-down held up for good.
+        if (lock.timedOut() && besidefile.isEmpty()) {
+            loglines = ownLines();
+            besidefile = besideName(logfile);
+        }
+        err = saveLog();
+    }
     // Losing the log must not turn a normal exit into a crash.
     if (err)
         std::fprintf(stderr, "Kalvenor: could not write the log file %s (error %d)\n",
-                     target.toLocal8Bit().constData(), err);
+                     logsavefile().toLocal8Bit().constData(), err);
     loglines.clear();
     logfile.clear();
     logfolder.clear();

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <stdexcept>
 
 // ---- Checked text files ----
@@ -78,7 +79,14 @@ void loadloglines();
 QString logsavefile();
 
 // The unit's start-up and shut-down; both also return every variable to its first state. The
-// shut-down replaces the log file whole, never in part; where another instance has saved the
-// file since it was loaded here, its lines are kept and this run's follow them.
+// shut-down replaces the log file whole, never in part, one instance at a time; where another
+// instance has saved the file since it was loaded here, its lines are kept and this run's follow
+// them. A log that would pass what a start reads back is set aside under its name and ".1",
+// in place of an older one, and this run's lines begin a new one.
 void textfilInitialization();
 void textfilFinalization();
+
+// Test seam: the shut-down's save waits for another instance's, or has taken in what that one
+// saved and is about to save its own.
+enum class LogSaveStep { WaitingForLock, Merged };
+void setLogSaveSeam(std::function<void(LogSaveStep)> seam);
