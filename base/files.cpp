@@ -335,6 +335,20 @@ int regularFileMode(const QString &path, unsigned &mode)
     return NoError;
 }
 
+int lockFolder(const QString &folder, FileHandle &handle)
+{
+    handle = NoFile;
+    const int fd = ::open(nativeBytes(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return winErrorFromErrno(errno);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int e = errno;
+        ::close(fd);
+        return e == EWOULDBLOCK ? ErrSharingViolation : winErrorFromErrno(e);
+    }
+    handle = fd;
+    return NoError;
+}
+
 int removeDir(const QString &path)
 {
     const QByteArray name = nativeBytes(path);

@@ -93,5 +93,9 @@ EntryKind entryKind(FolderHandle folder, const QByteArray &name);
 int removeEntry(FolderHandle folder, const QByteArray &name);
 // An empty folder; anything else in the name's place, a link to a folder too, stays.
 int removeSubfolder(FolderHandle folder, const QByteArray &name);
+// An advisory lock on a folder (flock) for work that the program's instances must do one at a
+// time; nothing in the folder changes. 0 with the lock held until closeFile(handle), 32 while
+// another holds it, else the error number of opening the folder.
+int lockFolder(const QString &folder, FileHandle &handle);
 
 } // namespace platform

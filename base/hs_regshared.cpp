@@ -6,6 +6,8 @@
 #include "platform.h"
 #include "settings.h"
 
+#include <QFileInfo>
+
 namespace hsreg {
 
 const QString IniFileName = QStringLiteral("kalvenor.ini");
@@ -48,6 +50,16 @@ bool ownerOnly(const QString &folderName)
 QString baseFolder()
 {
     return platform::appDataFolder() + platform::nativeName(QStringLiteral("\\Kalvenor\\"));
+}
+
+// The settings hold the FTP password: those the program keeps are their owner's alone. A file
+// found in the working folder is the user's to share as they choose, and keeps its mode.
+int settingsFileMode(const QString &file)
+{
+    const QFileInfo info(file);
+    const QString own = QFileInfo(baseFolder() + QStringLiteral("etc")).canonicalFilePath();
+    const bool found = info.exists() && QFileInfo(info.absolutePath()).canonicalFilePath() != own;
+    return found ? platform::KeepMode : 0600;
 }
 
 // Settings files whose last write-back failed: the failure is logged once, not at every later

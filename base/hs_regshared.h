@@ -21,6 +21,8 @@ extern bool mainOnDisk;
 QString withSeparator(const QString &path);
 bool ownerOnly(const QString &folderName);
 QString baseFolder();
+// The mode a settings file is written with.
+int settingsFileMode(const QString &file);
 
 extern QSet<QString> failingFiles;
 extern QStringList readOnlyWarned;

@@ -209,7 +209,7 @@ QByteArray IniDocument::toBytes() const
     return platform::encodeLines(all, platform::writableEncoding(all, m_encoding));
 }
 
-int IniDocument::updateFile() const
+int IniDocument::updateFile(int mode) const
 {
     // Settings that could not be read must not be replaced by the little this document holds.
     if (m_readError) return m_readError;
@@ -224,7 +224,7 @@ int IniDocument::updateFile() const
     }
     // A file that the next start would refuse to read is no file of settings: the old one stays.
     if (bytes.size() > platform::MaxTextFileSize) return platform::ErrFileTooLarge;
-    const int err = platform::writeLines(m_fileName, lines(), m_encoding, true);
+    const int err = platform::writeLines(m_fileName, lines(), m_encoding, true, mode);
     if (err == 0) {
         m_onDisk.reset();
         m_written = true;

@@ -39,9 +39,9 @@ class IniDocument {
     // Replaces the file whole, through a temporary file, never over a read-only file; where
     // the file already holds exactly these bytes (as last read or written here), nothing is
     // written. Bytes that the reader would refuse as too large are not written either (223): the
-    // file keeps what it held. Returns the error number, 0 on success; the document is
-    // unchanged either way.
-    int updateFile() const;
+    // file keeps what it held. A mode other than KeepMode is the file's mode afterwards. Returns
+    // the error number, 0 on success; the document is unchanged either way.
+    int updateFile(int mode = platform::KeepMode) const;
 
     const QString &fileName() const { return m_fileName; }
     void setFileName(const QString &fileName)

@@ -67,7 +67,7 @@ QString readOnlyLine(const QString &file)
 // A settings file that cannot be written never stops the program: its settings stay in memory.
 bool writeBack(const IniDocument &doc)
 {
-    const int err = doc.updateFile();
+    const int err = doc.updateFile(settingsFileMode(doc.fileName()));
     if (err == 0) {
         failingFiles.remove(doc.fileName());
         return true;

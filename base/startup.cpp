@@ -265,7 +265,7 @@ void writeSettingsAtShutdown()
         // The one line this failure gets is the crash line below, so the document is written
         // directly rather than through writeBack, whose own line would count as an error.
         int err = 0;
-        if (!platform::isReadOnly(ininame)) err = inifile->updateFile();
+        if (!platform::isReadOnly(ininame)) err = inifile->updateFile(settingsFileMode(ininame));
         // Too large to be read back is no crash: it has a report of its own, given once.
         const bool tooLarge = err == platform::ErrFileTooLarge && !inifile->readError();
         if (tooLarge) reportTooLarge(*inifile);

@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <optional>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -410,11 +412,13 @@ int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype 
 
 namespace {
 
-int writeWhole(const QString &path, const QByteArray &bytes)
+int writeWhole(const QString &path, const QByteArray &bytes, int mode)
 {
     FileHandle h;
     if (int err = openFile(path, OpenMode::Rewrite, h)) return err;
-    const int err = writeFile(h, bytes.constData(), int(bytes.size()));
+    int err = mode == KeepMode || ::fchmod(int(h), mode_t(mode)) == 0 ? NoError
+                                                                    : winErrorFromErrno(errno);
+    if (!err) err = writeFile(h, bytes.constData(), int(bytes.size()));
     const int closeErr = closeFile(h);
     return err ? err : closeErr;
 }
@@ -423,7 +427,7 @@ int writeWhole(const QString &path, const QByteArray &bytes)
 // are sure to fit: the room for all of them is reserved before the first old byte is given up,
 // nothing is truncated first, every byte written is checked, and the file is cut to its new
 // length only at the end. Where the room cannot be had (a full disk), the file stays as it was.
-int rewriteInPlace(const QString &path, const QByteArray &bytes)
+int rewriteInPlace(const QString &path, const QByteArray &bytes, int mode)
 {
     FileHandle h;
     if (int err = openFile(path, OpenMode::ReadWrite, h)) return err;
@@ -431,6 +435,7 @@ int rewriteInPlace(const QString &path, const QByteArray &bytes)
     int err = NoError;
     struct stat st {};
     if (::fstat(fd, &st) != 0) err = winErrorFromErrno(errno);
+    if (!err && mode != KeepMode && ::fchmod(fd, mode_t(mode)) != 0) err = winErrorFromErrno(errno);
     if (!err && !bytes.isEmpty() &&
         ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(bytes.size())) != 0) {
         // Without reservations, the blocks the file has already are all that is sure.
@@ -459,28 +464,167 @@ QByteArray replaceTarget(const QString &path)
     return QFile::encodeName(at);
 }
 
-// The temporary's name: the file's own with ".XXXXXX" after it, the file's name cut first where
-// both would pass the longest name a folder takes, and never inside a character.
-QByteArray temporaryTemplate(const QByteArray &target)
+constexpr char TemporaryMark[] = ".tmp-";
+constexpr int RandomChars = 6;
+constexpr char RandomAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+std::function<void(ReplaceStep)> replaceSeam;
+bool unnamedAllowed = true;
+
+// Taken while the program loads: what is older than this was left by an earlier run.
+const std::int64_t processStart = QDateTime::currentMSecsSinceEpoch();
+
+void step(ReplaceStep s)
+{
+    if (replaceSeam) replaceSeam(s);
+}
+
+// The temporaries' names beside target begin so: the file's own name and ".tmp-", the name cut
+// first where six more characters would pass the longest name a folder takes, and never inside
+// a character.
+QByteArray temporaryPrefix(const QByteArray &target)
 {
     const qsizetype slash = target.lastIndexOf('/');
     QByteArray name = target.mid(slash + 1);
-    constexpr qsizetype room = NAME_MAX - 7;
+    constexpr qsizetype room = NAME_MAX - (sizeof TemporaryMark - 1) - RandomChars;
     if (name.size() > room) {
         qsizetype cut = room;
         while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
         name.truncate(cut);
     }
-    return target.left(slash + 1) + name + ".XXXXXX";
+    return target.left(slash + 1) + name + TemporaryMark;
+}
+
+QByteArray randomName(const QByteArray &prefix)
+{
+    QByteArray name = prefix;
+    for (int i = 0; i < RandomChars; ++i)
+        name += RandomAlphabet[QRandomGenerator::global()->bounded(int(sizeof RandomAlphabet - 1))];
+    return name;
+}
+
+bool isTemporaryName(QByteArrayView name, QByteArrayView prefix)
+{
+    if (name.size() != prefix.size() + RandomChars || !name.startsWith(prefix)) return false;
+    return std::all_of(name.begin() + prefix.size(), name.end(), [](char c) {
+        return std::memchr(RandomAlphabet, c, sizeof RandomAlphabet - 1) != nullptr;
+    });
+}
+
+QByteArray folderOf(const QByteArray &target)
+{
+    const qsizetype slash = target.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
+}
+
+// A file in folder without a name, or -1 with errno (EOPNOTSUPP or EISDIR where the file system
+// has no such files).
+int openUnnamed(const QByteArray &folder)
+{
+    if (!unnamedAllowed) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+}
+
+// Gives the file without a name its first one; fails with EEXIST where that name is taken. A
+// process without /proc names it through its handle, as far as it is allowed to.
+int linkUnnamed(int fd, const QByteArray &name)
+{
+    const QByteArray proc = "/proc/self/fd/" + QByteArray::number(fd);
+    if (::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno == EEXIST) return -1;
+    return ::linkat(fd, "", AT_FDCWD, name.constData(), AT_EMPTY_PATH);
+}
+
+// Puts the complete file without a name in target's place. A name that is free is taken at
+// once; an existing file can only be replaced whole by a rename, so the new file gets a name of
+// its own first, for as long as the rename takes. Returns errno, 0 on success.
+int placeUnnamed(int fd, const QByteArray &target, bool existed)
+{
+    if (!existed) {
+        if (linkUnnamed(fd, target) == 0) return 0;
+        if (errno != EEXIST) return errno;
+    }
+    QByteArray name;
+    const QByteArray prefix = temporaryPrefix(target);
+    for (int tries = 0;; ++tries) {
+        name = randomName(prefix);
+        if (linkUnnamed(fd, name) == 0) break;
+        if (errno != EEXIST || tries == 100) return errno;
+    }
+    step(ReplaceStep::Placing);
+    if (::rename(name.constData(), target.constData()) == 0) return 0;
+    const int e = errno;
+    ::unlink(name.constData());
+    return e;
+}
+
+// The bytes into a temporary beside target, with owner, group and mode as the file will have
+// them. fd is the temporary's handle; name stays empty for one that has no name.
+int writeTemporary(const QByteArray &target, const QByteArray &bytes, const struct stat *old,
+                   mode_t mode, int &fd, QByteArray &name)
+{
+    name.clear();
+    fd = openUnnamed(folderOf(target));
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
+        name = temporaryPrefix(target) + QByteArray(RandomChars, 'X');
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+    }
+    if (fd < 0) return errno;
+    int err = writeFile(fd, bytes.constData(), int(bytes.size()));
+    // Owner and group are kept where the process may set them (root rewriting another user's
+    // file), and not being allowed to is no failure. The mode is set after them, since a change
+    // of owner clears the set-id bits. Until then the temporary is its owner's alone.
+    if (!err && old) {
+        [[maybe_unused]] const int owned = ::fchown(fd, old->st_uid, old->st_gid);
+    }
+    if (!err && ::fchmod(fd, mode) != 0) err = winErrorFromErrno(errno);
+    if (!err && ::fsync(fd) != 0) err = winErrorFromErrno(errno);
+    return err;
 }
 
 } // namespace
 
-int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool atomic)
+void setReplaceSeam(std::function<void(ReplaceStep)> seam) { replaceSeam = std::move(seam); }
+
+void setUnnamedTemporaries(bool allowed) { unnamedAllowed = allowed; }
+
+void removeStaleTemporaries(const QString &file, const QDateTime &before)
+{
+    const std::int64_t limit = before.isValid() ? before.toMSecsSinceEpoch() : processStart;
+    const QByteArray prefix = temporaryPrefix(replaceTarget(file));
+    const QByteArray namePrefix = prefix.mid(prefix.lastIndexOf('/') + 1);
+    // By the folder's handle, and nothing behind a link: a name swapped meanwhile is at most
+    // a name removed, never a file elsewhere.
+    const int dirfd = ::open(folderOf(prefix).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirfd < 0) return;
+    DIR *dir = ::fdopendir(::dup(dirfd));
+    while (dir) {
+        const dirent *entry = ::readdir(dir);
+        if (!entry) break;
+        if (!isTemporaryName(entry->d_name, namePrefix)) continue;
+        struct stat st {};
+        if (::fstatat(dirfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        const std::int64_t changed =
+            std::int64_t(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+        if (S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1 && changed < limit)
+            ::unlinkat(dirfd, entry->d_name, 0);
+    }
+    if (dir) ::closedir(dir);
+    ::close(dirfd);
+}
+
+int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool atomic, int mode)
 {
     const QByteArray bytes = encodeLines(lines, writableEncoding(lines, enc));
-    if (!atomic) return writeWhole(path, bytes);
+    return atomic ? replaceFile(path, bytes, mode) : writeWhole(path, bytes, mode);
+}
 
+int replaceFile(const QString &path, const QByteArray &bytes, int mode)
+{
     if (fileExists(path) && isReadOnly(path)) return ErrAccessDenied;
     const QByteArray target = replaceTarget(path);
     struct stat old {};
@@ -489,33 +633,37 @@ int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool
     if (!existed && errno != ENOENT) return winErrorFromErrno(errno);
     // A pipe or a device in the file's place is not replaced by a file: the name is the user's.
     if (existed && !S_ISREG(old.st_mode)) return ErrAccessDenied;
+    removeStaleTemporaries(QFile::decodeName(target));
 
-    // A name of its own, so that two programs replacing the same file never share a temporary.
-    QByteArray temp = temporaryTemplate(target);
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    // The file may hold scrambled passwords: it keeps the old file's permissions where no mode
+    // is asked for, not those of the temporary.
+    const mode_t finalMode = mode != KeepMode ? mode_t(mode)
+                             : existed        ? old.st_mode & 07777
+                                              : newFileMode();
+    int fd = -1;
+    QByteArray temp;
+    int err = writeTemporary(target, bytes, existed ? &old : nullptr, finalMode, fd, temp);
     if (fd < 0) {
-        const int e = errno;
         // A folder that takes no new file still lets an existing file be rewritten, though not
         // atomically.
-        if (existed) return rewriteInPlace(QFile::decodeName(target), bytes);
-        return e == ENOENT ? ErrPathNotFound : winErrorFromErrno(e);
+        if (existed) return rewriteInPlace(QFile::decodeName(target), bytes, mode);
+        return err == ENOENT ? ErrPathNotFound : winErrorFromErrno(err);
     }
-    int err = writeFile(fd, bytes.constData(), int(bytes.size()));
-    if (!err && existed) {
-        // Owner and group are kept where the process may set them (root rewriting another
-        // user's file), and not being allowed to is no failure. The mode is set after them,
-        // since a change of owner clears the set-id bits.
-        [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);
-    }
-    // The file may hold scrambled passwords: it keeps the old file's permissions, not mkstemp's.
-    if (!err && ::fchmod(fd, existed ? old.st_mode & 07777 : newFileMode()) != 0)
-        err = winErrorFromErrno(errno);
-    if (!err && ::fsync(fd) != 0) err = winErrorFromErrno(errno);
-    if (::close(fd) != 0 && !err) err = winErrorFromErrno(errno);
+    if (!err) step(ReplaceStep::Written);
+    const bool unnamed = temp.isEmpty();
+    // A named temporary is closed before it is placed, so that a failing close (a full network
+    // disk, say) still leaves the old file; one without a name needs its handle to get one.
+    if (!unnamed && ::close(fd) != 0 && !err) err = winErrorFromErrno(errno);
     // Checked again just before the rename: the mark may have been set meanwhile.
     if (!err && fileExists(path) && isReadOnly(path)) err = ErrAccessDenied;
-    if (!err && ::rename(temp.constData(), target.constData()) != 0) err = winErrorFromErrno(errno);
-    if (err) ::unlink(temp.constData());
+    if (!err && unnamed) {
+        if (const int e = placeUnnamed(fd, target, existed)) err = winErrorFromErrno(e);
+    } else if (!err) {
+        step(ReplaceStep::Placing);
+        if (::rename(temp.constData(), target.constData()) != 0) err = winErrorFromErrno(errno);
+    }
+    if (unnamed) ::close(fd);
+    if (err && !unnamed) ::unlink(temp.constData());
     return err;
 }
 

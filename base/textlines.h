@@ -4,10 +4,12 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 
 namespace platform {
 
@@ -43,13 +45,34 @@ qsizetype countLines(QByteArrayView data, qsizetype limit = -1);
 // its own; one of more than maxLines lines (when it is not negative) is refused
 // (ErrTooManyLines) before a line is made, so a refusal costs no more than reading the file.
 int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype maxLines = -1);
-// Writes lines in writableEncoding(lines, enc). With atomic, the file is replaced whole through
-// a temporary file of its own in the same folder, and a read-only file is refused (5) before
-// anything is written. A link is followed, so the link stays and its target is replaced; the
-// file keeps its permissions. Where the folder takes no temporary file but the file exists, it
-// is rewritten in place instead, but only when the room for the new bytes could be reserved
-// first; else (a full disk) the file is left as it was. Anything in the file's place that is not
-// a regular file is refused (5). Returns the error number.
-int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool atomic = false);
+// The mode a write gives an existing file: its own, kept.
+constexpr int KeepMode = -1;
+
+// Writes lines in writableEncoding(lines, enc). With atomic, the file is replaced whole as
+// replaceFile does. A mode other than KeepMode is the file's mode afterwards, new or not;
+// with KeepMode an existing file keeps its permissions and a new one gets those of a plain
+// create. Returns the error number.
+int writeLines(const QString &path, const QStringList &lines, Encoding enc, bool atomic = false,
+               int mode = KeepMode);
+// Replaces the file whole with bytes, through a temporary file in the same folder that has no
+// name until it is complete where the file system allows (else one named after the file, with
+// ".tmp-" and six letters or digits after it), so that a crash leaves the old file and nothing
+// beside it. A read-only file is refused (5) before anything is written. A link is followed, so
+// the link stays and its target is replaced. Where the folder takes no temporary file but the
+// file exists, it is rewritten in place instead, but only when the room for the new bytes could
+// be reserved first; else (a full disk) the file is left as it was. Anything in the file's place
+// that is not a regular file is refused (5). Temporaries that an earlier run left beside the
+// file are removed first. Returns the error number.
+int replaceFile(const QString &path, const QByteArray &bytes, int mode = KeepMode);
+// Removes what an earlier run left beside file when it was ended during a replace: regular files
+// of this user, with no other name, named as replaceFile names its temporaries, last changed
+// before `before` (by default the start of this process). Any other file stays.
+void removeStaleTemporaries(const QString &file, const QDateTime &before = {});
+
+// Test seams: a step of a replace (the bytes are in the temporary; the temporary is about to
+// take the file's name), and whether temporaries without a name are tried at all.
+enum class ReplaceStep { Written, Placing };
+void setReplaceSeam(std::function<void(ReplaceStep)> seam);
+void setUnnamedTemporaries(bool allowed);
 
 } // namespace platform

@@ -14,13 +14,17 @@
 #include <atomic>
 #include <thread>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using platform::Encoding;
 
 Q_DECLARE_METATYPE(platform::Encoding)
+Q_DECLARE_METATYPE(platform::ReplaceStep)
 
 class TestPlatform : public QObject {
     Q_OBJECT
@@ -56,6 +60,12 @@ class TestPlatform : public QObject {
     void atomicWriteInPlaceWithoutRoomForATemporary();
     void inPlaceRewriteOnAFullDisk_data();
     void inPlaceRewriteOnAFullDisk();
+    void atomicWriteGivesTheModeAsked_data();
+    void atomicWriteGivesTheModeAsked();
+    void killedReplaceLeavesNothingBehind_data();
+    void killedReplaceLeavesNothingBehind();
+    void staleTemporariesOnlyTheProgramsOwn_data();
+    void staleTemporariesOnlyTheProgramsOwn();
     void sharingReadersExcludeWriters();
     void onlyRegularFilesAreOpened_data();
     void onlyRegularFilesAreOpened();
@@ -588,6 +598,126 @@ void TestPlatform::inPlaceRewriteOnAFullDisk()
     QCOMPARE(readBytes(path), result == 0 ? line.toLatin1() + "\r\n" : old);
     QCOMPARE(inodeOf(path), inode);
     QCOMPARE(entries(folder), (QStringList{"filler", name}));
+}
+
+void TestPlatform::atomicWriteGivesTheModeAsked_data()
+{
+    QTest::addColumn<int>("before"); // the existing file's mode; -1: no file
+    QTest::addColumn<bool>("atomic");
+    QTest::newRow("existing 0644") << 0644 << true;
+    QTest::newRow("existing 0666, rewritten in place") << 0666 << false;
+    QTest::newRow("new file") << -1 << true;
+}
+
+// A file that holds a password is closed to others whatever mode it had or the umask gives.
+void TestPlatform::atomicWriteGivesTheModeAsked()
+{
+    QFETCH(int, before);
+    QFETCH(bool, atomic);
+    Sandbox box;
+    const QString path = box.work() + "/s.ini";
+    if (before >= 0) {
+        writeBytes(path, "old\r\n");
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(before)), 0);
+    }
+    QCOMPARE(platform::writeLines(path, {"new"}, Encoding::Ansi, atomic, 0600), 0);
+    QCOMPARE(readBytes(path), QByteArray("new\r\n"));
+    QCOMPARE(modeOf(path), 0600);
+    QCOMPARE(entries(box.work()), QStringList{"s.ini"});
+}
+
+void TestPlatform::killedReplaceLeavesNothingBehind_data()
+{
+    QTest::addColumn<bool>("unnamed"); // temporaries without a name, as the file system has them
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<platform::ReplaceStep>("killedAt");
+    QTest::addColumn<int>("left"); // temporaries beside the file after the kill
+    using platform::ReplaceStep;
+    QTest::newRow("new file, bytes written") << true << false << ReplaceStep::Written << 0;
+    QTest::newRow("existing file, bytes written") << true << true << ReplaceStep::Written << 0;
+    QTest::newRow("existing file, named for the rename") << true << true << ReplaceStep::Placing << 1;
+    QTest::newRow("no unnamed files, bytes written") << false << true << ReplaceStep::Written << 1;
+    QTest::newRow("no unnamed files, new file") << false << false << ReplaceStep::Placing << 1;
+}
+
+// A process killed in the middle of a replace leaves the old file as it was; whatever it leaves
+// beside it, the next run removes.
+void TestPlatform::killedReplaceLeavesNothingBehind()
+{
+    QFETCH(bool, unnamed);
+    QFETCH(bool, exists);
+    QFETCH(platform::ReplaceStep, killedAt);
+    QFETCH(int, left);
+    Sandbox box;
+    const QString path = box.work() + "/s.ini";
+    if (exists) writeBytes(path, "old\r\n");
+    const QDateTime beforeTheRun = QDateTime::currentDateTime().addSecs(-1);
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        platform::setUnnamedTemporaries(unnamed);
+        platform::setReplaceSeam([killedAt](platform::ReplaceStep s) {
+            if (s == killedAt) ::raise(SIGKILL);
+        });
+        platform::writeLines(path, {"new"}, Encoding::Ansi, true);
+        ::_exit(0);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+
+    QCOMPARE(readBytes(path), exists ? QByteArray("old\r\n") : QByteArray("<missing>"));
+    QStringList files = entries(box.work());
+    files.removeAll("s.ini");
+    QCOMPARE(files.size(), left);
+    // A run that began before the kill may be the one still writing it.
+    platform::removeStaleTemporaries(path, beforeTheRun);
+    QCOMPARE(entries(box.work()).size(), left + (exists ? 1 : 0));
+    platform::removeStaleTemporaries(path, QDateTime::currentDateTime().addSecs(1));
+    QCOMPARE(entries(box.work()), exists ? QStringList{"s.ini"} : QStringList());
+}
+
+void TestPlatform::staleTemporariesOnlyTheProgramsOwn_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind"); // "file", "other user", "link", "second name", "new"
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("its own") << "s.ini.tmp-aB3xY9" << "file" << true;
+    QTest::newRow("another user's") << "s.ini.tmp-aB3xY9" << "other user" << false;
+    QTest::newRow("a link") << "s.ini.tmp-aB3xY9" << "link" << false;
+    QTest::newRow("a file with a second name") << "s.ini.tmp-aB3xY9" << "second name" << false;
+    QTest::newRow("changed since the start") << "s.ini.tmp-aB3xY9" << "new" << false;
+    QTest::newRow("five letters") << "s.ini.tmp-aB3xY" << "file" << false;
+    QTest::newRow("seven letters") << "s.ini.tmp-aB3xY9z" << "file" << false;
+    QTest::newRow("not a letter") << "s.ini.tmp-aB3_Y9" << "file" << false;
+    QTest::newRow("beside another file") << "t.ini.tmp-aB3xY9" << "file" << false;
+    QTest::newRow("the user's own backup") << "s.ini.backup" << "file" << false;
+}
+
+void TestPlatform::staleTemporariesOnlyTheProgramsOwn()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(bool, removed);
+    Sandbox box;
+    const QString path = box.work() + "/s.ini";
+    writeBytes(path, "x");
+    const QString stale = box.work() + "/" + name;
+    const QByteArray staleName = QFile::encodeName(stale);
+    if (kind == "link") {
+        writeBytes(box.work() + "/elsewhere", "y");
+        QCOMPARE(::symlink("elsewhere", staleName.constData()), 0);
+    } else {
+        writeBytes(stale, "half");
+    }
+    if (kind == "other user") QCOMPARE(::lchown(staleName.constData(), 65534, 65534), 0);
+    if (kind == "second name")
+        QCOMPARE(::link(staleName.constData(), QFile::encodeName(box.work() + "/kept").constData()), 0);
+    const QDateTime start = kind == "new" ? QDateTime::currentDateTime().addSecs(-60)
+                                          : QDateTime::currentDateTime().addSecs(1);
+    platform::removeStaleTemporaries(path, start);
+    QCOMPARE(!QFileInfo(stale).exists() && !QFileInfo(stale).isSymLink(), removed);
+    QCOMPARE(readBytes(path), QByteArray("x"));
 }
 
 void TestPlatform::sharingReadersExcludeWriters()

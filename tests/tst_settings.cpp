@@ -37,6 +37,8 @@ class TestSettings : public QObject {
     void settingsFileInWorkingFolder();
     void workingFolderFileOnlyWhenOwn_data();
     void workingFolderFileOnlyWhenOwn();
+    void settingsFileIsItsOwnersAlone_data();
+    void settingsFileIsItsOwnersAlone();
     void shutdownWritesAndLogs();
     void readOnlyFilesAreNeverReplaced();
     void unchangedSettingsAreNotWrittenAgain();
@@ -324,6 +326,42 @@ void TestSettings::workingFolderFileOnlyWhenOwn()
                  text.endsWith(" Programmet bruker innstillingene i " + mainFile() + '.'),
              qPrintable(text));
     QVERIFY2(logged("ADVARSEL: " + text), qPrintable(loglines.join('\n')));
+}
+
+void TestSettings::settingsFileIsItsOwnersAlone_data()
+{
+    QTest::addColumn<QString>("where"); // "none", "etc" or "work": where a kalvenor.ini lies
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("after");
+    QTest::newRow("created by the first start") << "none" << 0 << 0600;
+    QTest::newRow("the program's own, open to others") << "etc" << 0644 << 0600;
+    QTest::newRow("in the working folder, open to others") << "work" << 0644 << 0644;
+    QTest::newRow("in the working folder, for the group") << "work" << 0640 << 0640;
+}
+
+// The file holds the scrambled FTP password; one the user put in the working folder is theirs.
+void TestSettings::settingsFileIsItsOwnersAlone()
+{
+    QFETCH(QString, where);
+    QFETCH(int, before);
+    QFETCH(int, after);
+    const QString file = where == "work" ? m_box->work() + "/kalvenor.ini" : mainFile();
+    if (where != "none") {
+        writeBytes(file, "[TFM]\r\n");
+        QCOMPARE(::chmod(QFile::encodeName(file).constData(), mode_t(before)), 0);
+    }
+    const auto mode = [&file] {
+        struct stat st {};
+        return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    };
+    hs_regInitialization({});
+    QCOMPARE(mode(), after);
+    setinisection("TFM");
+    iniwritestring("Tekst", "ved slutt");
+    resetinisection();
+    hs_regFinalization();
+    QCOMPARE(IniDocument(file).readString("TFM", "Tekst", ""), QString("ved slutt"));
+    QCOMPARE(mode(), after);
 }
 
 void TestSettings::shutdownWritesAndLogs()

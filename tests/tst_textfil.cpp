@@ -8,6 +8,10 @@
 #include <QDir>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 const QDateTime fixedTime(QDate(2026, 12, 10), QTime(8, 28, 38));
 
@@ -59,6 +63,9 @@ class TestTextfil : public QObject {
     void finalisationKeepsWhatAnotherRunSaved_data();
     void finalisationKeepsWhatAnotherRunSaved();
     void finalisationOnAFullDiskLeavesTheLogWhole();
+    void twoRunsEndingAtOnceKeepBoth();
+    void fullLogIsSetAside_data();
+    void fullLogIsSetAside();
     void xmlLogg();
 
   private:
@@ -459,6 +466,95 @@ void TestTextfil::finalisationOnAFullDiskLeavesTheLogWhole()
     QCOMPARE(readBytes(path), before);
     QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden),
              (QStringList{"filler", QFileInfo(path).fileName()}));
+}
+
+// One logout ends both instances at once: the one that saves second waits for the first, and
+// then takes in what the first saved.
+void TestTextfil::twoRunsEndingAtOnceKeepBoth()
+{
+    QDir().mkpath(logfolder);
+    writeBytes(logfile, "eldre\r\n");
+    const auto run = [](const char *line, int tellParent, int waitFor) {
+        const pid_t pid = ::fork();
+        if (pid != 0) return pid;
+        loadloglines();
+        logtofile = true;
+        writelog(line);
+        setLogSaveSeam([=](LogSaveStep step) {
+            char c = step == LogSaveStep::Merged ? 'M' : 'W';
+            if (::write(tellParent, &c, 1) != 1) ::_exit(2);
+            if (step == LogSaveStep::Merged && waitFor >= 0 && ::read(waitFor, &c, 1) != 1)
+                ::_exit(3);
+        });
+        textfilFinalization();
+        ::_exit(0);
+    };
+    int first[2], go[2], second[2];
+    QCOMPARE(::pipe(first), 0);
+    QCOMPARE(::pipe(go), 0);
+    const pid_t a = run("første", first[1], go[0]);
+    ::close(first[1]);
+    char c = 0;
+    QCOMPARE(::read(first[0], &c, 1), 1);
+    QCOMPARE(c, 'M'); // the first has read the log again and holds it
+    QCOMPARE(::pipe(second), 0);
+    const pid_t b = run("andre", second[1], -1);
+    ::close(second[1]);
+    // The second either waits for the first, or (without a lock) has saved already.
+    const ssize_t got = ::read(second[0], &c, 1);
+    QCOMPARE(::write(go[1], "g", 1), 1);
+    int status = 0;
+    QCOMPARE(::waitpid(a, &status, 0), a);
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    QCOMPARE(::waitpid(b, &status, 0), b);
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (int fd : {first[0], go[0], go[1], second[0]}) ::close(fd);
+    QStringList lines;
+    platform::Encoding enc;
+    QCOMPARE(platform::readLines(logfile, lines, enc), 0);
+    const QString stamp = "10.12.2026 08:28:38 ";
+    QCOMPARE(lines, (QStringList{"eldre", stamp + "første", stamp + "andre"}));
+    QCOMPARE(got, 1);
+    QCOMPARE(c, 'W');
+    QCOMPARE(QDir(logfolder).entryList(QDir::Files | QDir::Hidden), QStringList{"tst_textfil.log"});
+}
+
+void TestTextfil::fullLogIsSetAside_data()
+{
+    QTest::addColumn<QString>("kind"); // "over": past the cap at the start; "at": this run passes it
+    QTest::addColumn<bool>("olderAside");
+    QTest::newRow("past the cap at the start, an older one aside") << "over" << true;
+    QTest::newRow("passed by this run's lines") << "at" << false;
+}
+
+// A log that has grown to what a start reads back goes aside whole; this run's lines begin a
+// new one, and no file of its own is left beside it.
+void TestTextfil::fullLogIsSetAside()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, olderAside);
+    QDir().mkpath(logfolder);
+    const QString log = logfile;
+    const qint64 cap = platform::MaxTextFileSize;
+    if (kind == "over") {
+        QVERIFY(makeHostileFile(log, "oversized"));
+    } else {
+        // Lines of 1 MiB up to the cap exactly: the file still reads, one line more does not.
+        const QByteArray line = QByteArray((1 << 20) - 2, 'x') + "\r\n";
+        QFile f(log);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        for (qint64 n = 0; n < cap; n += line.size()) f.write(line);
+    }
+    const qint64 size = QFileInfo(log).size();
+    if (olderAside) writeBytes(log + ".1", "eldste\r\n");
+    loadloglines();
+    logtofile = true;
+    writelog("denne");
+    textfilFinalization();
+    QCOMPARE(readBytes(log), QByteArray("10.12.2026 08:28:38 denne\r\n"));
+    QCOMPARE(QFileInfo(log + ".1").size(), size);
+    QCOMPARE(QDir(QFileInfo(log).path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"tst_textfil.log", "tst_textfil.log.1"}));
 }
 
 void TestTextfil::xmlLogg()

@@ -234,7 +234,9 @@ class TestTfmForm : public QObject, protected WindowFixture {
         if (!message.isEmpty()) QCOMPARE(m_ui->messages.at(0).caption, QString("Kalvenor TFM"));
         if (place != "settings") {
             QVERIFY(loglines.filter("START: ").size() == 1);
-            QCOMPARE(loglines.filter(" er for stor til å leses").size(), kind == "oversized" ? 1 : 0);
+            // A log at its cap is no failure: it is set aside at the end.
+            QCOMPARE(loglines.filter(" er for stor til å leses").size(),
+                     kind == "oversized" && place != "log" ? 1 : 0);
         }
         QCOMPARE(box("Lokalisering")->text(), QString(place == "settings" ? "" : "B1 BYGG 1"));
         QCOMPARE(box("Produkt")->count(), 305);
