@@ -152,9 +152,13 @@ struct FtpCallbacks {
         return false;
     }
 
-    static int progress(void *user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow)
+    static int progress(void *user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t,
+                        curl_off_t ulnow)
     {
         auto *t = static_cast<FtpClient::Transfer *>(user);
+        // Without a size beforehand, the one the server gives at the retrieve counts.
+        if (t->kind == FtpClient::Transfer::Get && t->expected < 0 && dltotal > 0)
+            t->expected = dltotal;
         const std::int64_t count = t->kind == FtpClient::Transfer::Put ? ulnow : dlnow;
         if (standsStill(*t, count)) return 1;
         // An error of a work handler cannot cross libcurl; it stops the transfer and is raised
