@@ -210,7 +210,7 @@ QString FtpClient::withoutCredentials(QString text)
 
 void FtpClient::fail(const QString &what, const QString &detail)
 {
-    throw FtpError(withoutCredentials(what + QStringLiteral(": ") + detail));
+    throw FtpError(what + QStringLiteral(": ") + detail);
 }
 
 void FtpClient::moved(std::int64_t count)
@@ -232,7 +232,9 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
                        !curl_url_set(url.get(), CURLUPART_HOST, host.constData(), 0) &&
                        !curl_url_set(url.get(), CURLUPART_PORT, port.constData(), 0) &&
                        !curl_url_set(url.get(), CURLUPART_PATH, path.constData(), 0);
-    if (!urlOk) fail(what, QStringLiteral("servernavnet \"%1\" er ikke et vertsnavn").arg(m_host));
+    if (!urlOk)
+        fail(what, QStringLiteral("servernavnet \"%1\" er ikke et vertsnavn")
+                       .arg(withoutCredentials(m_host)));
     setSessionOptions(url.get());
     transfer.client = this;
     setTransferOptions(transfer);
@@ -367,8 +369,10 @@ int FtpClient::outcome(const QString &what, const Transfer &transfer, int result
     }
     if (result == CURLE_OK || result == tolerated) return result;
     const long stallSeconds = currentLimits().stallSeconds;
+    // libcurl's text may hold what the server said.
     QString detail = QString::fromUtf8(m_error);
     if (detail.isEmpty()) detail = QString::fromUtf8(curl_easy_strerror(CURLcode(result)));
+    detail = withoutCredentials(detail);
     if (transfer.tooMuch)
         detail = QStringLiteral("serveren sendte mer enn %1 byte").arg(transfer.limit);
     if (transfer.stalled)
@@ -387,7 +391,9 @@ void FtpClient::connectToServer()
     Transfer login;
     login.kind = Transfer::Login;
     m_connected = false;
-    perform(QStringLiteral("Kan ikke koble til %1 som bruker %2").arg(m_host, m_username),
+    // The server field may hold an address with a login in it.
+    perform(QStringLiteral("Kan ikke koble til %1 som bruker %2")
+                .arg(withoutCredentials(m_host), m_username),
             QString(), login);
     m_connected = true;
     emit connected();
