@@ -7,7 +7,10 @@
 const QString TestFtpServer::user = QStringLiteral("tester");
 const QString TestFtpServer::password = QStringLiteral("Pw-7rosa-Hemmelig");
 
-TestFtpServer::TestFtpServer(const QString &mode) : m_mode(mode) {}
+TestFtpServer::TestFtpServer(const QString &mode, const QString &password)
+    : m_mode(mode), m_password(password.isEmpty() ? TestFtpServer::password : password)
+{
+}
 
 TestFtpServer::~TestFtpServer() { stop(); }
 
@@ -16,7 +19,7 @@ bool TestFtpServer::start()
     // Debian's interpreter: it has the pyftpdlib package, whatever python3 comes first on PATH.
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.start(QStringLiteral("/usr/bin/python3"),
-                    {QStringLiteral(KALVENOR_FTPSERVER_SCRIPT), m_root.path(), user, password,
+                    {QStringLiteral(KALVENOR_FTPSERVER_SCRIPT), m_root.path(), user, m_password,
                      m_mode});
     if (!m_process.waitForStarted(10000)) {
         m_error = m_process.errorString();

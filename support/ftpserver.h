@@ -10,8 +10,9 @@
 class TestFtpServer {
   public:
     // The kinds of server ftpserver.py knows: "normal", "nosize", "drop", "stall", "readonly",
-    // "mute", "huge", "short", "hangup".
-    explicit TestFtpServer(const QString &mode = QStringLiteral("normal"));
+    // "mute", "huge", "short", "hangup", "trickle", "onelogin". An empty password is `password`.
+    explicit TestFtpServer(const QString &mode = QStringLiteral("normal"),
+                           const QString &password = QString());
     ~TestFtpServer();
     TestFtpServer(const TestFtpServer &) = delete;
     TestFtpServer &operator=(const TestFtpServer &) = delete;
@@ -30,6 +31,7 @@ class TestFtpServer {
 
   private:
     QString m_mode;
+    QString m_password;
     QTemporaryDir m_root;
     QProcess m_process;
     int m_port = 0;

@@ -13,6 +13,8 @@ Modes, each a kind of server the transfer window must live with:
   huge      tells every file's size as 3 000 000 000 bytes
   short     tells every file's size as half of what it sends
   hangup    closes the control connection right after a login
+  trickle   sends a retrieved file 20 bytes at a time, 30 ms apart
+  onelogin  refuses every login after the first one of its run
 """
 import os
 import socket
@@ -58,6 +60,19 @@ class HalfProducer:
             time.sleep(3600)
 
 
+class TrickleProducer:
+    def __init__(self, fd):
+        self.data = fd.read()
+        fd.close()
+        self.pos = 0
+
+    def more(self):
+        time.sleep(0.03)
+        block = self.data[self.pos:self.pos + 20]
+        self.pos += len(block)
+        return block
+
+
 class StallingDTP(DTPHandler):
     def handle_read(self):
         if mode == "stall" and self.receive:
@@ -71,15 +86,18 @@ class StallingDTP(DTPHandler):
 class Handler(FTPHandler):
     dtp_handler = StallingDTP
 
+    logins = 0
+
     def ftp_RETR(self, file):
-        if mode not in ("drop", "stall"):
+        if mode not in ("drop", "stall", "trickle"):
             return super().ftp_RETR(file)
         try:
             fd = self.run_as_current_user(self.fs.open, file, "rb")
         except OSError as err:
             self.respond("550 %s." % err.strerror)
             return
-        self.push_dtp_data(HalfProducer(fd), isproducer=True, cmd="RETR")
+        producer = TrickleProducer(fd) if mode == "trickle" else HalfProducer(fd)
+        self.push_dtp_data(producer, isproducer=True, cmd="RETR")
         return file
 
     def ftp_SIZE(self, path):
@@ -91,7 +109,14 @@ class Handler(FTPHandler):
             return
         return super().ftp_SIZE(path)
 
+    def ftp_PASS(self, line):
+        if mode == "onelogin" and Handler.logins > 0:
+            self.respond("530 Only one login per run.")
+            return
+        return super().ftp_PASS(line)
+
     def handle_auth_success(self, home, password, msg_login):
+        Handler.logins += 1
         super().handle_auth_success(home, password, msg_login)
         if mode == "hangup":
             self.close_when_done()

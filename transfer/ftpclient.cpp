@@ -5,12 +5,16 @@
 
 #include <curl/curl.h>
 
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <exception>
+#include <memory>
+
+#include <sys/select.h>
 
 namespace {
 
@@ -49,6 +53,18 @@ bool breaksCommand(const QString &text)
     return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
 }
 
+struct UrlCleanup {
+    void operator()(CURLU *url) const { curl_url_cleanup(url); }
+};
+using Url = std::unique_ptr<CURLU, UrlCleanup>;
+
+// How long to pause when libcurl has a step to take but no socket to wait on; its own
+// curl_easy_perform waits a whole second then.
+constexpr long IdlePauseMs = 5;
+// The longest wait on libcurl's sockets, as curl_easy_perform has it: the progress callback,
+// and with it the stall check, runs at least this often while nothing moves.
+constexpr long LongestWaitMs = 1000;
+
 } // namespace
 
 FtpError::FtpError(const QString &message) : std::runtime_error(message.toStdString()) {}
@@ -56,6 +72,7 @@ FtpError::FtpError(const QString &message) : std::runtime_error(message.toStdStr
 // What one request moves, and anything a callback could not hand back through libcurl.
 struct FtpClient::Transfer {
     enum Kind { Login, Size, Get, Put } kind = Login;
+    FtpClient *client = nullptr;
     platform::FileHandle file = platform::NoFile;
     int fileError = 0;
     // A download stops with an error when more bytes come than this; -1 for no limit.
@@ -64,11 +81,19 @@ struct FtpClient::Transfer {
     bool tooMuch = false;
     // A download's size as the caller was told it; -1 when unknown.
     std::int64_t announced = -1;
-    // A get or put fails once its byte count has stood still this long; 0 for no limit.
+    // The bytes the data transfer is to move, -1 when unknown: a trickle is one only while
+    // bytes are still to come.
+    std::int64_t expected = -1;
+    // A get or put fails once its byte count has stood still this long, or has grown by less
+    // than trickleBytes over this long; 0 for no limit.
     std::int64_t stallMs = 0;
     std::int64_t lastCount = -1;
     std::int64_t lastMove = 0;
+    std::int64_t periodStart = 0;
+    std::int64_t periodCount = 0;
     bool stalled = false;
+    // What the period that fell short moved; -1 when none did.
+    std::int64_t trickled = -1;
     std::exception_ptr error;
 };
 
@@ -99,35 +124,50 @@ struct FtpCallbacks {
         return t->fileError ? CURL_READFUNC_ABORT : size_t(got);
     }
 
-    struct Progress {
-        FtpClient *client;
-        FtpClient::Transfer *transfer;
-    };
-
-    static int progress(void *user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow)
+    // libcurl's own low-speed check goes by the average of the last five seconds, so it would
+    // fire some six seconds after the last byte; here the limit counts from the last byte, and
+    // each period of that length must move trickleBytes while bytes are still to come.
+    static bool standsStill(FtpClient::Transfer &t, std::int64_t count)
     {
-        auto *p = static_cast<Progress *>(user);
-        FtpClient::Transfer *t = p->transfer;
-        const std::int64_t count = t->kind == FtpClient::Transfer::Put ? ulnow : dlnow;
-        // libcurl's own low-speed check goes by the average of the last five seconds, so it
-        // fires some six seconds after the last byte; the limit counts from the last byte here.
-        if (t->stallMs > 0) {
-            const std::int64_t now = milliseconds();
-            if (count != t->lastCount) {
-                t->lastCount = count;
-                t->lastMove = now;
-            } else if (now - t->lastMove >= t->stallMs) {
-                t->stalled = true;
-                return 1;
-            }
+        if (t.stallMs <= 0) return false;
+        const std::int64_t now = milliseconds();
+        if (t.lastCount < 0) {
+            t.periodStart = now;
+            t.periodCount = count;
         }
+        if (count != t.lastCount) {
+            t.lastCount = count;
+            t.lastMove = now;
+        } else if (now - t.lastMove >= t.stallMs) {
+            return t.stalled = true;
+        }
+        if (now - t.periodStart < t.stallMs) return false;
+        const std::int64_t moved = count - t.periodCount;
+        if (moved < FtpClient::trickleBytes && (t.expected < 0 || count < t.expected)) {
+            t.trickled = moved;
+            return t.stalled = true;
+        }
+        t.periodStart = now;
+        t.periodCount = count;
+        return false;
+    }
+
+    static int progress(void *user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t,
+                        curl_off_t ulnow)
+    {
+        auto *t = static_cast<FtpClient::Transfer *>(user);
+        // Without a size beforehand, the one the server gives at the retrieve counts.
+        if (t->kind == FtpClient::Transfer::Get && t->expected < 0 && dltotal > 0)
+            t->expected = dltotal;
+        const std::int64_t count = t->kind == FtpClient::Transfer::Put ? ulnow : dlnow;
+        if (standsStill(*t, count)) return 1;
         // An error of a work handler cannot cross libcurl; it stops the transfer and is raised
         // once the call has returned.
         try {
-            p->client->moved(count);
+            t->client->moved(count);
             return 0;
         } catch (...) {
-            p->transfer->error = std::current_exception();
+            t->error = std::current_exception();
             return 1;
         }
     }
@@ -143,6 +183,7 @@ FtpClient::FtpClient(QObject *parent) : QObject(parent) {}
 
 FtpClient::~FtpClient()
 {
+    if (m_multi) curl_multi_cleanup(m_multi);
     if (m_curl) curl_easy_cleanup(m_curl);
 }
 
@@ -157,15 +198,19 @@ QByteArray FtpClient::encodedPath(const QString &remoteName)
     return path;
 }
 
-QString FtpClient::withoutPassword(QString text) const
+QString FtpClient::withoutCredentials(QString text)
 {
-    if (!m_password.isEmpty()) text.replace(m_password, QStringLiteral("***"));
+    static const QRegularExpression command(QStringLiteral("\\bPASS [^\\r\\n]*"));
+    // Up to the last "@" of the word, so a password that holds one is masked whole.
+    static const QRegularExpression url(QStringLiteral("([^\\s/@:\"]*):[^\\s/\"]+@"));
+    text.replace(command, QStringLiteral("PASS ***"));
+    text.replace(url, QStringLiteral("\\1:***@"));
     return text;
 }
 
 void FtpClient::fail(const QString &what, const QString &detail)
 {
-    throw FtpError(withoutPassword(what + QStringLiteral(": ") + detail));
+    throw FtpError(what + QStringLiteral(": ") + detail);
 }
 
 void FtpClient::moved(std::int64_t count)
@@ -178,6 +223,28 @@ void FtpClient::moved(std::int64_t count)
 int FtpClient::perform(const QString &what, const QString &remoteName, Transfer &transfer,
                        int tolerated)
 {
+    openHandle(what);
+    Url url(curl_url());
+    const QByteArray host = m_host.toUtf8();
+    const QByteArray port = QByteArray::number(m_port);
+    const QByteArray path = '/' + encodedPath(remoteName);
+    const bool urlOk = url && !curl_url_set(url.get(), CURLUPART_SCHEME, "ftp", 0) &&
+                       !curl_url_set(url.get(), CURLUPART_HOST, host.constData(), 0) &&
+                       !curl_url_set(url.get(), CURLUPART_PORT, port.constData(), 0) &&
+                       !curl_url_set(url.get(), CURLUPART_PATH, path.constData(), 0);
+    if (!urlOk)
+        fail(what, QStringLiteral("servernavnet \"%1\" er ikke et vertsnavn")
+                       .arg(withoutCredentials(m_host)));
+    setSessionOptions(url.get());
+    transfer.client = this;
+    setTransferOptions(transfer);
+    const int result = drive();
+    curl_easy_setopt(m_curl, CURLOPT_CURLU, nullptr);
+    return outcome(what, transfer, result, tolerated);
+}
+
+void FtpClient::openHandle(const QString &what)
+{
     // A line break in a user name or password would end the command it is sent in.
     if (breaksCommand(m_username) || breaksCommand(m_password))
         fail(what, QStringLiteral("brukernavnet eller passordet inneholder et linjeskift"));
@@ -187,64 +254,50 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
     }
     // No handle: libcurl could not be loaded (its reason is on standard error) or had no memory.
     if (!m_curl) fail(what, QStringLiteral("libcurl kunne ikke startes"));
-    CURL *c = m_curl;
     // A reset keeps the open connection, so every request after the login goes over it.
-    curl_easy_reset(c);
+    curl_easy_reset(m_curl);
+}
 
-    CURLU *url = curl_url();
-    const QByteArray host = m_host.toUtf8();
-    const QByteArray port = QByteArray::number(m_port);
-    const QByteArray path = '/' + encodedPath(remoteName);
-    const bool urlOk = url && !curl_url_set(url, CURLUPART_SCHEME, "ftp", 0) &&
-                       !curl_url_set(url, CURLUPART_HOST, host.constData(), 0) &&
-                       !curl_url_set(url, CURLUPART_PORT, port.constData(), 0) &&
-                       !curl_url_set(url, CURLUPART_PATH, path.constData(), 0);
-    if (!urlOk) {
-        curl_url_cleanup(url);
-        fail(what, QStringLiteral("servernavnet \"%1\" er ikke et vertsnavn").arg(m_host));
-    }
-
+void FtpClient::setSessionOptions(void *url)
+{
+    CURL *c = m_curl;
     const Limits limits = currentLimits();
-    const QByteArray user = m_username.toUtf8();
-    const QByteArray password = m_password.toUtf8();
     m_error[0] = 0;
     curl_easy_setopt(c, CURLOPT_CURLU, url);
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "ftp");
     curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "ftp");
     curl_easy_setopt(c, CURLOPT_IPRESOLVE, long(CURL_IPRESOLVE_V4));
     curl_easy_setopt(c, CURLOPT_PROXY, ""); // no proxy, whatever the environment says
-    curl_easy_setopt(c, CURLOPT_USERNAME, user.constData());
-    curl_easy_setopt(c, CURLOPT_PASSWORD, password.constData());
+    // libcurl keeps copies of the texts it is given.
+    curl_easy_setopt(c, CURLOPT_USERNAME, m_username.toUtf8().constData());
+    curl_easy_setopt(c, CURLOPT_PASSWORD, m_password.toUtf8().constData());
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, m_error);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
     curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, limits.responseSeconds);
-    // libcurl's own low-speed check fires some six seconds after the stall limit (see the
-    // progress callback), so it never decides; it stays because without it libcurl waits up to
-    // a second at the end of many a small transfer.
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, limits.stallSeconds);
     // The remote name goes to "SIZE", "RETR" and "STOR" whole, folder and all, so a folder the
     // server lacks is a missing file, not a failed connection.
     curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
     // Bytes move unchanged both ways: no line-end rewriting, sizes that match the file.
     curl_easy_setopt(c, CURLOPT_TRANSFERTEXT, 0L);
-
-    if (transfer.kind == Transfer::Get || transfer.kind == Transfer::Put)
-        transfer.stallMs = std::int64_t(limits.stallSeconds) * 1000;
-    FtpCallbacks::Progress progress{this, &transfer};
     m_reported = 0;
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &FtpCallbacks::discard);
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &FtpCallbacks::progress);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &progress);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &FtpCallbacks::discard);
-    switch (transfer.kind) {
-    case Transfer::Login:
-    case Transfer::Size:
+}
+
+void FtpClient::setTransferOptions(Transfer &transfer)
+{
+    CURL *c = m_curl;
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &transfer);
+    if (transfer.kind == Transfer::Login || transfer.kind == Transfer::Size) {
         curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &FtpCallbacks::discard);
-        break;
-    case Transfer::Get:
+        return;
+    }
+    transfer.stallMs = std::int64_t(currentLimits().stallSeconds) * 1000;
+    if (transfer.kind == Transfer::Get) {
+        transfer.expected = transfer.announced;
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &FtpCallbacks::write);
         curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
         curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
@@ -254,46 +307,93 @@ int FtpClient::perform(const QString &what, const QString &remoteName, Transfer 
         // Against a size told beforehand, libcurl would cut off the bytes beyond it and report
         // success; every byte the server sends is counted instead.
         if (transfer.announced >= 0) curl_easy_setopt(c, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
-        break;
-    case Transfer::Put: {
-        std::int64_t bytes = 0;
-        platform::fileSize(transfer.file, bytes);
-        curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(c, CURLOPT_READFUNCTION, &FtpCallbacks::read);
-        curl_easy_setopt(c, CURLOPT_READDATA, &transfer);
-        curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, curl_off_t(bytes));
-        curl_easy_setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, 256L * 1024);
-        break;
+        return;
     }
-    }
+    std::int64_t bytes = 0;
+    platform::fileSize(transfer.file, bytes);
+    transfer.expected = bytes;
+    curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(c, CURLOPT_READFUNCTION, &FtpCallbacks::read);
+    curl_easy_setopt(c, CURLOPT_READDATA, &transfer);
+    curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, curl_off_t(bytes));
+    curl_easy_setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, 256L * 1024);
+}
 
-    const CURLcode result = curl_easy_perform(c);
-    curl_easy_setopt(c, CURLOPT_CURLU, nullptr);
-    curl_url_cleanup(url);
+// The request runs on the session's multi handle, whose connection cache keeps the control
+// connection from one request to the next.
+int FtpClient::drive()
+{
+    if (!m_multi) m_multi = curl_multi_init();
+    if (!m_multi || curl_multi_add_handle(m_multi, m_curl) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
+    int running = 1;
+    int idle = 0;
+    CURLMcode code = CURLM_OK;
+    while (code == CURLM_OK && running) {
+        code = curl_multi_perform(m_multi, &running);
+        if (code == CURLM_OK && running) code = CURLMcode(waitForLibcurl(idle));
+    }
+    CURLcode result = code == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(m_multi, &left))
+        if (message->msg == CURLMSG_DONE && message->easy_handle == m_curl)
+            result = message->data.result;
+    curl_multi_remove_handle(m_multi, m_curl);
+    return result;
+}
+
+// Waits on libcurl's sockets, for no longer than libcurl asks. When it shows none, it has a
+// step to take before it opens one (after "229", the data connection is set up but not yet
+// begun): it runs again at once, and after short pauses should that step still wait.
+int FtpClient::waitForLibcurl(int &idle)
+{
+    fd_set read, write, except;
+    FD_ZERO(&read);
+    FD_ZERO(&write);
+    FD_ZERO(&except);
+    int highest = -1;
+    if (const CURLMcode code = curl_multi_fdset(m_multi, &read, &write, &except, &highest))
+        return code;
+    if (highest >= 0) {
+        idle = 0;
+        return curl_multi_poll(m_multi, nullptr, 0, LongestWaitMs, nullptr);
+    }
+    if (idle++ == 0) return CURLM_OK;
+    return curl_multi_poll(m_multi, nullptr, 0, IdlePauseMs, nullptr);
+}
+
+int FtpClient::outcome(const QString &what, const Transfer &transfer, int result, int tolerated)
+{
     if (transfer.error) {
         endSession();
         std::rethrow_exception(transfer.error);
     }
-    if (result == CURLE_OK || int(result) == tolerated) return int(result);
-
+    if (result == CURLE_OK || result == tolerated) return result;
+    const long stallSeconds = currentLimits().stallSeconds;
+    // libcurl's text may hold what the server said.
     QString detail = QString::fromUtf8(m_error);
-    if (detail.isEmpty()) detail = QString::fromUtf8(curl_easy_strerror(result));
+    if (detail.isEmpty()) detail = QString::fromUtf8(curl_easy_strerror(CURLcode(result)));
+    detail = withoutCredentials(detail);
     if (transfer.tooMuch)
         detail = QStringLiteral("serveren sendte mer enn %1 byte").arg(transfer.limit);
     if (transfer.stalled)
-        detail = QStringLiteral("ingen byte er flyttet på %1 sekunder").arg(limits.stallSeconds);
+        detail = QStringLiteral("ingen byte er flyttet på %1 sekunder").arg(stallSeconds);
+    if (transfer.trickled >= 0)
+        detail = QStringLiteral("bare %1 byte er flyttet på %2 sekunder")
+                     .arg(transfer.trickled)
+                     .arg(stallSeconds);
     if (transfer.fileError)
         detail += QStringLiteral(" (feil %1 i den lokale filen)").arg(transfer.fileError);
     endSession();
     fail(what, detail);
 }
-
 void FtpClient::connectToServer()
 {
     Transfer login;
     login.kind = Transfer::Login;
     m_connected = false;
-    perform(QStringLiteral("Kan ikke koble til %1 som bruker %2").arg(m_host, m_username),
+    // The server field may hold an address with a login in it.
+    perform(QStringLiteral("Kan ikke koble til %1 som bruker %2")
+                .arg(withoutCredentials(m_host), m_username),
             QString(), login);
     m_connected = true;
     emit connected();
@@ -375,7 +475,10 @@ void FtpClient::put(const QString &localName, const QString &remoteName)
 
 void FtpClient::endSession()
 {
-    // Cleaning the handle up sends "QUIT" over a connection that is still sound, and closes it.
+    // Cleaning the multi handle up sends "QUIT" over a connection that is still sound, and
+    // closes it.
+    if (m_multi) curl_multi_cleanup(m_multi);
+    m_multi = nullptr;
     if (m_curl) curl_easy_cleanup(m_curl);
     m_curl = nullptr;
     if (!m_connected) return;

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 typedef void CURL;
+typedef void CURLM;
 
 // A failed client call; the text names what failed and never holds the password.
 class FtpError : public std::runtime_error {
@@ -28,8 +29,11 @@ class FtpClient : public QObject {
     struct Limits {
         long connectSeconds = 20;  // connecting and logging in
         long responseSeconds = 30; // any one reply on the control connection
-        long stallSeconds = 30;    // a data transfer that moves no byte
+        long stallSeconds = 30;    // a data transfer that moves no byte, or a mere trickle
     };
+    // Fewer bytes than this in one stall period is a trickle, and fails as a stall does. The
+    // slowest modem still in the standards (300 bit/s) moves some 900 bytes in 30 s.
+    static constexpr std::int64_t trickleBytes = 512;
     static Limits limits();
     static void setLimits(const Limits &limits);
     // The steady clock, in milliseconds, that a stall is measured on; tests put one of their
@@ -67,6 +71,9 @@ class FtpClient : public QObject {
 
     // The path part of a request: every segment percent-encoded, so each name stays one name.
     static QByteArray encodedPath(const QString &remoteName);
+    // The text with what a server or libcurl could echo of a login masked: the rest of a "PASS"
+    // command's line, and the password of a "user:password@" in a URL. Nothing else changes.
+    static QString withoutCredentials(QString text);
 
   signals:
     void connected();
@@ -80,6 +87,13 @@ class FtpClient : public QObject {
     // `tolerated`, which is returned.
     int perform(const QString &what, const QString &remoteName, Transfer &transfer,
                 int tolerated = 0);
+    // The steps of a request, in their order.
+    void openHandle(const QString &what);
+    void setSessionOptions(void *url);
+    void setTransferOptions(Transfer &transfer);
+    int drive();
+    int waitForLibcurl(int &idle);
+    int outcome(const QString &what, const Transfer &transfer, int result, int tolerated);
     // The request with the local file open, closed again whatever happens.
     void moveFile(const QString &what, const QString &remoteName, const QString &localName,
                   Transfer &transfer);
@@ -87,13 +101,14 @@ class FtpClient : public QObject {
                   std::int64_t announced);
     void endSession();
     [[noreturn]] void fail(const QString &what, const QString &detail);
-    QString withoutPassword(QString text) const;
 
     friend struct FtpCallbacks;
     // The running transfer's byte count, raised as a work event when it has grown.
     void moved(std::int64_t count);
 
     CURL *m_curl = nullptr;
+    // The session's open connection lives in this handle's cache between requests.
+    CURLM *m_multi = nullptr;
     bool m_connected = false;
     QString m_host;
     QString m_username;
