@@ -260,7 +260,7 @@ void desktopStart(const QString &self, const QString &program, const QString &ap
     row("start to first map: the program", progMap);
     row("start to first map: the bare form", bareMap);
     const Spread pr = spread(pairs);
-    std::printf("  %-40s %7.2fx     (goal: 1.3x at most; pairs %.2fx to %.2fx)\n", "ratio",
+    std::printf("  %-40s %7.2fx     (goal: 1.15x at most; pairs %.2fx to %.2fx)\n", "ratio",
                 median(progMap) / median(bareMap), pr.low, pr.high);
     row("window manager's close to exit: program", progClose);
     row("window manager's close to exit: bare", bareClose);
