@@ -9,6 +9,9 @@
 #include "tfmapplication.h"
 
 #include <QStringList>
+#include <QTimer>
+
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -26,13 +29,17 @@ int main(int argc, char *argv[])
     TFMApplication::setTitle(QStringLiteral("Kalvenor TFM"));
     // The first window created is the main window; closing it ends the message loop.
     auto *form = new TTFMform;
-    // The transfer window and the server-settings dialog wait hidden until program code needs
-    // them; the dialog opens centred over the main window.
-    auto *transfer = new TFTPform;
-    new TServerOppsettForm(form);
     form->show();
+    // The transfer window and the server-settings dialog wait hidden until program code needs
+    // them, so they are made on the loop's first turn, after the main window has gone out; the
+    // dialog opens centred over the main window. An end request before that turn skips them.
+    std::unique_ptr<TFTPform> transfer;
+    QTimer::singleShot(0, form, [&transfer, form] {
+        transfer = std::make_unique<TFTPform>();
+        new TServerOppsettForm(form);
+    });
     const int result = TFMApplication::runMainLoop();
-    delete transfer;
+    transfer.reset();
     delete form;
 
     baseshutdown();
