@@ -121,6 +121,12 @@ bool isHostileFile(const QString &path, const QString &kind)
     return false;
 }
 
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot, QDir::Name);
+}
+
 SmallDisk::SmallDisk(const QString &folder, int inodes) : m_folder(folder)
 {
     QDir().mkpath(folder);

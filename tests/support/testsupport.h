@@ -60,6 +60,8 @@ bool makeHostileFile(const QString &path, const QString &kind);
 QByteArray hostileLineEnd(const QString &kind);
 // Whether path still holds what makeHostileFile put there.
 bool isHostileFile(const QString &path, const QString &kind);
+// Every entry of a folder, so that a temporary left behind shows.
+QStringList entries(const QString &folder);
 // A tiny file system of its own (tmpfs, 64 KiB) mounted on a folder while the object lives;
 // mounting needs root, so a test skips where mounted() is false.
 class SmallDisk {

@@ -1,22 +1,14 @@
-// The platform layer: the Windows-1252 table, upper case, whole-file lines with byte-order
-// marks, the UTF-8 rescue of text the code page cannot hold, the atomic replace and its
-// in-place fallback, the refusal of anything but a regular file, and the Windows error numbers.
-#include "platform.h"
+// textlines: whole-file lines with byte-order marks, the UTF-8 rescue of text the code page
+// cannot hold, the atomic replace and its in-place fallback, and what a killed replace leaves.
 #include "testsupport.h"
-#include "textfil.h"
+#include "textlines.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QLocale>
 #include <QTest>
-
-#include <atomic>
-#include <thread>
 
 #include <csignal>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,15 +18,9 @@ using platform::Encoding;
 Q_DECLARE_METATYPE(platform::Encoding)
 Q_DECLARE_METATYPE(platform::ReplaceStep)
 
-class TestPlatform : public QObject {
+class TestTextlines : public QObject {
     Q_OBJECT
   private slots:
-    void ansiTable_data();
-    void ansiTable();
-    void ansiRoundTripsEveryByte();
-    void ansiReplacesMissing();
-    void upperCase_data();
-    void upperCase();
     void decodeLines_data();
     void readLinesAcrossPieces_data();
     void readLinesAcrossPieces();
@@ -43,13 +29,10 @@ class TestPlatform : public QObject {
     void encodeLines();
     void writeRescuesTextTheCodePageLacks();
     void readRemembersEncoding();
-    void errorNumbers();
     void atomicWriteRefusesReadOnlyFile();
     void atomicWriteReplacesWhole();
     void atomicWriteKeepsTheMode_data();
     void atomicWriteKeepsTheMode();
-    void newFileModeLeavesTheUmaskAlone_data();
-    void newFileModeLeavesTheUmaskAlone();
     void atomicWriteThroughALink_data();
     void atomicWriteThroughALink();
     void atomicWriteUsesATemporaryOfItsOwn();
@@ -66,76 +49,25 @@ class TestPlatform : public QObject {
     void killedReplaceLeavesNothingBehind();
     void staleTemporariesOnlyTheProgramsOwn_data();
     void staleTemporariesOnlyTheProgramsOwn();
-    void sharingReadersExcludeWriters();
-    void onlyRegularFilesAreOpened_data();
-    void onlyRegularFilesAreOpened();
 };
 
-void TestPlatform::ansiTable_data()
+namespace {
+
+int modeOf(const QString &path)
 {
-    QTest::addColumn<int>("byte");
-    QTest::addColumn<int>("unicode");
-    QTest::newRow("euro") << 0x80 << 0x20AC;
-    QTest::newRow("undefined 81") << 0x81 << 0x81;
-    QTest::newRow("quote") << 0x92 << 0x2019;
-    QTest::newRow("oe") << 0x9C << 0x0153;
-    QTest::newRow("Y diaeresis") << 0x9F << 0x0178;
-    QTest::newRow("nbsp") << 0xA0 << 0xA0;
-    QTest::newRow("AE") << 0xC6 << 0xC6;
-    QTest::newRow("o slash") << 0xF8 << 0xF8;
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
-void TestPlatform::ansiTable()
+ino_t inodeOf(const QString &path)
 {
-    QFETCH(int, byte);
-    QFETCH(int, unicode);
-    QCOMPARE(platform::ansiChar(uchar(byte)).unicode(), unicode);
-    QCOMPARE(platform::toAnsi(QString(QChar(char16_t(unicode)))), QByteArray(1, char(byte)));
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
-void TestPlatform::ansiRoundTripsEveryByte()
-{
-    QByteArray all;
-    for (int i = 0; i < 256; ++i) all.append(char(i));
-    QCOMPARE(platform::toAnsi(platform::fromAnsi(all)), all);
-}
+} // namespace
 
-void TestPlatform::ansiReplacesMissing()
-{
-    QCOMPARE(platform::toAnsi(u"a\u0101b\U0001F600c"), QByteArray("a?b?c"));
-    QVERIFY(!platform::ansiCanHold(u"\u0101"));
-    QVERIFY(platform::ansiCanHold(u"æøå€"));
-}
-
-void TestPlatform::upperCase_data()
-{
-    QTest::addColumn<QString>("locale"); // the user's locale, which must not matter
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("upper");
-
-    QTest::newRow("letters beyond A-Z") << "nb_NO" << "blåbær-øy æøå" << "BLÅBÆR-ØY ÆØÅ";
-    QTest::newRow("sharp s stays one unit") << "de_DE" << "straße" << "STRAßE";
-    QTest::newRow("ligature stays one unit") << "en_US" << "\uFB01le" << "\uFB01LE";
-    QTest::newRow("Turkish user, i is I") << "tr_TR" << "kalvenor.ini" << "KALVENOR.INI";
-    QTest::newRow("Turkish dotless i") << "tr_TR" << "\u0131" << "I";
-    const QString half(QChar(char16_t(0xD800)));
-    QTest::newRow("lone surrogate half kept") << "nb_NO" << half + u'a' << half + u'A';
-}
-
-void TestPlatform::upperCase()
-{
-    QFETCH(QString, locale);
-    QFETCH(QString, text);
-    QFETCH(QString, upper);
-    const QLocale old;
-    QLocale::setDefault(QLocale(locale));
-    const QString result = platform::upperCase(text);
-    QLocale::setDefault(old);
-    QCOMPARE(result, upper);
-    QCOMPARE(result.size(), text.size());
-}
-
-void TestPlatform::decodeLines_data()
+void TestTextlines::decodeLines_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("lines");
@@ -172,7 +104,7 @@ void TestPlatform::decodeLines_data()
                                               << Encoding::Ansi;
 }
 
-void TestPlatform::decodeLines()
+void TestTextlines::decodeLines()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, lines);
@@ -185,7 +117,7 @@ void TestPlatform::decodeLines()
     if (!lines.isEmpty()) QCOMPARE(platform::countLines(bytes, lines.size() - 1), lines.size());
 }
 
-void TestPlatform::encodeLines_data()
+void TestTextlines::encodeLines_data()
 {
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<Encoding>("encoding");
@@ -199,7 +131,7 @@ void TestPlatform::encodeLines_data()
                              << QByteArray("\xFF\xFE" "a\0\r\0\n\0", 8);
 }
 
-void TestPlatform::encodeLines()
+void TestTextlines::encodeLines()
 {
     QFETCH(QStringList, lines);
     QFETCH(Encoding, encoding);
@@ -209,7 +141,7 @@ void TestPlatform::encodeLines()
 
 // A file is read piece by piece (1 MiB each): whatever falls on the border between two pieces,
 // the lines are those the whole file decodes to, its encoding too.
-void TestPlatform::readLinesAcrossPieces_data()
+void TestTextlines::readLinesAcrossPieces_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     const qsizetype piece = qsizetype(1) << 20;
@@ -231,7 +163,7 @@ void TestPlatform::readLinesAcrossPieces_data()
     QTest::newRow("a mark cut short by the file's end") << QByteArray("\xEF\xBB");
 }
 
-void TestPlatform::readLinesAcrossPieces()
+void TestTextlines::readLinesAcrossPieces()
 {
     QFETCH(QByteArray, bytes);
     Sandbox box;
@@ -252,7 +184,7 @@ void TestPlatform::readLinesAcrossPieces()
     QVERIFY(lines.isEmpty());
 }
 
-void TestPlatform::writeRescuesTextTheCodePageLacks()
+void TestTextlines::writeRescuesTextTheCodePageLacks()
 {
     Sandbox box;
     const QString path = box.work() + "/x.txt";
@@ -276,7 +208,7 @@ void TestPlatform::writeRescuesTextTheCodePageLacks()
     QCOMPARE(readBytes(path), QByteArray("\xe6\r\n"));
 }
 
-void TestPlatform::readRemembersEncoding()
+void TestTextlines::readRemembersEncoding()
 {
     Sandbox box;
     const QString path = box.work() + "/x.txt";
@@ -289,21 +221,7 @@ void TestPlatform::readRemembersEncoding()
     QCOMPARE(readBytes(path), QByteArray("\xFF\xFE" "a\0\r\0\n\0", 8));
 }
 
-void TestPlatform::errorNumbers()
-{
-    Sandbox box;
-    QStringList lines;
-    Encoding enc;
-    QCOMPARE(platform::readLines(box.work() + "/missing.txt", lines, enc), 2);
-    QCOMPARE(platform::readLines(box.work() + "/nofolder/x.txt", lines, enc), 3);
-    QCOMPARE(platform::readLines(box.work(), lines, enc), 5);
-    QCOMPARE(platform::makeDir(box.work()), 183);
-    QCOMPARE(platform::makeDir(box.work() + "/a/b"), 3);
-    writeBytes(box.work() + "/file", "x");
-    QCOMPARE(platform::writeLines(box.work() + "/file/x.txt", {"x"}, Encoding::Ansi), 3);
-}
-
-void TestPlatform::atomicWriteRefusesReadOnlyFile()
+void TestTextlines::atomicWriteRefusesReadOnlyFile()
 {
     Sandbox box;
     const QString path = box.work() + "/ro.ini";
@@ -315,7 +233,7 @@ void TestPlatform::atomicWriteRefusesReadOnlyFile()
     QCOMPARE(QDir(box.work()).entryList(QDir::Files), QStringList{"ro.ini"});
 }
 
-void TestPlatform::atomicWriteReplacesWhole()
+void TestTextlines::atomicWriteReplacesWhole()
 {
     Sandbox box;
     const QString path = box.work() + "/a.ini";
@@ -325,72 +243,7 @@ void TestPlatform::atomicWriteReplacesWhole()
     QCOMPARE(QDir(box.work()).entryList(QDir::Files), QStringList{"a.ini"});
 }
 
-namespace {
-
-int modeOf(const QString &path)
-{
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-}
-
-ino_t inodeOf(const QString &path)
-{
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
-}
-
-// Every entry of a folder, so that a temporary left behind shows.
-QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                  QDir::NoDotAndDotDot, QDir::Name);
-}
-
-} // namespace
-
-void TestPlatform::newFileModeLeavesTheUmaskAlone_data()
-{
-    QTest::addColumn<int>("mask");
-    QTest::newRow("077") << 077;
-    QTest::newRow("027") << 027;
-}
-
-// Asking for the mode never opens the umask up, not even for a moment: a file that another
-// thread makes meanwhile gets no more permissions than the umask lets through.
-void TestPlatform::newFileModeLeavesTheUmaskAlone()
-{
-    QFETCH(int, mask);
-    Sandbox sandbox;
-    const mode_t saved = ::umask(mode_t(mask));
-    const QByteArray name = QFile::encodeName(sandbox.work() + QStringLiteral("/made"));
-    std::atomic<bool> stop{false};
-    std::atomic<int> made{0};
-    std::atomic<int> tooOpen{0};
-    std::thread maker([&] {
-        while (!stop) {
-            const int fd = ::open(name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-            if (fd < 0) continue;
-            struct stat st {};
-            if (::fstat(fd, &st) == 0 && (st.st_mode & 0777 & mode_t(mask))) ++tooOpen;
-            ::close(fd);
-            ::unlink(name.constData());
-            ++made;
-        }
-    });
-    for (QDeadlineTimer start(5000); made == 0 && !start.hasExpired();) std::this_thread::yield();
-    // Asked for all the while the other thread makes its next thousands of files.
-    unsigned mode = 0;
-    const int until = made + 5000;
-    for (int i = 0; i < 100000 && made < until; ++i) mode = platform::newFileMode();
-    stop = true;
-    maker.join();
-    ::umask(saved);
-    QVERIFY(made > 0);
-    QCOMPARE(mode, 0666u & ~unsigned(mask));
-    QCOMPARE(tooOpen.load(), 0);
-}
-
-void TestPlatform::atomicWriteKeepsTheMode_data()
+void TestTextlines::atomicWriteKeepsTheMode_data()
 {
     QTest::addColumn<int>("mode"); // of the old file; -1 for none
     QTest::addColumn<int>("expected");
@@ -404,7 +257,7 @@ void TestPlatform::atomicWriteKeepsTheMode_data()
     QTest::newRow("new file as a plain create") << -1 << int(0666 & ~mask);
 }
 
-void TestPlatform::atomicWriteKeepsTheMode()
+void TestTextlines::atomicWriteKeepsTheMode()
 {
     QFETCH(int, mode);
     QFETCH(int, expected);
@@ -422,7 +275,7 @@ void TestPlatform::atomicWriteKeepsTheMode()
 
 // A name as long as a folder takes still gets a file replaced whole: the temporary beside it
 // does not need room for more.
-void TestPlatform::atomicWriteTakesTheLongestName_data()
+void TestTextlines::atomicWriteTakesTheLongestName_data()
 {
     QTest::addColumn<QString>("name"); // of 255 bytes or just under
     QTest::addColumn<bool>("exists");
@@ -434,7 +287,7 @@ void TestPlatform::atomicWriteTakesTheLongestName_data()
     QTest::newRow("existing file, two-byte letters") << letters << true;
 }
 
-void TestPlatform::atomicWriteTakesTheLongestName()
+void TestTextlines::atomicWriteTakesTheLongestName()
 {
     QFETCH(QString, name);
     QFETCH(bool, exists);
@@ -452,7 +305,7 @@ void TestPlatform::atomicWriteTakesTheLongestName()
     QCOMPARE(entries(box.work()), QStringList{name});
 }
 
-void TestPlatform::atomicWriteThroughALink_data()
+void TestTextlines::atomicWriteThroughALink_data()
 {
     QTest::addColumn<QString>("linkTarget"); // what the link "s.ini" in the working folder holds
     QTest::addColumn<bool>("chain");         // through a second link "second.ini"
@@ -462,7 +315,7 @@ void TestPlatform::atomicWriteThroughALink_data()
     QTest::newRow("link to a link") << "second.ini" << true;
 }
 
-void TestPlatform::atomicWriteThroughALink()
+void TestTextlines::atomicWriteThroughALink()
 {
     QFETCH(QString, linkTarget);
     QFETCH(bool, chain);
@@ -492,7 +345,7 @@ void TestPlatform::atomicWriteThroughALink()
     QCOMPARE(entries(box.work()), top);
 }
 
-void TestPlatform::atomicWriteUsesATemporaryOfItsOwn()
+void TestTextlines::atomicWriteUsesATemporaryOfItsOwn()
 {
     // Another program's temporary under a fixed name must neither stop this write nor be
     // touched by it.
@@ -508,7 +361,7 @@ void TestPlatform::atomicWriteUsesATemporaryOfItsOwn()
     QCOMPARE(entries(box.work()), (QStringList{"s.ini", "s.ini.new", "s.ini.tmp"}));
 }
 
-void TestPlatform::atomicWriteFailureLeavesNoTemporary()
+void TestTextlines::atomicWriteFailureLeavesNoTemporary()
 {
     // The rename over a folder fails after the temporary has been written.
     Sandbox box;
@@ -521,7 +374,7 @@ void TestPlatform::atomicWriteFailureLeavesNoTemporary()
     QCOMPARE(platform::writeLines(box.work() + "/none/s.ini", {"x"}, Encoding::Ansi, true), 3);
 }
 
-void TestPlatform::atomicWriteInPlaceWithoutRoomForATemporary_data()
+void TestTextlines::atomicWriteInPlaceWithoutRoomForATemporary_data()
 {
     QTest::addColumn<QByteArray>("before"); // "<none>" for no file
     QTest::addColumn<bool>("readOnly");
@@ -536,7 +389,7 @@ void TestPlatform::atomicWriteInPlaceWithoutRoomForATemporary_data()
                                            << QByteArray("<missing>");
 }
 
-void TestPlatform::atomicWriteInPlaceWithoutRoomForATemporary()
+void TestTextlines::atomicWriteInPlaceWithoutRoomForATemporary()
 {
     QFETCH(QByteArray, before);
     QFETCH(bool, readOnly);
@@ -565,7 +418,7 @@ void TestPlatform::atomicWriteInPlaceWithoutRoomForATemporary()
     if (result == 0) QCOMPARE(modeOf(path), 0640);
 }
 
-void TestPlatform::inPlaceRewriteOnAFullDisk_data()
+void TestTextlines::inPlaceRewriteOnAFullDisk_data()
 {
     QTest::addColumn<int>("size"); // of the new text; the old one is 2000 bytes in one block
     QTest::addColumn<int>("result");
@@ -575,7 +428,7 @@ void TestPlatform::inPlaceRewriteOnAFullDisk_data()
     QTest::newRow("shrinks") << 100 << 0;
 }
 
-void TestPlatform::inPlaceRewriteOnAFullDisk()
+void TestTextlines::inPlaceRewriteOnAFullDisk()
 {
     QFETCH(int, size);
     QFETCH(int, result);
@@ -600,7 +453,7 @@ void TestPlatform::inPlaceRewriteOnAFullDisk()
     QCOMPARE(entries(folder), (QStringList{"filler", name}));
 }
 
-void TestPlatform::atomicWriteGivesTheModeAsked_data()
+void TestTextlines::atomicWriteGivesTheModeAsked_data()
 {
     QTest::addColumn<int>("before"); // the existing file's mode; -1: no file
     QTest::addColumn<bool>("atomic");
@@ -610,7 +463,7 @@ void TestPlatform::atomicWriteGivesTheModeAsked_data()
 }
 
 // A file that holds a password is closed to others whatever mode it had or the umask gives.
-void TestPlatform::atomicWriteGivesTheModeAsked()
+void TestTextlines::atomicWriteGivesTheModeAsked()
 {
     QFETCH(int, before);
     QFETCH(bool, atomic);
@@ -626,7 +479,7 @@ void TestPlatform::atomicWriteGivesTheModeAsked()
     QCOMPARE(entries(box.work()), QStringList{"s.ini"});
 }
 
-void TestPlatform::killedReplaceLeavesNothingBehind_data()
+void TestTextlines::killedReplaceLeavesNothingBehind_data()
 {
     QTest::addColumn<bool>("unnamed"); // temporaries without a name, as the file system has them
     QTest::addColumn<bool>("exists");
@@ -642,7 +495,7 @@ void TestPlatform::killedReplaceLeavesNothingBehind_data()
 
 // A process killed in the middle of a replace leaves the old file as it was; whatever it leaves
 // beside it, the next run removes.
-void TestPlatform::killedReplaceLeavesNothingBehind()
+void TestTextlines::killedReplaceLeavesNothingBehind()
 {
     QFETCH(bool, unnamed);
     QFETCH(bool, exists);
@@ -677,7 +530,7 @@ void TestPlatform::killedReplaceLeavesNothingBehind()
     QCOMPARE(entries(box.work()), exists ? QStringList{"s.ini"} : QStringList());
 }
 
-void TestPlatform::staleTemporariesOnlyTheProgramsOwn_data()
+void TestTextlines::staleTemporariesOnlyTheProgramsOwn_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("kind"); // "file", "other user", "link", "second name", "new"
@@ -694,7 +547,7 @@ void TestPlatform::staleTemporariesOnlyTheProgramsOwn_data()
     QTest::newRow("the user's own backup") << "s.ini.backup" << "file" << false;
 }
 
-void TestPlatform::staleTemporariesOnlyTheProgramsOwn()
+void TestTextlines::staleTemporariesOnlyTheProgramsOwn()
 {
     QFETCH(QString, name);
     QFETCH(QString, kind);
@@ -719,82 +572,5 @@ void TestPlatform::staleTemporariesOnlyTheProgramsOwn()
     QCOMPARE(!QFileInfo(stale).exists() && !QFileInfo(stale).isSymLink(), removed);
     QCOMPARE(readBytes(path), QByteArray("x"));
 }
-
-void TestPlatform::sharingReadersExcludeWriters()
-{
-    Sandbox box;
-    const QString path = box.work() + "/s.txt";
-    writeBytes(path, "x");
-    platform::FileHandle r1, r2, w;
-    QCOMPARE(platform::openFile(path, platform::OpenMode::Read, r1), 0);
-    QCOMPARE(platform::openFile(path, platform::OpenMode::Read, r2), 0);
-    QCOMPARE(platform::openFile(path, platform::OpenMode::Rewrite, w), 32);
-    QCOMPARE(readBytes(path), QByteArray("x")); // the refused rewrite truncated nothing
-    platform::closeFile(r1);
-    platform::closeFile(r2);
-    QCOMPARE(platform::openFile(path, platform::OpenMode::Append, w), 0);
-    QCOMPARE(platform::openFile(path, platform::OpenMode::Read, r1), 32);
-    platform::closeFile(w);
-}
-
-void TestPlatform::onlyRegularFilesAreOpened_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<int>("read");    // readLines and the checked reader
-    QTest::addColumn<int>("open");    // openFile for reading
-    QTest::addColumn<int>("rewrite"); // openFile for rewriting and an atomic writeLines; -1: not tried
-
-    QTest::newRow("named pipe") << "fifo" << 5 << 5 << 5;
-    QTest::newRow("link to /dev/zero") << "zero" << 5 << 5 << 5;
-    QTest::newRow("folder") << "folder" << 5 << 5 << 5;
-    // Opened like any file; whatever reads it as text refuses it.
-    QTest::newRow("oversized") << "oversized" << 223 << 0 << -1;
-}
-
-void TestPlatform::onlyRegularFilesAreOpened()
-{
-    QFETCH(QString, kind);
-    QFETCH(int, read);
-    QFETCH(int, open);
-    QFETCH(int, rewrite);
-    Sandbox box;
-    RecordingUi ui;
-    QStringList notices;
-    platform::setNoticeSink([&](const QString &line) { notices.append(line); });
-    const QString path = box.work() + "/list.txt";
-    QVERIFY(makeHostileFile(path, kind));
-
-    // None of these waits for the other end of a pipe, nor reads a device until memory runs out.
-    QStringList lines{"kept?"};
-    Encoding enc = Encoding::Utf8;
-    QCOMPARE(platform::readLines(path, lines, enc), read);
-    QVERIFY(lines.isEmpty());
-    QCOMPARE(enc, Encoding::Ansi);
-    platform::FileHandle h = platform::NoFile;
-    QCOMPARE(platform::openFile(path, platform::OpenMode::Read, h), open);
-    if (h != platform::NoFile) platform::closeFile(h);
-    textfile f;
-    QCOMPARE(resetsafe(f, path), read);
-    QCOMPARE(f.state, TextFileState::Closed);
-    QCOMPARE(ui.texts(), QStringList{"Feil under åpning av " + path + "  (FEILNR.: " + QString::number(read) + ")"});
-    if (rewrite >= 0) {
-        QCOMPARE(platform::openFile(path, platform::OpenMode::Rewrite, h), rewrite);
-        QCOMPARE(platform::openFile(path, platform::OpenMode::Append, h), rewrite);
-        QCOMPARE(platform::writeLines(path, {"new"}, Encoding::Ansi, true), rewrite);
-        QCOMPARE(platform::writeLines(path, {"new"}, Encoding::Ansi, false), rewrite);
-    }
-    QVERIFY(isHostileFile(path, kind));
-    QCOMPARE(entries(box.work()), QStringList{"list.txt"});
-
-    if (read == platform::ErrFileTooLarge) {
-        QCOMPARE(notices.size(), 2); // the whole-file read and the checked reader
-        QVERIFY2(notices.at(0).startsWith("FEIL: " + path + " er for stor"), qPrintable(notices.at(0)));
-        QCOMPARE(notices.at(1), notices.at(0));
-    } else {
-        QVERIFY(notices.isEmpty());
-    }
-    platform::setNoticeSink({});
-}
-
-QTEST_GUILESS_MAIN(TestPlatform)
-#include "tst_platform.moc"
+QTEST_GUILESS_MAIN(TestTextlines)
+#include "tst_textlines.moc"
