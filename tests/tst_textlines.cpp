@@ -155,7 +155,7 @@ void TestTextlines::readLinesAcrossPieces_data()
     QTest::newRow("lone CR at the border") << upTo(piece - 1, "", "abcd") + "\rnext\r";
     QTest::newRow("LF at the border") << upTo(piece - 1, "", "x") + "\n\nlast";
     QTest::newRow("UTF-8 character split")
-        << upTo(piece - 1, "\xEF\xBB\xBF", "\xC3\xA5a\r\n") + "\xE2\x82\xAC\r\n";
+        << upTo(piece - 1, "\xEF\xBB\xBF", "\xC3\xA5" "a\r\n") + "\xE2\x82\xAC\r\n";
     QTest::newRow("UTF-16 LE unit and CR LF split")
         << upTo(piece - 1, "\xFF\xFE", QByteArray("a\0\r\0\n\0", 6)) + QByteArray("\0\r\0\n\0b\0c", 10);
     QTest::newRow("UTF-16 BE, odd byte after a CR") << upTo(piece + 1, "\xFE\xFF", QByteArray("\0a\0\r", 4)) + "z";
