@@ -113,9 +113,13 @@ void TFMInitialization()
     ProduktIndeks = 0;
 }
 
+// The buttons' pictures live in a static library and are pulled in only when something names them.
+static void initWindowResources() { Q_INIT_RESOURCE(composer); }
+
 TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui::TTFMform>())
 {
     TFMform = this;
+    initWindowResources();
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
