@@ -6,6 +6,7 @@
 #include "Felles.h"
 #include "filedialog.h"
 #include "hs_reg.h"
+#include "windowpos.h"
 #include "input.h"
 #include "labellist.h"
 #include "labellistview.h"
@@ -120,9 +121,7 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
 {
     TFMform = this;
     initWindowResources();
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    setOwnWindowFlags(this);
     m_ui->setupUi(this);
 
     Ui::TTFMform &ui = *m_ui;
