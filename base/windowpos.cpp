@@ -97,3 +97,10 @@ int loadwindowpos(QWidget *window, const QString &name, QString &extra)
     closeuserini();
     return 0;
 }
+
+void setOwnWindowFlags(QWidget *window)
+{
+    window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint);
+}

@@ -6,6 +6,7 @@
 #include "Felles.h"
 #include "filedialog.h"
 #include "hs_reg.h"
+#include "windowpos.h"
 #include "input.h"
 #include "labellist.h"
 #include "labellistview.h"
@@ -114,12 +115,14 @@ void TFMInitialization()
     ProduktIndeks = 0;
 }
 
+// The buttons' pictures live in a static library and are pulled in only when something names them.
+static void initWindowResources() { Q_INIT_RESOURCE(composer); }
+
 TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui::TTFMform>())
 {
     TFMform = this;
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    initWindowResources();
+    setOwnWindowFlags(this);
     m_ui->setupUi(this);
 
     Ui::TTFMform &ui = *m_ui;

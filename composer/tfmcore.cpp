@@ -1,7 +1,7 @@
 // tfmcore: what the main window computes, without the window.
 #include "tfmcore.h"
 
-#include "hs_reg.h"
+#include "folders.h"
 #include "labellist.h"
 #include "platform.h"
 #include "textfil.h"
@@ -12,7 +12,7 @@
 #include <limits>
 
 // Resources of a static library are pulled in only when something names them.
-static void initComposerResources() { Q_INIT_RESOURCE(composer); }
+static void initComposerResources() { Q_INIT_RESOURCE(codetables); }
 
 // ---- Errors ----
 

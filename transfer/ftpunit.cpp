@@ -43,9 +43,7 @@ TFTPform::TFTPform(QWidget *parent)
 {
     if (!FTPform) FTPform = this;
     // A system menu and a minimise button, no maximise.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    setOwnWindowFlags(this);
     m_ui->setupUi(this);
     move(408, 424); // the designed position
     QFont f = font();
