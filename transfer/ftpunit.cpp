@@ -7,6 +7,7 @@
 #include "placement.h"
 #include "platform.h"
 #include "textfil.h"
+#include "windowpos.h"
 
 #include <QFont>
 #include <QLabel>
