@@ -152,7 +152,8 @@ int writelnsafe(textfile &f, const QString &text)
     } else {
         const QByteArray bytes = platform::toAnsi(text) + "\r\n";
         for (qsizetype i = 0; i < bytes.size() && err == 0;) {
-            const int n = int(std::min<qsizetype>(textfile::BufferSize - f.bufpos, bytes.size() - i));
+            const int n =
+                int(std::min<qsizetype>(textfile::BufferSize - f.bufpos, bytes.size() - i));
             std::memcpy(f.buffer + f.bufpos, bytes.constData() + i, size_t(n));
             f.bufpos += n;
             i += n;

@@ -152,10 +152,7 @@ void deletetempfiles(bool alsoSystem)
     }
 }
 
-void cleanfolder(const QString &folder)
-{
-    emptyRoot(folder, soundRoot(folder, QLatin1String()));
-}
+void cleanfolder(const QString &folder) { emptyRoot(folder, soundRoot(folder, QLatin1String())); }
 
 void deletefolderfiles(const QString &folder)
 {
@@ -180,8 +177,7 @@ void deletefolderfiles(const QString &folder)
         if (level.kinds[i] == platform::EntryKind::Folder) {
             // A folder listed as one and a link or anything else by now stays where it is.
             platform::FolderHandle sub = platform::NoFolder;
-            if (levels.size() > MaxDepth ||
-                platform::openSubfolder(level.handle, name, sub) != 0) {
+            if (levels.size() > MaxDepth || platform::openSubfolder(level.handle, name, sub) != 0) {
                 writelog(QStringLiteral("FEIL: kan ikke slette mappen ") + path +
                          platform::separator());
                 continue;

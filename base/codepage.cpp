@@ -50,7 +50,8 @@ QString fromAnsi(QByteArrayView bytes)
 {
     QString out(bytes.size(), Qt::Uninitialized);
     QChar *d = out.data();
-    for (qsizetype i = 0; i < bytes.size(); ++i) d[i] = ansiChar(static_cast<unsigned char>(bytes[i]));
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        d[i] = ansiChar(static_cast<unsigned char>(bytes[i]));
     return out;
 }
 

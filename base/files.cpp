@@ -56,10 +56,9 @@ int openFile(const QString &path, OpenMode mode, FileHandle &handle)
     }
     // Without blocking: a pipe put in the file's place since the look above must not hold the
     // program until something opens its other end.
-    const int fd = ::open(name.constData(), flags | O_NONBLOCK,
-                          mode == OpenMode::RewritePrivate || mode == OpenMode::CreatePrivate
-                              ? 0600
-                              : 0666);
+    const int fd =
+        ::open(name.constData(), flags | O_NONBLOCK,
+               mode == OpenMode::RewritePrivate || mode == OpenMode::CreatePrivate ? 0600 : 0666);
     if (fd < 0) {
         // Windows tells a missing folder from a missing file.
         if (errno == ENOENT) {
@@ -177,8 +176,7 @@ bool isSoleName(const QString &path, FileHandle handle)
     struct stat opened {};
     return handle != NoFile && ::lstat(nativeBytes(path).constData(), &named) == 0 &&
            ::fstat(int(handle), &opened) == 0 && S_ISREG(named.st_mode) &&
-           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino &&
-           opened.st_nlink == 1;
+           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino && opened.st_nlink == 1;
 }
 
 // ---- File system ----
@@ -279,8 +277,8 @@ int renameFile(const QString &from, const QString &to)
     struct stat st {};
     if (::lstat(source.constData(), &st) != 0) return winErrorFromErrno(errno);
     if (heldOpen(AT_FDCWD, source.constData(), st)) return ErrSharingViolation;
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
-                    RENAME_NOREPLACE) == 0)
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0)
         return NoError;
     if (errno != EINVAL && errno != ENOSYS) return winErrorFromErrno(errno);
     // A file system without the flag: a second name, then the first one goes. The new name is
@@ -393,9 +391,9 @@ int openFolder(const QString &path, FolderHandle &handle)
             ::close(fd);
             return ErrAccessDenied;
         }
-        const int next = ::openat(fd, part.constData(),
-                                  (i == last ? O_RDONLY : O_PATH) | O_DIRECTORY | O_NOFOLLOW |
-                                      O_CLOEXEC);
+        const int next =
+            ::openat(fd, part.constData(),
+                     (i == last ? O_RDONLY : O_PATH) | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         const int err = errno;
         ::close(fd);
         if (next < 0) return linkOrNoFolder(err) ? ErrAccessDenied : winErrorFromErrno(err);
@@ -477,7 +475,7 @@ int removeEntry(FolderHandle folder, const QByteArray &name)
 int removeSubfolder(FolderHandle folder, const QByteArray &name)
 {
     return ::unlinkat(folder, name.constData(), AT_REMOVEDIR) == 0 ? NoError
-                                                                  : winErrorFromErrno(errno);
+                                                                   : winErrorFromErrno(errno);
 }
 
 } // namespace platform

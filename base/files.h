@@ -16,8 +16,8 @@ using FileHandle = std::intptr_t;
 constexpr FileHandle NoFile = -1;
 
 enum class OpenMode {
-    Read,      // existing file, reading only, others may read
-    Rewrite,   // create or truncate, writing, others may read
+    Read,           // existing file, reading only, others may read
+    Rewrite,        // create or truncate, writing, others may read
     RewritePrivate, // as Rewrite, and the file is its owner's alone, whatever its mode was; a
                     // link in its place, or a file with a second name, is refused (5)
     // A new file only, writing, never through a link, its owner's alone; a name already taken
@@ -60,7 +60,7 @@ int removeName(const QString &path);
 // A new name for a file or folder that never replaces anything: 183 when the new name is taken,
 // and, as on Windows, 32 for a file held open through openFile.
 int renameFile(const QString &from, const QString &to);
-int removeDir(const QString &path);  // an empty folder, or a link to a folder (the link only)
+int removeDir(const QString &path); // an empty folder, or a link to a folder (the link only)
 // The permissions a plain create gives a new file (0666 less the umask).
 unsigned newFileMode();
 // Gives path the permissions of the file model, or those a new file gets where model does not

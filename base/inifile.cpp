@@ -14,18 +14,13 @@ QString trimmed(QStringView text)
 {
     qsizetype start = 0;
     qsizetype end = text.size();
-    while (start < end && text[start].unicode() <= 32)
-        ++start;
-    while (end > start && text[end - 1].unicode() <= 32)
-        --end;
+    while (start < end && text[start].unicode() <= 32) ++start;
+    while (end > start && text[end - 1].unicode() <= 32) --end;
     return text.sliced(start, end - start).toString();
 }
 
 // "æ" finds "Æ" like any other letter, and "i" finds "I" whatever the user's locale.
-QString folded(const QString &name)
-{
-    return platform::upperCase(name);
-}
+QString folded(const QString &name) { return platform::upperCase(name); }
 
 // The hash of a name as folded() gives it, taken without making the folded copy.
 quint32 foldedHash(QStringView name)
@@ -83,10 +78,7 @@ int hexDigit(QChar c)
 
 } // namespace
 
-IniDocument::IniDocument(const QString &fileName)
-{
-    load(fileName);
-}
+IniDocument::IniDocument(const QString &fileName) { load(fileName); }
 
 int IniDocument::load(const QString &fileName)
 {
@@ -125,8 +117,8 @@ int IniDocument::load(const QString &fileName, platform::FileHandle opened)
     char buffer[65536];
     int got = 0;
     // The size is checked again while reading: the file may grow after the first look.
-    while (!m_readError && (m_readError = platform::readFile(opened, buffer, sizeof buffer, got)) == 0 &&
-           got > 0) {
+    while (!m_readError &&
+           (m_readError = platform::readFile(opened, buffer, sizeof buffer, got)) == 0 && got > 0) {
         data.append(buffer, got);
         if (data.size() > platform::MaxTextFileSize)
             m_readError = platform::checkTextFileSize(fileName, data.size());
@@ -165,8 +157,7 @@ void IniDocument::parseLines(const QStringList &fileLines)
 {
     m_sections.clear();
     m_sectionIndex.clear();
-    for (const QString &raw : fileLines)
-        parseLine(raw);
+    for (const QString &raw : fileLines) parseLine(raw);
 }
 
 void IniDocument::parseLine(QStringView raw)
@@ -264,8 +255,7 @@ void IniDocument::indexKeys(const Section &section)
     while (size < std::size_t(section.lines.size()) * 2) size *= 2;
     section.keySlots.assign(size, -1);
     section.indexed = 0;
-    for (qint32 i = 0; i < qint32(section.lines.size()); ++i)
-        indexKey(section, i);
+    for (qint32 i = 0; i < qint32(section.lines.size()); ++i) indexKey(section, i);
 }
 
 qsizetype IniDocument::findKey(const Section &section, const QString &foldedKey)
@@ -366,8 +356,7 @@ void IniDocument::writeBool(const QString &section, const QString &key, bool val
 QStringList IniDocument::sectionNames() const
 {
     QStringList names;
-    for (const Section &s : m_sections)
-        names.append(s.name);
+    for (const Section &s : m_sections) names.append(s.name);
     return names;
 }
 
@@ -389,8 +378,7 @@ bool IniDocument::toInteger(const QString &input, std::int32_t &value)
         text.replace(0, 2, QStringLiteral("$"));
     qsizetype i = 0;
     const qsizetype n = text.size();
-    while (i < n && text[i] == u' ')
-        ++i;
+    while (i < n && text[i] == u' ') ++i;
     bool negative = false;
     if (i < n && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
     int base = 10;

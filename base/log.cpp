@@ -27,8 +27,8 @@ namespace {
 // Set when the log file could not be loaded: the file this run's lines are saved in instead.
 QString besidefile;
 // The lines at the head of loglines that the log file held when it was last loaded or written
-// here, and how the file looked then (size -1: there was none). Another instance that ends while this
-// one runs saves its lines in between; they are kept at the shut-down, before this run's.
+// here, and how the file looked then (size -1: there was none). Another instance that ends while
+// this one runs saves its lines in between; they are kept at the shut-down, before this run's.
 bool watching = false;
 QStringList fromfile;
 struct FileState {
@@ -63,10 +63,7 @@ void forgetFile()
     fromfileState = {};
 }
 
-bool fileChanged(const QString &path)
-{
-    return !(stateOf(path) == fromfileState);
-}
+bool fileChanged(const QString &path) { return !(stateOf(path) == fromfileState); }
 
 void seam(LogSaveStep step)
 {
@@ -137,10 +134,7 @@ QString besideName(const QString &log)
 
 } // namespace
 
-EInOutError::EInOutError(int c)
-    : std::runtime_error("I/O error " + std::to_string(c)), code(c)
-{
-}
+EInOutError::EInOutError(int c) : std::runtime_error("I/O error " + std::to_string(c)), code(c) {}
 
 int writelog(const QString &message)
 {
@@ -178,7 +172,8 @@ void logfilename(QString &path)
     const qsizetype dot = program.lastIndexOf(u'.');
     program = (dot < 0 ? program : program.left(dot)) + QStringLiteral(".log");
     if (logfolder.isEmpty())
-        logfolder = platform::appDataFolder() + platform::nativeName(QStringLiteral("\\Kalvenor\\log\\"));
+        logfolder =
+            platform::appDataFolder() + platform::nativeName(QStringLiteral("\\Kalvenor\\log\\"));
     logfile = logfolder + program;
     path = logfile;
 }
@@ -209,16 +204,14 @@ void loadloglines()
     }
     // Saving over it at the end would lose every earlier line.
     besidefile = besideName(path);
-    writelog(QStringLiteral("FEIL: Kan ikke lese loggfilen ") + path + QStringLiteral(" (feilnr. ") +
-             QString::number(err) + QStringLiteral("); den blir ikke overskrevet, og linjene fra "
-                                                   "denne kjøringen lagres i ") +
+    writelog(QStringLiteral("FEIL: Kan ikke lese loggfilen ") + path +
+             QStringLiteral(" (feilnr. ") + QString::number(err) +
+             QStringLiteral("); den blir ikke overskrevet, og linjene fra "
+                            "denne kjøringen lagres i ") +
              besidefile);
 }
 
-QString logsavefile()
-{
-    return besidefile.isEmpty() ? logfile : besidefile;
-}
+QString logsavefile() { return besidefile.isEmpty() ? logfile : besidefile; }
 
 void textfilInitialization()
 {
@@ -245,8 +238,8 @@ int saveLog()
 {
     bool full = false;
     // What another instance saved since the load stays, followed by this run's own lines.
-    if (watching && besidefile.isEmpty() && platform::fileExists(logfile) &&
-        fileChanged(logfile) && loglines.mid(0, fromfile.size()) == fromfile) {
+    if (watching && besidefile.isEmpty() && platform::fileExists(logfile) && fileChanged(logfile) &&
+        loglines.mid(0, fromfile.size()) == fromfile) {
         const QStringList own = ownLines();
         QStringList saved;
         platform::Encoding enc;

@@ -127,10 +127,7 @@ QString getspooldir()
     return readText(reg, QStringLiteral("DefaultSpoolDirectory"));
 }
 
-QString gettempdir()
-{
-    return platform::env(QStringLiteral("TEMP"));
-}
+QString gettempdir() { return platform::env(QStringLiteral("TEMP")); }
 
 void logloginfo()
 {

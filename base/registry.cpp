@@ -20,10 +20,8 @@ QString normalPath(const QString &path)
 {
     qsizetype start = 0;
     qsizetype end = path.size();
-    while (start < end && path[start] == u'\\')
-        ++start;
-    while (end > start && path[end - 1] == u'\\')
-        --end;
+    while (start < end && path[start] == u'\\') ++start;
+    while (end > start && path[end - 1] == u'\\') --end;
     return path.sliced(start, end - start);
 }
 
@@ -146,10 +144,7 @@ void MemoryRegistry::setValue(const QString &path, const QString &name, const Va
     key.values.append({name, value});
 }
 
-bool MemoryRegistry::openKey(const QString &path)
-{
-    return find(path) >= 0;
-}
+bool MemoryRegistry::openKey(const QString &path) { return find(path) >= 0; }
 
 std::optional<Value> MemoryRegistry::value(const QString &path, const QString &name) const
 {
@@ -196,15 +191,9 @@ MemoryRegistry machineFacts()
     return reg;
 }
 
-Source &source()
-{
-    return *current();
-}
+Source &source() { return *current(); }
 
-void setSource(Source *s)
-{
-    current() = s ? s : &machineSource();
-}
+void setSource(Source *s) { current() = s ? s : &machineSource(); }
 
 // ---- Registry ----
 
@@ -236,8 +225,7 @@ QString Registry::readString(const QString &name) const
     case ValueType::Binary:
         if (v->data.isEmpty()) return {};
         break;
-    default:
-        break;
+    default: break;
     }
     throw RegistryError(QStringLiteral("Ugyldig datatype for '%1'").arg(name));
 }

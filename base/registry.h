@@ -2,8 +2,8 @@
 // with a Linux view that shows the same facts under the same keys, and a seam for tests.
 #pragma once
 
-#include <QList>
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 

@@ -9,15 +9,9 @@
 
 using namespace hsreg;
 
-void setinisection(const QString &section)
-{
-    inisection = section;
-}
+void setinisection(const QString &section) { inisection = section; }
 
-void resetinisection()
-{
-    inisection = StandardSection;
-}
+void resetinisection() { inisection = StandardSection; }
 
 void iniwritestring(const QString &key, const QString &value)
 {

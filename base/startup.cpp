@@ -83,10 +83,11 @@ QString refuseBadUserName()
 QString refusedUserText(const QString &refused)
 {
     return QStringLiteral("Brukernavnet \"") + oneline(refused) +
-           QStringLiteral("\" kan ikke brukes: et brukernavn kan ikke inneholde / \\ .. "
-                          "kontrolltegn eller < > : \" | ? *, kan ikke være et enhetsnavn og kan ikke "
-                          "være lengre enn et filnavn tillater. "
-                          "Programmet bruker påloggingsnavnet ") +
+           QStringLiteral(
+               "\" kan ikke brukes: et brukernavn kan ikke inneholde / \\ .. "
+               "kontrolltegn eller < > : \" | ? *, kan ikke være et enhetsnavn og kan ikke "
+               "være lengre enn et filnavn tillater. "
+               "Programmet bruker påloggingsnavnet ") +
            getusername() + u'.';
 }
 
@@ -125,21 +126,21 @@ QString folderRefusal(int folder, const QString &which)
 // file, so that a swap between the two looks does not pass.
 QString targetFolderRefusal(int fd)
 {
-    const QByteArray target =
-        QFile::encodeName(QFileInfo(QStringLiteral("/proc/self/fd/") + QString::number(fd))
-                              .canonicalFilePath());
+    const QByteArray target = QFile::encodeName(
+        QFileInfo(QStringLiteral("/proc/self/fd/") + QString::number(fd)).canonicalFilePath());
     const qsizetype slash = target.lastIndexOf('/');
     const QString which = QStringLiteral("mappen lenken peker til");
     if (slash < 0) return which + QStringLiteral(" kan ikke finnes");
-    const int folder =
-        ::open(slash == 0 ? "/" : target.left(slash).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folder = ::open(slash == 0 ? "/" : target.left(slash).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) return which + QStringLiteral(" kan ikke åpnes");
     QString why = folderRefusal(folder, which);
-    struct stat inFolder {}, opened {};
-    if (why.isEmpty() &&
-        (::fstatat(folder, target.mid(slash + 1).constData(), &inFolder, AT_SYMLINK_NOFOLLOW) != 0 ||
-         ::fstat(fd, &opened) != 0 || inFolder.st_dev != opened.st_dev ||
-         inFolder.st_ino != opened.st_ino))
+    struct stat inFolder {
+    }, opened{};
+    if (why.isEmpty() && (::fstatat(folder, target.mid(slash + 1).constData(), &inFolder,
+                                    AT_SYMLINK_NOFOLLOW) != 0 ||
+                          ::fstat(fd, &opened) != 0 || inFolder.st_dev != opened.st_dev ||
+                          inFolder.st_ino != opened.st_ino))
         why = QStringLiteral("filen lenken peker til ble byttet ut");
     ::close(folder);
     return why;
@@ -161,7 +162,8 @@ QString openOwnSettings(platform::FileHandle &handle)
     if (why.isEmpty() && ::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         why = QStringLiteral("den kan ikke undersøkes");
     const bool link = why.isEmpty() && S_ISLNK(st.st_mode);
-    if (link && st.st_uid != me) why = QStringLiteral("den er en lenke som en annen bruker har laget");
+    if (link && st.st_uid != me)
+        why = QStringLiteral("den er en lenke som en annen bruker har laget");
     int fd = -1;
     if (why.isEmpty()) {
         // No waiting on a pipe; no following of a link but one that passed above.
@@ -172,7 +174,8 @@ QString openOwnSettings(platform::FileHandle &handle)
     ::close(folder);
     const QString what = link ? QStringLiteral("filen lenken peker til") : QStringLiteral("den");
     if (why.isEmpty() && ::fstat(fd, &st) != 0) why = what + QStringLiteral(" kan ikke undersøkes");
-    if (why.isEmpty() && !S_ISREG(st.st_mode)) why = what + QStringLiteral(" er ikke en vanlig fil");
+    if (why.isEmpty() && !S_ISREG(st.st_mode))
+        why = what + QStringLiteral(" er ikke en vanlig fil");
     if (why.isEmpty() && st.st_uid != me) why = what + QStringLiteral(" eies av en annen bruker");
     if (why.isEmpty() && link) why = targetFolderRefusal(fd);
     if (why.isEmpty()) {
@@ -223,10 +226,7 @@ QString openSettingsStore()
     return why.isEmpty() ? why : refusedSettingsText(local, why, ininame);
 }
 
-void recordSettingsFolder()
-{
-    setfolder(QStringLiteral("etc"), etcpath);
-}
+void recordSettingsFolder() { setfolder(QStringLiteral("etc"), etcpath); }
 
 // The tree is built on the first run, that is while its "data" folder is missing; a later start
 // finishes a tree that a first start left part-made.
@@ -253,10 +253,7 @@ void reportUnreadableSettings()
 }
 
 // Also the start-up's first write-back, which puts the stamps on disk.
-void useLogFolder()
-{
-    logpath(logfolder);
-}
+void useLogFolder() { logpath(logfolder); }
 
 void writeSettingsAtShutdown()
 {
@@ -271,8 +268,7 @@ void writeSettingsAtShutdown()
         if (tooLarge) reportTooLarge(*inifile);
         delete inifile;
         inifile = nullptr;
-        if (err && !tooLarge)
-            writelog(QStringLiteral("INI-CRASH i HS_REG.PAS: ") + ininame);
+        if (err && !tooLarge) writelog(QStringLiteral("INI-CRASH i HS_REG.PAS: ") + ininame);
         if (verbose) {
             if (platform::isReadOnly(ininame))
                 writelog(readOnlyLine(ininame));

@@ -145,9 +145,8 @@ class LineDecoder {
 
   private:
     Encoding m_enc;
-    mutable QStringDecoder m_utf8{
-        QStringDecoder::Utf8,
-        QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless};
+    mutable QStringDecoder m_utf8{QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom |
+                                                            QStringConverter::Flag::Stateless};
 };
 
 // Calls line(bytes) for each line of data (after its mark) in the units of enc; an odd byte at
@@ -156,7 +155,8 @@ template <class Line> void walkUnits(QByteArrayView data, Encoding enc, Line lin
 {
     const auto walk = [&](auto units, qsizetype width) {
         forEachLine(data.size() / width, units, [&](qsizetype start, qsizetype length) {
-            const qsizetype end = start + length == data.size() / width ? data.size() : (start + length) * width;
+            const qsizetype end = start + length == data.size() / width ? data.size()
+                                                                        : (start + length) * width;
             return line(data.sliced(start * width, end - start * width));
         });
     };
@@ -380,7 +380,8 @@ int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype 
     // takes its room once.
     qsizetype counted = 0;
     if (maxLines >= 0) {
-        if (int err = walkFileLines(path, enc, [&](QByteArrayView) { return ++counted <= maxLines; })) {
+        if (int err =
+                walkFileLines(path, enc, [&](QByteArrayView) { return ++counted <= maxLines; })) {
             enc = Encoding::Ansi;
             return err;
         }
@@ -417,7 +418,7 @@ int writeWhole(const QString &path, const QByteArray &bytes, int mode)
     FileHandle h;
     if (int err = openFile(path, OpenMode::Rewrite, h)) return err;
     int err = mode == KeepMode || ::fchmod(int(h), mode_t(mode)) == 0 ? NoError
-                                                                    : winErrorFromErrno(errno);
+                                                                      : winErrorFromErrno(errno);
     if (!err) err = writeFile(h, bytes.constData(), int(bytes.size()));
     const int closeErr = closeFile(h);
     return err ? err : closeErr;

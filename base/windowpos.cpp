@@ -15,10 +15,7 @@
 
 namespace {
 
-QString placementSection(const QString &name)
-{
-    return QStringLiteral("VINDU-") + name;
-}
+QString placementSection(const QString &name) { return QStringLiteral("VINDU-") + name; }
 
 // "Left" and "Top" are the frame's outer corner, as the window system has it once the window
 // is on screen; before that, and without a window system of its own, the widget's position.

@@ -43,8 +43,8 @@ struct Times {
 };
 
 // Times runs calls; before runs the untimed set-up of each.
-Times timesMs(int runs, const std::function<void()> &action,
-              const std::function<void()> &before = [] {})
+Times timesMs(
+    int runs, const std::function<void()> &action, const std::function<void()> &before = [] {})
 {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
@@ -59,8 +59,8 @@ Times timesMs(int runs, const std::function<void()> &action,
 }
 
 // The median time of one call, in milliseconds.
-double timeMs(int runs, const std::function<void()> &action,
-              const std::function<void()> &before = [] {})
+double timeMs(
+    int runs, const std::function<void()> &action, const std::function<void()> &before = [] {})
 {
     return timesMs(runs, action, before).median;
 }
@@ -78,8 +78,8 @@ void print(const char *what, double value, const char *unit, const QString &goal
 
 void print(const QString &what, const Times &t, const QString &goal)
 {
-    std::printf("%-46s first %8.3f  median %8.3f  max %8.3f ms   (%s)\n", qPrintable(what), t.first, t.median,
-                t.max, qPrintable(goal));
+    std::printf("%-46s first %8.3f  median %8.3f  max %8.3f ms   (%s)\n", qPrintable(what), t.first,
+                t.median, t.max, qPrintable(goal));
 }
 
 // The peak memory an open of path adds to the empty program, in MB, from a child of its own.
@@ -88,7 +88,11 @@ double childPeakMb(const QString &path)
     QProcess child;
     child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--peak"), path});
     child.waitForFinished(120000);
-    return QString::fromLatin1(child.readAllStandardOutput()).trimmed().split(u'\n').last().toDouble();
+    return QString::fromLatin1(child.readAllStandardOutput())
+        .trimmed()
+        .split(u'\n')
+        .last()
+        .toDouble();
 }
 
 // A figure of /proc/self/status, in kB.
@@ -97,7 +101,8 @@ long statusKb(const char *field)
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly)) return -1;
     for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(field)) return line.mid(qsizetype(qstrlen(field))).trimmed().split(' ').first().toLong();
+        if (line.startsWith(field))
+            return line.mid(qsizetype(qstrlen(field))).trimmed().split(' ').first().toLong();
     return -1;
 }
 
@@ -125,16 +130,20 @@ QStringList makeEntries(int count)
     QRandomGenerator random(9);
     for (int i = 0; i < count; ++i) {
         const QString &p = prod.at(random.bounded(int(prod.size())));
-        LabelFields f{lok.at(random.bounded(int(lok.size()))), sys.at(random.bounded(int(sys.size()))), p,
+        LabelFields f{lok.at(random.bounded(int(lok.size()))),
+                      sys.at(random.bounded(int(sys.size()))),
+                      p,
                       QStringLiteral("%1").arg(random.bounded(1, 100), 2, 10, QChar(u'0')),
                       QStringLiteral("%1").arg(random.bounded(1, 100), 2, 10, QChar(u'0')),
-                      random.bounded(4) == 0, QString()};
+                      random.bounded(4) == 0,
+                      QString()};
         out.append(composeLabel(f) + u',' + platform::upperCase(p.mid(3)));
     }
     return out;
 }
 
-// `sort -f` of the file in the named locale (empty: the environment's), the median of runs, in milliseconds.
+// `sort -f` of the file in the named locale (empty: the environment's), the median of runs, in
+// milliseconds.
 double sortMs(const QString &file, const QString &locale, int runs, const QStringList &options = {})
 {
     std::vector<double> times;
@@ -145,7 +154,9 @@ double sortMs(const QString &file, const QString &locale, int runs, const QStrin
         sort.setProcessEnvironment(env);
         QElapsedTimer t;
         t.start();
-        sort.start(QStringLiteral("sort"), options + QStringList{QStringLiteral("-f"), file, QStringLiteral("-o"), file + QStringLiteral(".sorted")});
+        sort.start(QStringLiteral("sort"),
+                   options + QStringList{QStringLiteral("-f"), file, QStringLiteral("-o"),
+                                         file + QStringLiteral(".sorted")});
         sort.waitForFinished(60000);
         times.push_back(double(t.nsecsElapsed()) / 1e6);
     }
@@ -212,22 +223,29 @@ int main(int argc, char **argv)
     platform::writeLines(file, makeEntries(count), platform::Encoding::Ansi);
 
     std::printf("\n");
-    std::printf("Kalvenor TFM label list: %d entries from the built-in tables (%lld bytes), headless\n",
-                count, static_cast<long long>(QFile(file).size()));
+    std::printf(
+        "Kalvenor TFM label list: %d entries from the built-in tables (%lld bytes), headless\n",
+        count, static_cast<long long>(QFile(file).size()));
     // The same file for sort: plain bytes, the environment's locale, and the Norwegian one.
     const double sortC = sortMs(file, QStringLiteral("C"), 5);
     print("sort -f of the same file (LC_ALL=C)", sortC, "ms", "reference");
-    print("sort -f of the same file (LC_ALL=C, one thread)", sortMs(file, QStringLiteral("C"), 5, {QStringLiteral("--parallel=1")}),
-          "ms", "reference");
-    const QByteArray own = qgetenv("LC_ALL").isEmpty() ? (qgetenv("LANG").isEmpty() ? "unset" : qgetenv("LANG")) : qgetenv("LC_ALL");
-    print(qPrintable(QStringLiteral("sort -f of the same file (locale %1)").arg(QString::fromLatin1(own))),
+    print("sort -f of the same file (LC_ALL=C, one thread)",
+          sortMs(file, QStringLiteral("C"), 5, {QStringLiteral("--parallel=1")}), "ms",
+          "reference");
+    const QByteArray own = qgetenv("LC_ALL").isEmpty()
+                               ? (qgetenv("LANG").isEmpty() ? "unset" : qgetenv("LANG"))
+                               : qgetenv("LC_ALL");
+    print(qPrintable(
+              QStringLiteral("sort -f of the same file (locale %1)").arg(QString::fromLatin1(own))),
           sortMs(file, QString(), 5), "ms", "reference");
     QProcess probe;
     probe.start(QStringLiteral("locale"), {QStringLiteral("-a")});
     probe.waitForFinished();
     const QStringList locales = QString::fromLatin1(probe.readAllStandardOutput()).split(u'\n');
-    if (locales.contains(QStringLiteral("nb_NO.utf8")) || locales.contains(QStringLiteral("nb_NO.UTF-8")))
-        print("sort -f of the same file (LC_ALL=nb_NO.UTF-8)", sortMs(file, QStringLiteral("nb_NO.UTF-8"), 5), "ms", "reference");
+    if (locales.contains(QStringLiteral("nb_NO.utf8")) ||
+        locales.contains(QStringLiteral("nb_NO.UTF-8")))
+        print("sort -f of the same file (LC_ALL=nb_NO.UTF-8)",
+              sortMs(file, QStringLiteral("nb_NO.UTF-8"), 5), "ms", "reference");
     else
         std::printf("%-46s   not installed\n", "sort -f of the same file (LC_ALL=nb_NO.UTF-8)");
 
@@ -237,17 +255,25 @@ int main(int argc, char **argv)
         first.start();
         openFile(file);
         const double firstOpen = double(first.nsecsElapsed()) / 1e6;
-        print("open (\"Åpne\"), first", firstOpen, "ms", QStringLiteral("goal %1 ms, 2x sort -f (C)").arg(2 * sortC, 0, 'f', 1));
-        print("  peak memory it adds here (VmHWM)", peak.addedMb(), "MB", QStringLiteral("reference"));
-        print("peak memory it adds to the empty program", childPeakMb(file), "MB", QStringLiteral("goal 40 MB"));
+        print("open (\"Åpne\"), first", firstOpen, "ms",
+              QStringLiteral("goal %1 ms, 2x sort -f (C)").arg(2 * sortC, 0, 'f', 1));
+        print("  peak memory it adds here (VmHWM)", peak.addedMb(), "MB",
+              QStringLiteral("reference"));
+        print("peak memory it adds to the empty program", childPeakMb(file), "MB",
+              QStringLiteral("goal 40 MB"));
     }
     print("open (\"Åpne\"), median of 5", timeMs(5, [&] { openFile(file); }), "ms",
           QStringLiteral("goal %1 ms").arg(2 * sortC, 0, 'f', 1));
-    print("save (\"Lagre\"), median of 5", timeMs(5, [&] { form->BitBtn2Click(); }, [&] { FileDialog::setNextFileName(saved); }), "ms",
-          QStringLiteral("reference sort -f (C) %1 ms").arg(sortC, 0, 'f', 1));
+    print("save (\"Lagre\"), median of 5",
+          timeMs(
+              5, [&] { form->BitBtn2Click(); }, [&] { FileDialog::setNextFileName(saved); }),
+          "ms", QStringLiteral("reference sort -f (C) %1 ms").arg(sortC, 0, 'f', 1));
     print("open the saved, sorted file, median of 5", timeMs(5, [&] { openFile(saved); }), "ms",
           QStringLiteral("goal %1 ms").arg(2 * sortC, 0, 'f', 1));
-    print("read one back (\"Hent fra liste\")", timeMs(50, [&] { form->BitBtn5Click(); }, selectMiddle), "ms", QStringLiteral("goal 16 ms"));
+    print("read one back (\"Hent fra liste\")",
+          timeMs(
+              50, [&] { form->BitBtn5Click(); }, selectMiddle),
+          "ms", QStringLiteral("goal 16 ms"));
 
     // Add and delete as the list grows. The list is opened from a file of that size, so the
     // first add is the first after an open; at 1,000,000 lines the open is timed beside sort.
@@ -259,16 +285,19 @@ int main(int argc, char **argv)
         if (size > 100000) {
             const double sortBig = sortMs(sized, QStringLiteral("C"), 3);
             print("sort -f of 1,000,000 lines (LC_ALL=C)", sortBig, "ms", "reference");
-            print(QStringLiteral("open (\"Åpne\") of 1,000,000 lines"), timesMs(3, [&] { openFile(sized); }),
+            print(QStringLiteral("open (\"Åpne\") of 1,000,000 lines"),
+                  timesMs(3, [&] { openFile(sized); }),
                   QStringLiteral("goal %1 ms, 2x sort -f (C)").arg(2 * sortBig, 0, 'f', 1));
         } else {
             openFile(sized);
         }
-        print(QStringLiteral("add (\"Legg til liste\")") + at, timesMs(50, [&] { form->BitBtn1Click(); }),
-              QStringLiteral("goal 16 ms"));
-        print(QStringLiteral("delete (Delete)") + at,
-              timesMs(50, [&] { form->MerkeListeKeyDown(Qt::Key_Delete, Qt::NoModifier); }, selectMiddle),
-              QStringLiteral("goal 16 ms"));
+        print(QStringLiteral("add (\"Legg til liste\")") + at,
+              timesMs(50, [&] { form->BitBtn1Click(); }), QStringLiteral("goal 16 ms"));
+        print(
+            QStringLiteral("delete (Delete)") + at,
+            timesMs(
+                50, [&] { form->MerkeListeKeyDown(Qt::Key_Delete, Qt::NoModifier); }, selectMiddle),
+            QStringLiteral("goal 16 ms"));
         QFile::remove(sized);
     }
     list->replace({});
@@ -283,20 +312,25 @@ int main(int argc, char **argv)
             // 65 bytes a line and its CR LF: 63.9 MiB, as large as the list's files come.
             QStringList padded = entries;
             for (QString &line : padded) {
-                const qsizetype extra = enc == platform::Encoding::Utf8 ? line.toUtf8().size() - line.size() : 0;
+                const qsizetype extra =
+                    enc == platform::Encoding::Utf8 ? line.toUtf8().size() - line.size() : 0;
                 line = line.leftJustified(65 - extra, u'X', true);
             }
             const QString big = work.filePath(QStringLiteral("stor.csv"));
             platform::writeLines(big, padded, enc);
             const double mb = double(QFile(big).size()) / 1e6;
-            print(qPrintable(QStringLiteral("peak memory, open of %1 MB (%2)").arg(mb, 0, 'f', 1).arg(QLatin1String(name))),
-                  childPeakMb(big), "MB", QStringLiteral("goal %1 MB, 3x the file").arg(3 * mb, 0, 'f', 1));
+            print(qPrintable(QStringLiteral("peak memory, open of %1 MB (%2)")
+                                 .arg(mb, 0, 'f', 1)
+                                 .arg(QLatin1String(name))),
+                  childPeakMb(big), "MB",
+                  QStringLiteral("goal %1 MB, 3x the file").arg(3 * mb, 0, 'f', 1));
             QFile::remove(big);
         }
     }
 
     // Hostile files: 64 MiB of nothing but line ends, refused; one entry of 32 MB, loaded.
-    const std::pair<const char *, QByteArray> ends[] = {{"LF", "\n"}, {"CR", "\r"}, {"CR LF", "\r\n"}};
+    const std::pair<const char *, QByteArray> ends[] = {
+        {"LF", "\n"}, {"CR", "\r"}, {"CR LF", "\r\n"}};
     for (const auto &[name, end] : ends) {
         const QString hostile = work.filePath(QStringLiteral("linjeskift.csv"));
         {
@@ -308,8 +342,10 @@ int main(int argc, char **argv)
         t.start();
         openFile(hostile);
         const double ms = double(t.nsecsElapsed()) / 1e6;
-        print(qPrintable(QStringLiteral("refuse 64 MiB of bare %1").arg(QLatin1String(name))), ms, "ms", QStringLiteral("goal 1000 ms"));
-        print("  peak memory it adds to the empty program", childPeakMb(hostile), "MB", QStringLiteral("goal 300 MB"));
+        print(qPrintable(QStringLiteral("refuse 64 MiB of bare %1").arg(QLatin1String(name))), ms,
+              "ms", QStringLiteral("goal 1000 ms"));
+        print("  peak memory it adds to the empty program", childPeakMb(hostile), "MB",
+              QStringLiteral("goal 300 MB"));
         QFile::remove(hostile);
     }
     {
@@ -318,27 +354,37 @@ int main(int argc, char **argv)
         QElapsedTimer t;
         t.start();
         openFile(longFile);
-        print("open one entry of 32 MB", double(t.nsecsElapsed()) / 1e6, "ms", QStringLiteral("reference"));
-        // The first paint of the entry: opened again, as "Åpne" leaves it, before anything paints it.
+        print("open one entry of 32 MB", double(t.nsecsElapsed()) / 1e6, "ms",
+              QStringLiteral("reference"));
+        // The first paint of the entry: opened again, as "Åpne" leaves it, before anything paints
+        // it.
         list->replace({});
         QCoreApplication::processEvents();
         openLabelList(longFile, *list);
         t.restart();
         view->repaint();
-        print("  first paint of the list", double(t.nsecsElapsed()) / 1e6, "ms", QStringLiteral("goal 50 ms"));
-        print("  paint of the list, median of 10", timeMs(10, [&] { view->viewport()->repaint(); }), "ms", QStringLiteral("goal 50 ms"));
+        print("  first paint of the list", double(t.nsecsElapsed()) / 1e6, "ms",
+              QStringLiteral("goal 50 ms"));
+        print("  paint of the list, median of 10", timeMs(10, [&] { view->viewport()->repaint(); }),
+              "ms", QStringLiteral("goal 50 ms"));
         view->setCurrentIndex(list->index(0, 0));
         // Each press, and what the presses leave behind in memory.
         const long before = statusKb("VmRSS:");
         const Peak peak;
-        print(QStringLiteral("  read it back (\"Hent fra liste\") and paint, 20x"), timesMs(20, [&] {
-                  form->BitBtn5Click();
-                  QCoreApplication::processEvents();
-                  form->repaint();
-              }), QStringLiteral("goal 50 ms"));
-        print("  peak memory a press adds (VmHWM)", peak.addedMb(), "MB", QStringLiteral("goal none"));
-        print("  memory 20 presses leave (VmRSS)", double(statusKb("VmRSS:") - before) / 1024.0, "MB", QStringLiteral("goal none"));
-        print("  peak memory the open adds to the empty program", childPeakMb(longFile), "MB", QStringLiteral("goal 96 MB, 3x the file"));
+        print(QStringLiteral("  read it back (\"Hent fra liste\") and paint, 20x"),
+              timesMs(20,
+                      [&] {
+                          form->BitBtn5Click();
+                          QCoreApplication::processEvents();
+                          form->repaint();
+                      }),
+              QStringLiteral("goal 50 ms"));
+        print("  peak memory a press adds (VmHWM)", peak.addedMb(), "MB",
+              QStringLiteral("goal none"));
+        print("  memory 20 presses leave (VmRSS)", double(statusKb("VmRSS:") - before) / 1024.0,
+              "MB", QStringLiteral("goal none"));
+        print("  peak memory the open adds to the empty program", childPeakMb(longFile), "MB",
+              QStringLiteral("goal 96 MB, 3x the file"));
         FileDialog::setNextFileName(saved);
         TFMApplication::guarded([&] { form->BitBtn2Click(); });
         QFile in(longFile), out(saved);
@@ -349,18 +395,27 @@ int main(int argc, char **argv)
     }
 
     // The searches on the built-in tables; the dialog is created, shown and answered at once.
-    print("system search \"spesialsystem\" (dialog included)", timeMs(20, [&] { form->SpeedButton8Click(); },
-          [] { answerNextInput(QStringLiteral("spesialsystem")); }), "ms", QStringLiteral("goal 16 ms"));
-    print("system search without a hit (dialog included)", timeMs(20, [&] { form->SpeedButton8Click(); },
-          [] { answerNextInput(QStringLiteral("finnes ikke")); }), "ms", QStringLiteral("goal 16 ms"));
-    print("product search \"bjelk\" (dialog included)", timeMs(20, [&] { form->SpeedButton9Click(); },
-          [] { answerNextInput(QStringLiteral("bjelk")); }), "ms", QStringLiteral("goal 16 ms"));
-    print("next product (\"BJELK\", to the end and past it)", timeMs(20, [&] { form->ProduktNesteClick(); }), "ms",
-          QStringLiteral("goal 16 ms"));
+    print("system search \"spesialsystem\" (dialog included)",
+          timeMs(
+              20, [&] { form->SpeedButton8Click(); },
+              [] { answerNextInput(QStringLiteral("spesialsystem")); }),
+          "ms", QStringLiteral("goal 16 ms"));
+    print("system search without a hit (dialog included)",
+          timeMs(
+              20, [&] { form->SpeedButton8Click(); },
+              [] { answerNextInput(QStringLiteral("finnes ikke")); }),
+          "ms", QStringLiteral("goal 16 ms"));
+    print("product search \"bjelk\" (dialog included)",
+          timeMs(
+              20, [&] { form->SpeedButton9Click(); },
+              [] { answerNextInput(QStringLiteral("bjelk")); }),
+          "ms", QStringLiteral("goal 16 ms"));
+    print("next product (\"BJELK\", to the end and past it)",
+          timeMs(20, [&] { form->ProduktNesteClick(); }), "ms", QStringLiteral("goal 16 ms"));
     answerNextInput(QStringLiteral("e"));
     form->SpeedButton8Click();
-    print("next system (\"E\", a hit on nearly every line)", timeMs(50, [&] { form->SystemNesteClick(); }), "ms",
-          QStringLiteral("goal 16 ms"));
+    print("next system (\"E\", a hit on nearly every line)",
+          timeMs(50, [&] { form->SystemNesteClick(); }), "ms", QStringLiteral("goal 16 ms"));
 
     form->close();
     delete form;

@@ -31,7 +31,8 @@ double peakMb()
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly)) return 0;
     for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
     return 0;
 }
 
@@ -90,17 +91,19 @@ int main(int argc, char **argv)
     for (int i = 0; i < 1000000; ++i) sections += "[S" + QByteArray::number(i) + "]\r\nk=v\r\n";
     cases.push_back({"1,000,000 sections", sections});
     cases.push_back({"50 MB of keys in FOLDERS", "[FOLDERS]\r\n" + repeated(50000000, [](qint64 i) {
-                         return "name" + QByteArray::number(i) + "_folder=/x/" + QByteArray::number(i) + "\r\n";
-                     })});
+                                                     return "name" + QByteArray::number(i) +
+                                                            "_folder=/x/" + QByteArray::number(i) +
+                                                            "\r\n";
+                                                 })});
     cases.push_back({"64 MiB of LF-ended sections", repeated(limit, [](qint64 i) {
                          return "[s" + QByteArray::number(i % 1000) + "]\nk=v\n";
                      })});
     cases.push_back({"64 MiB of LF", QByteArray(limit, '\n')});
-    cases.push_back({"64 MiB of lines without \"=\"", "[TFM]\n" + repeated(limit - 6, [](qint64) {
-                         return QByteArray("k\n");
-                     })});
+    cases.push_back({"64 MiB of lines without \"=\"",
+                     "[TFM]\n" + repeated(limit - 6, [](qint64) { return QByteArray("k\n"); })});
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
-    std::printf("start and close of the base library over kalvenor.ini, median (max) of %d\n", runs);
+    std::printf("start and close of the base library over kalvenor.ini, median (max) of %d\n",
+                runs);
     std::printf("goal: <= 1000 ms more than a normal start, <= 300 MB\n");
     // A second argument runs only the cases whose name holds it.
     const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
@@ -120,9 +123,9 @@ int main(int argc, char **argv)
         }
         std::sort(ms.begin(), ms.end());
         std::sort(mb.begin(), mb.end());
-        std::printf("  %-32s %9.1f MB file: %8.0f ms (%8.0f), %7.0f MB (%7.0f); after: %.1f MB\n", c.name,
-                    c.bytes.size() / 1e6, ms[ms.size() / 2], ms.back(), mb[mb.size() / 2], mb.back(),
-                    after / 1e6);
+        std::printf("  %-32s %9.1f MB file: %8.0f ms (%8.0f), %7.0f MB (%7.0f); after: %.1f MB\n",
+                    c.name, c.bytes.size() / 1e6, ms[ms.size() / 2], ms.back(), mb[mb.size() / 2],
+                    mb.back(), after / 1e6);
         std::fflush(stdout);
     }
     return 0;

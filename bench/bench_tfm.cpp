@@ -68,7 +68,8 @@ int child(int argc, char **argv)
     bool boxes = true;
     for (int i = 0; i < argc; ++i) {
         // Without boxes, a box goes to standard error and the start goes on, as no user waits.
-        if (qstrcmp(argv[i], "--no-boxes") == 0) boxes = false;
+        if (qstrcmp(argv[i], "--no-boxes") == 0)
+            boxes = false;
         else if (qstrcmp(argv[i], "--bench-child") != 0)
             arguments.append(QString::fromLocal8Bit(argv[i]));
     }
@@ -179,10 +180,7 @@ void print(const char *what, double ms, double goal)
     std::printf("%-44s %8.4f ms   (goal %g ms)\n", what, ms, goal);
 }
 
-void printPart(const char *what, double ms)
-{
-    std::printf("  %-52s %7.2f ms\n", what, ms);
-}
+void printPart(const char *what, double ms) { std::printf("  %-52s %7.2f ms\n", what, ms); }
 
 // The stages a process printed, in milliseconds after its start.
 std::map<std::string, double> stagesOf(const XStartDisplay::Run &run)
@@ -274,7 +272,8 @@ void desktopStart(const QString &self, const QString &program, const QString &ap
     // form's stamps.
     std::map<std::string, std::vector<double>> steps, bare;
     for (int i = 0; i < Runs; ++i) {
-        const XStartDisplay::Run p = desktop.run(self, {QStringLiteral("--bench-child")}, work, env);
+        const XStartDisplay::Run p =
+            desktop.run(self, {QStringLiteral("--bench-child")}, work, env);
         for (const auto &[name, ms] : stagesOf(p)) steps[name].push_back(ms);
         steps["mapped"].push_back(p.mapMs);
         const XStartDisplay::Run b = desktop.run(bareform, {}, work, env);
@@ -282,10 +281,11 @@ void desktopStart(const QString &self, const QString &program, const QString &ap
         bare["mapped"].push_back(b.mapMs);
     }
     std::printf("where the program's start goes (medians of %d; ms after the start, and since the "
-                "step before):\n", Runs);
+                "step before):\n",
+                Runs);
     double before = 0;
-    for (const char *name : {"app", "ui", "textfil", "hs_reg", "xmldata", "form", "show",
-                             "mapped", "transfer", "dialog"}) {
+    for (const char *name : {"app", "ui", "textfil", "hs_reg", "xmldata", "form", "show", "mapped",
+                             "transfer", "dialog"}) {
         const double t = median(steps[name]);
         std::printf("  %-10s %7.1f   +%6.1f\n", name, t, t - before);
         before = t;
@@ -393,8 +393,7 @@ void startPieces(TTFMform *form)
     printPart("code-list files checked (FormCreate, all there)",
               timeMs(20, [form] { form->FormCreate(); }));
     printPart("five code lists read (LoadTFM)", timeMs(20, [form] { form->LoadTFM(); }));
-    printPart("transfer window created and deleted",
-              timeMs(10, [] { delete new TFTPform; }));
+    printPart("transfer window created and deleted", timeMs(10, [] { delete new TFTPform; }));
     printPart("server-settings dialog created and deleted",
               timeMs(10, [form] { delete new TServerOppsettForm(form); }));
     std::printf("\n");
@@ -444,20 +443,25 @@ void largeLists(TTFMform *form)
         const auto row = [&](const char *what, double ms) {
             std::printf("  %-42s %8.2f ms   (goal %g ms)\n", what, ms, size.goal);
         };
-        row("opening the drop-down after a reload", timeAfter(Runs, [&] {
-                produkt->hidePopup();
-                form->LoadTFM();
-                QCoreApplication::processEvents();
-            }, [&] {
-                produkt->showPopup();
-                QCoreApplication::processEvents();
-            }));
+        row("opening the drop-down after a reload", timeAfter(
+                                                        Runs,
+                                                        [&] {
+                                                            produkt->hidePopup();
+                                                            form->LoadTFM();
+                                                            QCoreApplication::processEvents();
+                                                        },
+                                                        [&] {
+                                                            produkt->showPopup();
+                                                            QCoreApplication::processEvents();
+                                                        }));
         produkt->hidePopup();
         QCoreApplication::processEvents();
-        row("product group filter \"S. STENGENDE\"", timeAfter(Runs, [&] {
-                produktCombo->selectIndex(17);
-            }, [&] { form->ProduktComboCloseUp(); }));
-        row("the edit button's reload", timeAfter(Runs, [] {}, [&] { editButton->click(); }));
+        row("product group filter \"S. STENGENDE\"",
+            timeAfter(
+                Runs, [&] { produktCombo->selectIndex(17); },
+                [&] { form->ProduktComboCloseUp(); }));
+        row("the edit button's reload", timeAfter(
+                                            Runs, [] {}, [&] { editButton->click(); }));
     }
     QFile f(path);
     if (f.open(QIODevice::WriteOnly)) f.write(shipped);
@@ -517,21 +521,31 @@ int main(int argc, char **argv)
     // A running number typed anew: its change event composes a new label.
     QLineEdit *nr1 = form->findChild<QLineEdit *>("Nr1");
     int n = 0;
-    print("compose on a field change", timeMs(200, [&] {
-              nr1->setText(++n % 2 ? QStringLiteral("02") : QStringLiteral("01"));
-          }), 16);
-    print("system main-group filter \"2. BYGNING\"", timeMs(50, [&] {
-              systemCombo->selectIndex(1);
-              form->SystemComboCloseUp();
-          }), 16);
-    print("sub-group filter \"21. GRUNN OG FUNDAMENT\"", timeMs(50, [&] {
-              underCombo->selectIndex(underCombo->findText(QStringLiteral("21. GRUNN OG FUNDAMENT")));
-              form->SystemUnderCOmboCloseUp();
-          }), 16);
-    print("product main-group filter \"S. STENGENDE\"", timeMs(50, [&] {
-              produktCombo->selectIndex(17);
-              form->ProduktComboCloseUp();
-          }), 16);
+    print("compose on a field change",
+          timeMs(200, [&] { nr1->setText(++n % 2 ? QStringLiteral("02") : QStringLiteral("01")); }),
+          16);
+    print("system main-group filter \"2. BYGNING\"",
+          timeMs(50,
+                 [&] {
+                     systemCombo->selectIndex(1);
+                     form->SystemComboCloseUp();
+                 }),
+          16);
+    print("sub-group filter \"21. GRUNN OG FUNDAMENT\"",
+          timeMs(50,
+                 [&] {
+                     underCombo->selectIndex(
+                         underCombo->findText(QStringLiteral("21. GRUNN OG FUNDAMENT")));
+                     form->SystemUnderCOmboCloseUp();
+                 }),
+          16);
+    print("product main-group filter \"S. STENGENDE\"",
+          timeMs(50,
+                 [&] {
+                     produktCombo->selectIndex(17);
+                     form->ProduktComboCloseUp();
+                 }),
+          16);
     form->LoadTFM();
     box("System")->setText(QStringLiteral("552 Lyd"));
     print("FixSystem", timeMs(200, [&] { form->FixSystem(); }), 16);

@@ -22,8 +22,8 @@
 #include <sched.h>
 
 #include <algorithm>
-#include <exception>
 #include <cstdio>
+#include <exception>
 #include <functional>
 #include <vector>
 
@@ -162,34 +162,55 @@ int main(int argc, char **argv)
 
     std::printf("FTP over loopback to pyftpdlib, %d runs each\n", runs);
     std::printf("100 MiB file:\n");
-    print("upload, transfer window", timed(runs, [&] {
-              form.SendFil(QStringLiteral("stor.bin"));
-              return FTPFeilNr == 0;
-          }), mib);
-    print("upload, curl program", timed(runs, [&] {
-              return curl({"--user", login, "-T", "stor.bin", url + "curl.bin"});
-          }), mib);
-    print("download, transfer window", timed(runs, [&] {
-              form.HentFil(QStringLiteral("stor.bin"));
-              return FTPFeilNr == 0;
-          }), mib);
-    print("download, curl program", timed(runs, [&] {
-              return curl({"--user", login, "-o", "curl.bin", url + "stor.bin"});
-          }), mib);
+    print("upload, transfer window",
+          timed(runs,
+                [&] {
+                    form.SendFil(QStringLiteral("stor.bin"));
+                    return FTPFeilNr == 0;
+                }),
+          mib);
+    print("upload, curl program",
+          timed(runs,
+                [&] {
+                    return curl({"--user", login, "-T", "stor.bin", url + "curl.bin"});
+                }),
+          mib);
+    print("download, transfer window",
+          timed(runs,
+                [&] {
+                    form.HentFil(QStringLiteral("stor.bin"));
+                    return FTPFeilNr == 0;
+                }),
+          mib);
+    print("download, curl program",
+          timed(runs,
+                [&] {
+                    return curl({"--user", login, "-o", "curl.bin", url + "stor.bin"});
+                }),
+          mib);
     if (readBytes(QStringLiteral("stor.bin")) != bytes) std::printf("  DOWNLOADED FILE DIFFERS\n");
 
     std::printf("1000-byte file, whole transfer (connect, log in, move, quit):\n");
-    print("upload, transfer window", timed(runs * 4, [&] {
-              form.SendFil(QStringLiteral("liten.txt"));
-              return FTPFeilNr == 0;
-          }), 0);
-    print("download, transfer window", timed(runs * 4, [&] {
-              form.HentFil(QStringLiteral("liten.txt"));
-              return FTPFeilNr == 0;
-          }), 0);
-    print("download, curl program", timed(runs * 4, [&] {
-              return curl({"--user", login, "-o", "curl.txt", url + "liten.txt"});
-          }), 0);
+    print("upload, transfer window",
+          timed(runs * 4,
+                [&] {
+                    form.SendFil(QStringLiteral("liten.txt"));
+                    return FTPFeilNr == 0;
+                }),
+          0);
+    print("download, transfer window",
+          timed(runs * 4,
+                [&] {
+                    form.HentFil(QStringLiteral("liten.txt"));
+                    return FTPFeilNr == 0;
+                }),
+          0);
+    print("download, curl program",
+          timed(runs * 4,
+                [&] {
+                    return curl({"--user", login, "-o", "curl.txt", url + "liten.txt"});
+                }),
+          0);
 
     hundredKilobytes(form, 20, "server and program on any CPU");
     pointAt(server);

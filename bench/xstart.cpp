@@ -72,8 +72,8 @@ int spawn(const std::vector<std::string> &argv, const std::vector<std::string> &
 
 xcb_atom_t atom(xcb_connection_t *c, const char *name)
 {
-    xcb_intern_atom_reply_t *r =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::uint16_t(std::strlen(name)), name), nullptr);
+    xcb_intern_atom_reply_t *r = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, std::uint16_t(std::strlen(name)), name), nullptr);
     const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
     std::free(r);
     return a;
@@ -83,8 +83,8 @@ std::vector<std::uint32_t> cardinals(xcb_connection_t *c, xcb_window_t w, xcb_at
                                      xcb_atom_t type)
 {
     std::vector<std::uint32_t> values;
-    xcb_get_property_reply_t *r = xcb_get_property_reply(
-        c, xcb_get_property(c, 0, w, property, type, 0, 4096), nullptr);
+    xcb_get_property_reply_t *r =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, w, property, type, 0, 4096), nullptr);
     if (r && r->format == 32) {
         const auto *v = static_cast<const std::uint32_t *>(xcb_get_property_value(r));
         values.assign(v, v + xcb_get_property_value_length(r) / 4);
@@ -135,9 +135,9 @@ XStartDisplay::XStartDisplay()
     }
     m_display = ':' + number;
 
-    m_managerPid = spawn({"openbox", "--sm-disable"},
-                         environmentWith({QStringLiteral("DISPLAY=") + QString::fromLatin1(m_display)}),
-                         {}, -1);
+    m_managerPid = spawn(
+        {"openbox", "--sm-disable"},
+        environmentWith({QStringLiteral("DISPLAY=") + QString::fromLatin1(m_display)}), {}, -1);
     xcb_connection_t *c = xcb_connect(m_display.constData(), nullptr);
     if (xcb_connection_has_error(c)) {
         xcb_disconnect(c);
@@ -236,7 +236,8 @@ XStartDisplay::Run XStartDisplay::run(const QString &program, const QStringList 
     xcb_window_t window = XCB_WINDOW_NONE;
     const std::int64_t settleUntil = monotonicNs() + std::int64_t(settleMs) * 1'000'000;
     const std::int64_t findUntil = monotonicNs() + 5'000'000'000;
-    while (monotonicNs() < findUntil && (window == XCB_WINDOW_NONE || monotonicNs() < settleUntil)) {
+    while (monotonicNs() < findUntil &&
+           (window == XCB_WINDOW_NONE || monotonicNs() < settleUntil)) {
         for (std::uint32_t w : cardinals(m_connection, m_root, m_clientList, XCB_ATOM_WINDOW)) {
             const auto pids = cardinals(m_connection, w, m_pidAtom, XCB_ATOM_CARDINAL);
             if (!pids.empty() && pids[0] == std::uint32_t(pid)) window = w;

@@ -3,10 +3,10 @@
 #include "TFM.h"
 #include "ftpunit.h"
 #include "platform.h"
-#include "widgetsinterface.h"
 #include "serveroppsett.h"
 #include "startup.h"
 #include "tfmapplication.h"
+#include "widgetsinterface.h"
 
 #include <QStringList>
 #include <QTimer>

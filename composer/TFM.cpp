@@ -6,7 +6,6 @@
 #include "Felles.h"
 #include "filedialog.h"
 #include "hs_reg.h"
-#include "windowpos.h"
 #include "input.h"
 #include "labellist.h"
 #include "labellistview.h"
@@ -129,17 +128,24 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
     // Character heights in pixels, as the fixed pixel geometry needs them on every screen (a
     // point size grows with the screen's resolution). The window's own size comes first: the
     // components that name none take it.
-    const std::pair<QWidget *, int> pixelSizes[] = {
-        {this, 11},
-        {ui.Label1, 13}, {ui.Label2, 13}, {ui.Label3, 13}, {ui.Label7, 13}, {ui.Label8, 13},
-        {ui.Label6, 13}, {ui.Lokalisering, 13},
-        {ui.SpeedButton1, 16}, {ui.SpeedButton2, 16}, {ui.SpeedButton7, 16},
-        {ui.TFMLabel, 24}, {ui.TekstLAbel, 24}};
+    const std::pair<QWidget *, int> pixelSizes[] = {{this, 11},
+                                                    {ui.Label1, 13},
+                                                    {ui.Label2, 13},
+                                                    {ui.Label3, 13},
+                                                    {ui.Label7, 13},
+                                                    {ui.Label8, 13},
+                                                    {ui.Label6, 13},
+                                                    {ui.Lokalisering, 13},
+                                                    {ui.SpeedButton1, 16},
+                                                    {ui.SpeedButton2, 16},
+                                                    {ui.SpeedButton7, 16},
+                                                    {ui.TFMLabel, 24},
+                                                    {ui.TekstLAbel, 24}};
     for (const auto &[widget, pixels] : pixelSizes) setPixelSize(widget, pixels);
     // The captions beside a field end where the field begins; the link reacts on its text only.
     const std::pair<QLabel *, int> captions[] = {
-        {ui.Label1, width()}, {ui.Label2, width()}, {ui.Label3, width()}, {ui.Label7, width()},
-        {ui.Label8, width()}, {ui.Label6, width()},
+        {ui.Label1, width()},      {ui.Label2, width()},     {ui.Label3, width()},
+        {ui.Label7, width()},      {ui.Label8, width()},     {ui.Label6, width()},
         {ui.Label4, ui.IDNr->x()}, {ui.Label5, ui.Nr2->x()}, {ui.Label9, ui.Nr1->x()}};
     for (const auto &[caption, right] : captions) fitCaption(caption, right);
     ui.MerkeListe->setRowHeight(13);
@@ -315,7 +321,8 @@ bool TTFMform::eventFilter(QObject *watched, QEvent *event)
     }
     if (watched == m_ui->Label6 && event->type() == QEvent::MouseButtonRelease) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() == Qt::LeftButton && m_ui->Label6->rect().contains(mouse->position().toPoint()))
+        if (mouse->button() == Qt::LeftButton &&
+            m_ui->Label6->rect().contains(mouse->position().toPoint()))
             Label6Click();
     }
     return QWidget::eventFilter(watched, event);
@@ -328,8 +335,8 @@ void TTFMform::groupFilter(TFMComboBox *group, const char *file, int chars, TFMC
     const int selected = group->selectedIndex();
     if (selected < 0) return;
     QStringList lines;
-    const bool opened = groupLines(codeListPath(QLatin1String(file)), group->itemText(selected),
-                                   chars, lines);
+    const bool opened =
+        groupLines(codeListPath(QLatin1String(file)), group->itemText(selected), chars, lines);
     target->setItems(lines);
     if (!opened) return;
     target->setText(QString());
@@ -374,9 +381,9 @@ void TTFMform::LokaliseringChange()
 {
     Ui::TTFMform &ui = *m_ui;
     ui.TekstLAbel->setText(ui.Tekst->text());
-    ui.TFMLabel->setText(composeLabel({ui.Lokalisering->text(), ui.System->text(),
-                                       ui.Produkt->text(), ui.Nr1->text(), ui.Nr2->text(),
-                                       ui.Unik->isChecked(), ui.IDNr->text()}));
+    ui.TFMLabel->setText(
+        composeLabel({ui.Lokalisering->text(), ui.System->text(), ui.Produkt->text(),
+                      ui.Nr1->text(), ui.Nr2->text(), ui.Unik->isChecked(), ui.IDNr->text()}));
 }
 
 void TTFMform::SystemChange()
@@ -451,7 +458,8 @@ void TTFMform::SpeedButton8Click()
 
 void TTFMform::SpeedButton9Click()
 {
-    search(m_ui->Produkt, QStringLiteral("Søk etter produkt .."), ProduktIndeks, m_ui->ProduktNeste);
+    search(m_ui->Produkt, QStringLiteral("Søk etter produkt .."), ProduktIndeks,
+           m_ui->ProduktNeste);
 }
 
 void TTFMform::SystemNesteClick() { searchNext(m_ui->System, SystemIndeks); }
@@ -492,7 +500,8 @@ QString TTFMform::chooseListFile(bool save)
     // Set anew every time, so the dialog always opens on the data folder and the usual name.
     request.folder = kalvenorpath(QStringLiteral("data\\tfm"));
     request.fileName = QStringLiteral("tfm-liste.csv");
-    request.filters = {QStringLiteral("Komma Separert fil (*.csv)"), QStringLiteral("Alle filer (*)")};
+    request.filters = {QStringLiteral("Komma Separert fil (*.csv)"),
+                       QStringLiteral("Alle filer (*)")};
     request.defaultSuffix = QStringLiteral("csv");
     return FileDialog::choose(this, request);
 }

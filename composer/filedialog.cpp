@@ -36,7 +36,8 @@ QString FileDialog::choose(QWidget *parent, const FileDialogRequest &request)
         return withDefaultSuffix(*answer, request);
 
     QFileDialog dialog(parent);
-    dialog.setObjectName(request.save ? QStringLiteral("SaveDialog") : QStringLiteral("OpenDialog"));
+    dialog.setObjectName(request.save ? QStringLiteral("SaveDialog")
+                                      : QStringLiteral("OpenDialog"));
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     // The confirmation before replacing an existing file stays on, as the desktop's own

@@ -42,7 +42,8 @@ LabelListModel::Weight LabelListModel::weigh(QStringView entry)
         ascii = false;
         if (c < 0x800) {
             w.utf8 += 2;
-        } else if (QChar::isHighSurrogate(c) && i + 1 < entry.size() && entry[i + 1].isLowSurrogate()) {
+        } else if (QChar::isHighSurrogate(c) && i + 1 < entry.size() &&
+                   entry[i + 1].isLowSurrogate()) {
             w.utf8 += 4;
             ++i;
         } else {
@@ -61,11 +62,14 @@ std::int64_t LabelListModel::writtenSize(const Weight &w, qsizetype count, QStri
 {
     using platform::Encoding;
     Encoding enc = m_encoding;
-    if (enc == Encoding::Ansi && w.notAnsi > 0) enc = w.notUtf8 > 0 ? Encoding::Utf16LE : Encoding::Utf8;
-    else if (enc == Encoding::Utf8 && w.notUtf8 > 0) enc = Encoding::Utf16LE;
+    if (enc == Encoding::Ansi && w.notAnsi > 0)
+        enc = w.notUtf8 > 0 ? Encoding::Utf16LE : Encoding::Utf8;
+    else if (enc == Encoding::Utf8 && w.notUtf8 > 0)
+        enc = Encoding::Utf16LE;
     if (enc == Encoding::Ansi && count > 0) {
         const QByteArray start = platform::toAnsi(first.left(3));
-        if (start.startsWith("\xFF\xFE") || start.startsWith("\xFE\xFF") || start.startsWith("\xEF\xBB\xBF"))
+        if (start.startsWith("\xFF\xFE") || start.startsWith("\xFE\xFF") ||
+            start.startsWith("\xEF\xBB\xBF"))
             enc = Encoding::Utf8;
     }
     switch (enc) {
@@ -79,7 +83,8 @@ std::int64_t LabelListModel::writtenSize(const Weight &w, qsizetype count, QStri
 
 std::int64_t LabelListModel::writtenSize() const
 {
-    return writtenSize(m_weight, count(), m_entries.isEmpty() ? QStringView() : QStringView(m_entries.constFirst()));
+    return writtenSize(m_weight, count(),
+                       m_entries.isEmpty() ? QStringView() : QStringView(m_entries.constFirst()));
 }
 
 int LabelListModel::add(const QString &text, Refusal *why)
@@ -91,7 +96,8 @@ int LabelListModel::add(const QString &text, Refusal *why)
     Refusal refusal = Refusal::None;
     if (count() >= MaxLabelListEntries)
         refusal = Refusal::TooManyEntries;
-    else if (writtenSize(after, count() + 1, row == 0 ? QStringView(text) : QStringView(m_entries.constFirst())) >
+    else if (writtenSize(after, count() + 1,
+                         row == 0 ? QStringView(text) : QStringView(m_entries.constFirst())) >
              platform::MaxTextFileSize)
         refusal = Refusal::TooLarge;
     if (why) *why = refusal;
@@ -143,7 +149,8 @@ platform::Encoding saveEncoding(const QStringList &entries, platform::Encoding r
     // Sorting can bring a line to the top whose first bytes in the code page are a byte-order
     // mark ("ÿþ", "þÿ", "ï»¿"); written so, the file would open as another encoding.
     const QByteArray start = platform::toAnsi(QStringView(entries.constFirst()).left(3));
-    if (start.startsWith("\xFF\xFE") || start.startsWith("\xFE\xFF") || start.startsWith("\xEF\xBB\xBF"))
+    if (start.startsWith("\xFF\xFE") || start.startsWith("\xFE\xFF") ||
+        start.startsWith("\xEF\xBB\xBF"))
         return platform::Encoding::Utf8;
     return enc;
 }
@@ -166,8 +173,9 @@ QString refusalText(LabelListModel::Refusal why)
 {
     switch (why) {
     case LabelListModel::Refusal::TooManyEntries:
-        return QStringLiteral("Oppføringen er ikke lagt til: listen har alt %1 linjer, det meste en "
-                              "lagret liste kan ha og likevel åpnes igjen.")
+        return QStringLiteral(
+                   "Oppføringen er ikke lagt til: listen har alt %1 linjer, det meste en "
+                   "lagret liste kan ha og likevel åpnes igjen.")
             .arg(groupedNumber(MaxLabelListEntries));
     case LabelListModel::Refusal::TooLarge:
         return QStringLiteral("Oppføringen er ikke lagt til: med den ville listen bli større enn "

@@ -52,8 +52,8 @@ class LabelListModel : public QAbstractListModel {
     struct Weight {
         std::int64_t units = 0; // UTF-16 code units, one byte each in the code page
         std::int64_t utf8 = 0;
-        qsizetype notAnsi = 0;  // entries the code page cannot hold
-        qsizetype notUtf8 = 0;  // entries with a lone surrogate half
+        qsizetype notAnsi = 0; // entries the code page cannot hold
+        qsizetype notUtf8 = 0; // entries with a lone surrogate half
         void add(const Weight &w, int sign);
     };
     static Weight weigh(QStringView entry);

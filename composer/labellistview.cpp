@@ -1,8 +1,8 @@
 // labellistview: the label list's view, rows of one fixed height.
 #include "labellistview.h"
 
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -53,8 +53,10 @@ void LabelListView::scrollTo(const QModelIndex &index, ScrollHint hint)
     case PositionAtBottom: value = top + m_rowHeight - height; break;
     case PositionAtCenter: value = top - (height - m_rowHeight) / 2; break;
     case EnsureVisible:
-        if (top < value) value = top;
-        else if (top + m_rowHeight > value + height) value = top + m_rowHeight - height;
+        if (top < value)
+            value = top;
+        else if (top + m_rowHeight > value + height)
+            value = top + m_rowHeight - height;
         break;
     }
     bar->setValue(value);
@@ -196,7 +198,4 @@ void LabelListView::resizeEvent(QResizeEvent *event)
     updateGeometries();
 }
 
-void LabelListView::scrollContentsBy(int dx, int dy)
-{
-    viewport()->scroll(dx, dy);
-}
+void LabelListView::scrollContentsBy(int dx, int dy) { viewport()->scroll(dx, dy); }

@@ -64,8 +64,10 @@ FileOpenError::FileOpenError(const QString &path, int error, qsizetype lineLimit
 QString systemErrorText(int error)
 {
     switch (error) {
-    case platform::ErrFileNotFound: return QStringLiteral("The system cannot find the file specified.");
-    case platform::ErrPathNotFound: return QStringLiteral("The system cannot find the path specified.");
+    case platform::ErrFileNotFound:
+        return QStringLiteral("The system cannot find the file specified.");
+    case platform::ErrPathNotFound:
+        return QStringLiteral("The system cannot find the path specified.");
     case platform::ErrTooManyFiles: return QStringLiteral("The system cannot open the file.");
     case platform::ErrAccessDenied: return QStringLiteral("Access is denied.");
     case platform::ErrSharingViolation:
@@ -74,7 +76,8 @@ QString systemErrorText(int error)
     case platform::ErrDiskFull: return QStringLiteral("There is not enough space on the disk.");
     case platform::ErrInvalidName:
         return QStringLiteral("The filename, directory name, or volume label syntax is incorrect.");
-    case platform::ErrFilenameTooLong: return QStringLiteral("The filename or extension is too long.");
+    case platform::ErrFilenameTooLong:
+        return QStringLiteral("The filename or extension is too long.");
     default: return QStringLiteral("System error %1.").arg(error);
     }
 }

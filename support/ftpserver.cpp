@@ -18,9 +18,8 @@ bool TestFtpServer::start()
 {
     // Debian's interpreter: it has the pyftpdlib package, whatever python3 comes first on PATH.
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
-    m_process.start(QStringLiteral("/usr/bin/python3"),
-                    {QStringLiteral(KALVENOR_FTPSERVER_SCRIPT), m_root.path(), user, m_password,
-                     m_mode});
+    m_process.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(KALVENOR_FTPSERVER_SCRIPT),
+                                                         m_root.path(), user, m_password, m_mode});
     if (!m_process.waitForStarted(10000)) {
         m_error = m_process.errorString();
         return false;

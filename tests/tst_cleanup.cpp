@@ -14,8 +14,8 @@
 #include <QFileInfo>
 #include <QTest>
 
-#include <optional>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -56,7 +56,8 @@ QStringList messages()
 {
     const QString stamp = datetimetext() + u' ';
     QStringList out;
-    for (const QString &line : loglines) out.append(line.startsWith(stamp) ? line.mid(stamp.size()) : line);
+    for (const QString &line : loglines)
+        out.append(line.startsWith(stamp) ? line.mid(stamp.size()) : line);
     return out;
 }
 
@@ -68,8 +69,8 @@ QString baseFolderPath() { return kalvenorpath(QString()); }
 
 bool isEmptyDir(const QString &path)
 {
-    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                QDir::NoDotAndDotDot)
+    return QDir(path)
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
         .isEmpty();
 }
 
@@ -168,10 +169,11 @@ void TestCleanup::emptiesDepthFirstAndKeepsRoot()
 
     QVERIFY(platform::dirExists(r));
     QVERIFY(isEmptyDir(r));
-    QCOMPARE(messages(), QStringList({QStringLiteral("Sletter mappen ") + r,
-                                      QStringLiteral("Sletter mappen ") + r + QStringLiteral("a/"),
-                                      QStringLiteral("Sletter mappen ") + r + QStringLiteral("a/b/"),
-                                      QStringLiteral("Sletter ") + r + QStringLiteral("a/b/f.txt")}));
+    QCOMPARE(messages(),
+             QStringList({QStringLiteral("Sletter mappen ") + r,
+                          QStringLiteral("Sletter mappen ") + r + QStringLiteral("a/"),
+                          QStringLiteral("Sletter mappen ") + r + QStringLiteral("a/b/"),
+                          QStringLiteral("Sletter ") + r + QStringLiteral("a/b/f.txt")}));
     // Set at each level's start, normal again at its end.
     QCOMPARE(m_ui->cursor, QList<bool>({true, true, true, false, false, false}));
     QVERIFY(m_ui->messages.isEmpty());
@@ -212,9 +214,9 @@ void TestCleanup::fileInUseStaysAndItsFolderFails()
     QVERIFY(!exists(r + QStringLiteral("a/other.txt")));
     QVERIFY(!exists(r + QStringLiteral("z")));
     QVERIFY(!exists(r + QStringLiteral("top.txt")));
-    QCOMPARE(messages(),
-             QStringList({QStringLiteral("FEIL: kan ikke slette filen ") + busy,
-                          QStringLiteral("FEIL: kan ikke slette mappen ") + r + QStringLiteral("a/")}));
+    QCOMPARE(messages(), QStringList({QStringLiteral("FEIL: kan ikke slette filen ") + busy,
+                                      QStringLiteral("FEIL: kan ikke slette mappen ") + r +
+                                          QStringLiteral("a/")}));
     QCOMPARE(errorcount, 2);
 }
 
@@ -280,7 +282,8 @@ void TestCleanup::hardLinkLeavesItsFileAsItWas()
     writeBytes(outside, "kept\r\n");
     QDir().mkpath(r + QStringLiteral("sub"));
     QCOMPARE(::link(QFile::encodeName(outside).constData(),
-                    QFile::encodeName(r + QStringLiteral("sub/hard.txt")).constData()), 0);
+                    QFile::encodeName(r + QStringLiteral("sub/hard.txt")).constData()),
+             0);
     QCOMPARE(::chmod(QFile::encodeName(outside).constData(), mode_t(mode)), 0);
 
     cleanfolder(r);
@@ -460,13 +463,20 @@ void TestCleanup::lengthAndExistenceGuard_data()
     QTest::addColumn<bool>("emptied");
 
     // Relative paths keep the boundary at 6 characters (with the separator) safe to test.
-    QTest::newRow("6 characters") << "abcde" << "abcde" << false;
-    QTest::newRow("7 characters") << "abcdef" << "abcdef" << true;
-    QTest::newRow("7 with separator given") << "abcdef" << "abcdef/" << true;
-    QTest::newRow("3 characters") << "ab" << "ab/" << false;
-    QTest::newRow("missing folder") << "abcdef" << "abcdefgh" << false;
-    QTest::newRow("empty path") << "abcdef" << "" << false;
-    QTest::newRow("a file, not a folder") << "abcdef" << "abcdef/file.txt" << false;
+    QTest::newRow("6 characters") << "abcde"
+                                  << "abcde" << false;
+    QTest::newRow("7 characters") << "abcdef"
+                                  << "abcdef" << true;
+    QTest::newRow("7 with separator given") << "abcdef"
+                                            << "abcdef/" << true;
+    QTest::newRow("3 characters") << "ab"
+                                  << "ab/" << false;
+    QTest::newRow("missing folder") << "abcdef"
+                                    << "abcdefgh" << false;
+    QTest::newRow("empty path") << "abcdef"
+                                << "" << false;
+    QTest::newRow("a file, not a folder") << "abcdef"
+                                          << "abcdef/file.txt" << false;
 }
 
 void TestCleanup::lengthAndExistenceGuard()
@@ -522,38 +532,88 @@ void TestCleanup::ownTmpFolderNeedsTheWord()
 void TestCleanup::unsoundTmpRecordDeletesNothing_data()
 {
     // In each: "<base>" is the base folder with its separator, "<work>" the working folder.
-    QTest::addColumn<QString>("record"); // the "tmp" record
-    QTest::addColumn<QString>("make");   // what it names: "folder", "file", or a link's target
-    QTest::addColumn<QString>("home");   // empty: as it is
-    QTest::addColumn<QString>("other");  // another folder record; empty: none
+    QTest::addColumn<QString>("record");  // the "tmp" record
+    QTest::addColumn<QString>("make");    // what it names: "folder", "file", or a link's target
+    QTest::addColumn<QString>("home");    // empty: as it is
+    QTest::addColumn<QString>("other");   // another folder record; empty: none
     QTest::addColumn<QString>("appdata"); // empty: the sandbox's
     QTest::addColumn<bool>("emptied");
 
-    QTest::newRow("named for temporary files")
-        << "<work>/TMP-ok/" << "folder" << "" << "" << "" << true;
-    QTest::newRow("tmp/../") << "<base>tmp/../" << "folder" << "" << "" << "" << false;
-    QTest::newRow("relative, tmp/../")
-        << "plain-folder/tmp/../" << "folder" << "" << "" << "" << false;
-    QTest::newRow("the base folder") << "<base>" << "folder" << "" << "" << "" << false;
-    QTest::newRow("holds the base folder")
-        << "<work>/appTMP/" << "folder" << "" << "" << "<work>/appTMP" << false;
-    QTest::newRow("etc") << "<base>etc/" << "folder" << "" << "" << "" << false;
-    QTest::newRow("under /tmp/, named otherwise")
-        << "<work>/scratch/" << "folder" << "" << "" << "" << false;
-    QTest::newRow("the home") << "<work>/home/" << "folder" << "<work>/home" << "" << "" << false;
-    QTest::newRow("the home, named TMP")
-        << "<work>/TMP/" << "folder" << "<work>/TMP" << "" << "" << false;
-    QTest::newRow("holds the home")
-        << "<work>/TMP-homes/" << "folder" << "<work>/TMP-homes/user" << "" << "" << false;
-    QTest::newRow("another recorded folder")
-        << "<work>/TMP-export/" << "folder" << "" << "<work>/TMP-export/" << "" << false;
-    QTest::newRow("holds another recorded folder")
-        << "<work>/TMP-all/" << "folder" << "" << "<work>/TMP-all/import/" << "" << false;
-    QTest::newRow("a link named TMP to etc")
-        << "<work>/TMP-link/" << "<base>etc" << "" << "" << "" << false;
-    QTest::newRow("a link named TMP to the home")
-        << "<work>/TMP-link/" << "<work>/home" << "<work>/home" << "" << "" << false;
-    QTest::newRow("a file named TMP") << "<work>/TMP.txt" << "file" << "" << "" << "" << false;
+    QTest::newRow("named for temporary files") << "<work>/TMP-ok/"
+                                               << "folder"
+                                               << ""
+                                               << ""
+                                               << "" << true;
+    QTest::newRow("tmp/../") << "<base>tmp/../"
+                             << "folder"
+                             << ""
+                             << ""
+                             << "" << false;
+    QTest::newRow("relative, tmp/../") << "plain-folder/tmp/../"
+                                       << "folder"
+                                       << ""
+                                       << ""
+                                       << "" << false;
+    QTest::newRow("the base folder") << "<base>"
+                                     << "folder"
+                                     << ""
+                                     << ""
+                                     << "" << false;
+    QTest::newRow("holds the base folder") << "<work>/appTMP/"
+                                           << "folder"
+                                           << ""
+                                           << ""
+                                           << "<work>/appTMP" << false;
+    QTest::newRow("etc") << "<base>etc/"
+                         << "folder"
+                         << ""
+                         << ""
+                         << "" << false;
+    QTest::newRow("under /tmp/, named otherwise") << "<work>/scratch/"
+                                                  << "folder"
+                                                  << ""
+                                                  << ""
+                                                  << "" << false;
+    QTest::newRow("the home") << "<work>/home/"
+                              << "folder"
+                              << "<work>/home"
+                              << ""
+                              << "" << false;
+    QTest::newRow("the home, named TMP") << "<work>/TMP/"
+                                         << "folder"
+                                         << "<work>/TMP"
+                                         << ""
+                                         << "" << false;
+    QTest::newRow("holds the home") << "<work>/TMP-homes/"
+                                    << "folder"
+                                    << "<work>/TMP-homes/user"
+                                    << ""
+                                    << "" << false;
+    QTest::newRow("another recorded folder") << "<work>/TMP-export/"
+                                             << "folder"
+                                             << ""
+                                             << "<work>/TMP-export/"
+                                             << "" << false;
+    QTest::newRow("holds another recorded folder") << "<work>/TMP-all/"
+                                                   << "folder"
+                                                   << ""
+                                                   << "<work>/TMP-all/import/"
+                                                   << "" << false;
+    QTest::newRow("a link named TMP to etc") << "<work>/TMP-link/"
+                                             << "<base>etc"
+                                             << ""
+                                             << ""
+                                             << "" << false;
+    QTest::newRow("a link named TMP to the home") << "<work>/TMP-link/"
+                                                  << "<work>/home"
+                                                  << "<work>/home"
+                                                  << ""
+                                                  << "" << false;
+    QTest::newRow("a file named TMP") << "<work>/TMP.txt"
+                                      << "file"
+                                      << ""
+                                      << ""
+                                      << "" << false;
 }
 
 void TestCleanup::unsoundTmpRecordDeletesNothing()
@@ -605,16 +665,21 @@ void TestCleanup::unsoundTmpRecordDeletesNothing()
 void TestCleanup::systemFolders_data()
 {
     QTest::addColumn<bool>("alsoSystem");
-    QTest::addColumn<QString>("temp");  // "<unset>", or a folder name below a plain folder
-    QTest::addColumn<QString>("spool"); // "<none>", or a folder name below a plain folder
+    QTest::addColumn<QString>("temp");     // "<unset>", or a folder name below a plain folder
+    QTest::addColumn<QString>("spool");    // "<none>", or a folder name below a plain folder
     QTest::addColumn<bool>("tempEmptied"); // the user's and the system's temporary folders
     QTest::addColumn<bool>("spoolEmptied");
 
-    QTest::newRow("flag off") << false << "Temp" << "spool" << false << false;
-    QTest::newRow("TEMP with the word") << true << "Temp" << "<none>" << true << false;
-    QTest::newRow("TEMP unset, spool still done") << true << "<unset>" << "Spool" << false << true;
-    QTest::newRow("neither word") << true << "scratch" << "printers" << false << false;
-    QTest::newRow("both") << true << "my-temp" << "PRINTERS-SPOOL" << true << true;
+    QTest::newRow("flag off") << false << "Temp"
+                              << "spool" << false << false;
+    QTest::newRow("TEMP with the word") << true << "Temp"
+                                        << "<none>" << true << false;
+    QTest::newRow("TEMP unset, spool still done") << true << "<unset>"
+                                                  << "Spool" << false << true;
+    QTest::newRow("neither word") << true << "scratch"
+                                  << "printers" << false << false;
+    QTest::newRow("both") << true << "my-temp"
+                          << "PRINTERS-SPOOL" << true << true;
 }
 
 void TestCleanup::systemFolders()
@@ -650,7 +715,8 @@ void TestCleanup::systemFolders()
     QVERIFY(platform::dirExists(userTemp));
     QVERIFY(platform::dirExists(windir + QStringLiteral("/temp")));
     QVERIFY(platform::dirExists(spoolDir));
-    QStringList expected{QStringLiteral("Sletter midlertidige filer opprettet av Kalvenor programmer")};
+    QStringList expected{
+        QStringLiteral("Sletter midlertidige filer opprettet av Kalvenor programmer")};
     if (tempEmptied) expected.append(QStringLiteral("Sletter midlertidige filer i Windows"));
     if (spoolEmptied) expected.append(QStringLiteral("Sletter skriverkøer"));
     QCOMPARE(messages(), expected);
@@ -664,11 +730,26 @@ void TestCleanup::unsoundSystemFoldersDeleteNothing_data()
     QTest::addColumn<QString>("spool");      // empty: none
     QTest::addColumn<QString>("home");       // empty: as it is
 
-    QTest::newRow("TEMP climbing out") << "<work>/Temp/../keep" << "" << "" << "";
-    QTest::newRow("TEMP is the home, named Temp") << "<work>/Temp" << "" << "" << "<work>/Temp";
-    QTest::newRow("the system's temp, a link out") << "<work>/Temp" << "<work>/keep" << "" << "";
-    QTest::newRow("spool climbing out") << "" << "" << "<work>/spool/../keep" << "";
-    QTest::newRow("spool is the program's spool folder") << "" << "" << "<base>spool" << "";
+    QTest::newRow("TEMP climbing out") << "<work>/Temp/../keep"
+                                       << ""
+                                       << ""
+                                       << "";
+    QTest::newRow("TEMP is the home, named Temp") << "<work>/Temp"
+                                                  << ""
+                                                  << ""
+                                                  << "<work>/Temp";
+    QTest::newRow("the system's temp, a link out") << "<work>/Temp"
+                                                   << "<work>/keep"
+                                                   << ""
+                                                   << "";
+    QTest::newRow("spool climbing out") << ""
+                                        << ""
+                                        << "<work>/spool/../keep"
+                                        << "";
+    QTest::newRow("spool is the program's spool folder") << ""
+                                                         << ""
+                                                         << "<base>spool"
+                                                         << "";
 }
 
 void TestCleanup::unsoundSystemFoldersDeleteNothing()

@@ -58,11 +58,21 @@ void TestCodepage::upperCase_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("upper");
 
-    QTest::newRow("letters beyond A-Z") << "nb_NO" << "blåbær-øy æøå" << "BLÅBÆR-ØY ÆØÅ";
-    QTest::newRow("sharp s stays one unit") << "de_DE" << "straße" << "STRAßE";
-    QTest::newRow("ligature stays one unit") << "en_US" << "\uFB01le" << "\uFB01LE";
-    QTest::newRow("Turkish user, i is I") << "tr_TR" << "kalvenor.ini" << "KALVENOR.INI";
-    QTest::newRow("Turkish dotless i") << "tr_TR" << "\u0131" << "I";
+    QTest::newRow("letters beyond A-Z") << "nb_NO"
+                                        << "blåbær-øy æøå"
+                                        << "BLÅBÆR-ØY ÆØÅ";
+    QTest::newRow("sharp s stays one unit") << "de_DE"
+                                            << "straße"
+                                            << "STRAßE";
+    QTest::newRow("ligature stays one unit") << "en_US"
+                                             << "\uFB01le"
+                                             << "\uFB01LE";
+    QTest::newRow("Turkish user, i is I") << "tr_TR"
+                                          << "kalvenor.ini"
+                                          << "KALVENOR.INI";
+    QTest::newRow("Turkish dotless i") << "tr_TR"
+                                       << "\u0131"
+                                       << "I";
     const QString half(QChar(char16_t(0xD800)));
     QTest::newRow("lone surrogate half kept") << "nb_NO" << half + u'a' << half + u'A';
 }

@@ -48,13 +48,27 @@ void TestFelles::newExt_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("ext");
     QTest::addColumn<QString>("result");
-    QTest::newRow("simple") << "liste.csv" << "tmp" << "liste.tmp";
-    QTest::newRow("first dot") << "arkiv.tar.gz" << "old" << "arkiv.old";
-    QTest::newRow("no dot") << "README" << "old" << "README.old";
-    QTest::newRow("dot in folder") << "/x/data.old/liste.csv" << "tmp" << "/x/data.tmp";
-    QTest::newRow("leading dot") << ".\\liste.csv" << "tmp" << ".tmp";
-    QTest::newRow("ends in dot") << "liste." << "tmp" << "liste.tmp";
-    QTest::newRow("ext with dot") << "a.b" << ".x" << "a..x";
+    QTest::newRow("simple") << "liste.csv"
+                            << "tmp"
+                            << "liste.tmp";
+    QTest::newRow("first dot") << "arkiv.tar.gz"
+                               << "old"
+                               << "arkiv.old";
+    QTest::newRow("no dot") << "README"
+                            << "old"
+                            << "README.old";
+    QTest::newRow("dot in folder") << "/x/data.old/liste.csv"
+                                   << "tmp"
+                                   << "/x/data.tmp";
+    QTest::newRow("leading dot") << ".\\liste.csv"
+                                 << "tmp"
+                                 << ".tmp";
+    QTest::newRow("ends in dot") << "liste."
+                                 << "tmp"
+                                 << "liste.tmp";
+    QTest::newRow("ext with dot") << "a.b"
+                                  << ".x"
+                                  << "a..x";
 }
 
 void TestFelles::newExt()
@@ -71,12 +85,17 @@ void TestFelles::trim_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("result");
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("blanks only") << "    " << "";
-    QTest::newRow("both ends") << "  ord \t " << "ord \t";
-    QTest::newRow("tab stays") << "\tord\t" << "\tord\t";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("blanks only") << "    "
+                                 << "";
+    QTest::newRow("both ends") << "  ord \t "
+                               << "ord \t";
+    QTest::newRow("tab stays") << "\tord\t"
+                               << "\tord\t";
     QTest::newRow("nbsp stays") << QStringLiteral(u"\u00A0a ") << QStringLiteral(u"\u00A0a");
-    QTest::newRow("inner kept") << " a  b " << "a  b";
+    QTest::newRow("inner kept") << " a  b "
+                                << "a  b";
 }
 
 void TestFelles::trim()
@@ -101,10 +120,14 @@ void TestFelles::scramble_data()
 {
     QTest::addColumn<QString>("plain");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("empty") << "" << "z2";
-    QTest::newRow("one letter") << "a" << "zb2";
-    QTest::newRow("abc") << "abc" << "zbdf2";
-    QTest::newRow("blank at 2") << "a b" << "zb\"e2";
+    QTest::newRow("empty") << ""
+                           << "z2";
+    QTest::newRow("one letter") << "a"
+                                << "zb2";
+    QTest::newRow("abc") << "abc"
+                         << "zbdf2";
+    QTest::newRow("blank at 2") << "a b"
+                                << "zb\"e2";
     QTest::newRow("wrap at 1") << QString(QChar(char16_t(0xFFFF)))
                                << QString(u'z') + QChar(char16_t(0)) + u'2';
     QTest::newRow("zero at 3") << QString("ab") + QChar(char16_t(0))
@@ -144,8 +167,8 @@ void TestFelles::dateTimeText_data()
     QTest::newRow("morning") << QDateTime(QDate(2026, 12, 10), QTime(8, 28, 38))
                              << "10.12.2026 08:28:38";
     QTest::newRow("midnight") << QDateTime(QDate(2026, 1, 2), QTime(0, 0, 0)) << "02.01.2026";
-    QTest::newRow("one second past") << QDateTime(QDate(2026, 1, 2), QTime(0, 0, 1))
-                                     << "02.01.2026 00:00:01";
+    QTest::newRow("one second past")
+        << QDateTime(QDate(2026, 1, 2), QTime(0, 0, 1)) << "02.01.2026 00:00:01";
 }
 
 void TestFelles::dateTimeText()

@@ -106,9 +106,10 @@ void TestFiles::sharingReadersExcludeWriters()
 void TestFiles::onlyRegularFilesAreOpened_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<int>("read");    // readLines and the checked reader
-    QTest::addColumn<int>("open");    // openFile for reading
-    QTest::addColumn<int>("rewrite"); // openFile for rewriting and an atomic writeLines; -1: not tried
+    QTest::addColumn<int>("read"); // readLines and the checked reader
+    QTest::addColumn<int>("open"); // openFile for reading
+    QTest::addColumn<int>(
+        "rewrite"); // openFile for rewriting and an atomic writeLines; -1: not tried
 
     QTest::newRow("named pipe") << "fifo" << 5 << 5 << 5;
     QTest::newRow("link to /dev/zero") << "zero" << 5 << 5 << 5;
@@ -142,7 +143,8 @@ void TestFiles::onlyRegularFilesAreOpened()
     textfile f;
     QCOMPARE(resetsafe(f, path), read);
     QCOMPARE(f.state, TextFileState::Closed);
-    QCOMPARE(ui.texts(), QStringList{"Feil under åpning av " + path + "  (FEILNR.: " + QString::number(read) + ")"});
+    QCOMPARE(ui.texts(), QStringList{"Feil under åpning av " + path +
+                                     "  (FEILNR.: " + QString::number(read) + ")"});
     if (rewrite >= 0) {
         QCOMPARE(platform::openFile(path, platform::OpenMode::Rewrite, h), rewrite);
         QCOMPARE(platform::openFile(path, platform::OpenMode::Append, h), rewrite);
@@ -154,7 +156,8 @@ void TestFiles::onlyRegularFilesAreOpened()
 
     if (read == platform::ErrFileTooLarge) {
         QCOMPARE(notices.size(), 2); // the whole-file read and the checked reader
-        QVERIFY2(notices.at(0).startsWith("FEIL: " + path + " er for stor"), qPrintable(notices.at(0)));
+        QVERIFY2(notices.at(0).startsWith("FEIL: " + path + " er for stor"),
+                 qPrintable(notices.at(0)));
         QCOMPARE(notices.at(1), notices.at(0));
     } else {
         QVERIFY(notices.isEmpty());

@@ -45,9 +45,9 @@ class TestFolders : public QObject {
         QDir().mkpath(base() + "data");
         hs_regInitialization({});
         // The start made what the tree lacked; the lookups under test make it themselves.
-        for (const QString top : {"archive", "backup", "export", "import", "images", "spool",
-                                  "tmp", "xml", "maler", "data/quarvel", "data/dobrin",
-                                  "data/zq4", "data/docs", "data/tfm"})
+        for (const QString top :
+             {"archive", "backup", "export", "import", "images", "spool", "tmp", "xml", "maler",
+              "data/quarvel", "data/dobrin", "data/zq4", "data/docs", "data/tfm"})
             QDir(base() + top).removeRecursively();
         logtofile = true; // the start-up leaves logging to "LogToFile"
     }
@@ -83,8 +83,7 @@ void TestFolders::firstRunRecordsTwentySixFolders()
     const QString doc = QDir::cleanPath(bin + "../doc") + "/";
     const bool docBefore = platform::dirExists(doc);
     hs_regInitialization({});
-    QStringList expected{"etc_folder=" + base() + "etc/", "bin_folder=" + bin,
-                         "doc_folder=" + doc};
+    QStringList expected{"etc_folder=" + base() + "etc/", "bin_folder=" + bin, "doc_folder=" + doc};
     // The start-up made the settings folder "etc" already, so only its row fails.
     QStringList treeLines;
     for (const QString &name : treeNames) {

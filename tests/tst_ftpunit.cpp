@@ -56,8 +56,8 @@ class DialogAnswer : public QObject {
                 caption = m_dialog->windowTitle();
                 for (QLineEdit *e : m_dialog->findChildren<QLineEdit *>())
                     fields[e->objectName()] = e->text();
-                masked = m_dialog->findChild<QLineEdit *>("passord")->echoMode() ==
-                         QLineEdit::Password;
+                masked =
+                    m_dialog->findChild<QLineEdit *>("passord")->echoMode() == QLineEdit::Password;
                 if (edit) edit();
                 m_dialog->close();
             });
@@ -217,17 +217,18 @@ void TestFtpUnit::settings_data()
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("folder");
 
-    QTest::newRow("all set")
-        << QStringList{"server=h", "folder=inn", "username=ola", "password=zigpqjrpo2",
-                       "port=2121"}
-        << "ola" << "hemmelig" << 2121 << "inn";
+    QTest::newRow("all set") << QStringList{"server=h", "folder=inn", "username=ola",
+                                            "password=zigpqjrpo2", "port=2121"}
+                             << "ola"
+                             << "hemmelig" << 2121 << "inn";
     QTest::newRow("no user, no password: the defaults, nothing written")
-        << QStringList{"server=h"} << "anonymous" << "fremlatok" << 0 << "";
+        << QStringList{"server=h"} << "anonymous"
+        << "fremlatok" << 0 << "";
     QTest::newRow("scrambled empty password")
-        << QStringList{"server=h", "username=ola", "password=z2"} << "ola" << "fremlatok" << 0
-        << "";
-    QTest::newRow("port that is no number")
-        << QStringList{"server=h", "port=abc"} << "anonymous" << "fremlatok" << 0 << "";
+        << QStringList{"server=h", "username=ola", "password=z2"} << "ola"
+        << "fremlatok" << 0 << "";
+    QTest::newRow("port that is no number") << QStringList{"server=h", "port=abc"} << "anonymous"
+                                            << "fremlatok" << 0 << "";
     QTest::newRow("hexadecimal port") << QStringList{"server=h", "port=$15"} << "anonymous"
                                       << "fremlatok" << 21 << "";
 }
@@ -316,10 +317,14 @@ void TestFtpUnit::upload_data()
     QTest::addColumn<QString>("local"); // relative to the working folder, or absolute
     QTest::addColumn<QString>("remote");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("plain") << "liste.csv" << "liste.csv" << QByteArray("a;b\r\nc;d\r\n");
-    QTest::newRow("empty file") << "tom.txt" << "tom.txt" << QByteArray("");
-    QTest::newRow("full path") << "/sub/dir.x/fil.dat" << "fil.dat" << QByteArray(70000, 'q');
-    QTest::newRow("blanks and signs") << "a b#1?%.txt" << "a b#1?%.txt" << QByteArray("x");
+    QTest::newRow("plain") << "liste.csv"
+                           << "liste.csv" << QByteArray("a;b\r\nc;d\r\n");
+    QTest::newRow("empty file") << "tom.txt"
+                                << "tom.txt" << QByteArray("");
+    QTest::newRow("full path") << "/sub/dir.x/fil.dat"
+                               << "fil.dat" << QByteArray(70000, 'q');
+    QTest::newRow("blanks and signs") << "a b#1?%.txt"
+                                      << "a b#1?%.txt" << QByteArray("x");
 }
 
 void TestFtpUnit::upload()
@@ -334,11 +339,12 @@ void TestFtpUnit::upload()
     m_form->SendFil(local);
     QCOMPARE(FTPFeilNr, 0);
     QCOMPARE(readBytes(m_server->file(remote)), bytes);
-    QCOMPARE(ftpLog(), (QStringList{"FTP: Starter ny sesjon for opplasting av " + local,
-                                    "FTP: Kobler til 127.0.0.1 som bruker tester",
-                                    "FTP: Kobler fra."}));
+    QCOMPARE(ftpLog(),
+             (QStringList{"FTP: Starter ny sesjon for opplasting av " + local,
+                          "FTP: Kobler til 127.0.0.1 som bruker tester", "FTP: Kobler fra."}));
     QVERIFY(!m_form->isVisible());
-    QCOMPARE(m_form->windowTitle(), QString("ftp.kalvenor.no")); // shown before the settings were read
+    QCOMPARE(m_form->windowTitle(),
+             QString("ftp.kalvenor.no")); // shown before the settings were read
     QCOMPARE(m_form->findChild<QLabel *>("ftpfil")->text(), remote);
     QCOMPARE(progress()->maximum(), bytes.size());
     QCOMPARE(panel(0), QString::number(bytes.size()));
@@ -518,19 +524,22 @@ void TestFtpUnit::download_data()
     QTest::addColumn<QByteArray>("remote");      // the server's file of the local file's name
     QTest::addColumn<QByteArray>("localBefore"); // null: no such file
     QTest::addColumn<QByteArray>("oldBefore");
-    QTest::addColumn<QString>("oldKind"); // "", "readonly", or "folder" in place of oldBefore
+    QTest::addColumn<QString>("oldKind");       // "", "readonly", or "folder" in place of oldBefore
     QTest::addColumn<QStringList>("placement"); // the log lines after "Kobler fra."
     QTest::addColumn<int>("error");
     QTest::addColumn<QByteArray>("localAfter");
     QTest::addColumn<QByteArray>("oldAfter");
     QTest::addColumn<QByteArray>("tmpAfter");
 
-    QTest::newRow("first download")
-        << "liste.csv" << "liste.tmp" << "liste.old" << QByteArray("ny") << absent() << absent() << ""
-        << QStringList{"FTP: endret navn på liste.tmp til liste.csv"} << 0 << QByteArray("ny")
-        << absent() << absent();
+    QTest::newRow("first download") << "liste.csv"
+                                    << "liste.tmp"
+                                    << "liste.old" << QByteArray("ny") << absent() << absent() << ""
+                                    << QStringList{"FTP: endret navn på liste.tmp til liste.csv"}
+                                    << 0 << QByteArray("ny") << absent() << absent();
     QTest::newRow("replaces, keeps the previous")
-        << "liste.csv" << "liste.tmp" << "liste.old" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre") << ""
+        << "liste.csv"
+        << "liste.tmp"
+        << "liste.old" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre") << ""
         << QStringList{"FTP: slettet midlertidig fil: liste.old",
                        "FTP: endret navn på liste.csv til liste.old",
                        "FTP: endret navn på liste.tmp til liste.csv"}
@@ -540,27 +549,37 @@ void TestFtpUnit::download_data()
                                 "liste.csv. Den nye filen ligger i liste.tmp."};
     // The old copy is the program's own: a read-only one, kept from a read-only file, goes.
     QTest::newRow("read-only old copy")
-        << "liste.csv" << "liste.tmp" << "liste.old" << QByteArray("ny") << QByteArray("gammel")
-        << QByteArray("eldre") << "readonly"
+        << "liste.csv"
+        << "liste.tmp"
+        << "liste.old" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre")
+        << "readonly"
         << QStringList{"FTP: slettet midlertidig fil: liste.old",
                        "FTP: endret navn på liste.csv til liste.old",
                        "FTP: endret navn på liste.tmp til liste.csv"}
         << 0 << QByteArray("ny") << QByteArray("gammel") << absent();
     QTest::newRow("a folder of the old name")
-        << "liste.csv" << "liste.tmp" << "liste.old" << QByteArray("ny") << QByteArray("gammel") << absent() << "folder"
+        << "liste.csv"
+        << "liste.tmp"
+        << "liste.old" << QByteArray("ny") << QByteArray("gammel") << absent() << "folder"
         << notPlaced << 500 << QByteArray("gammel") << QByteArray("<folder>") << QByteArray("ny");
     QTest::newRow("empty remote file")
-        << "liste.csv" << "liste.tmp" << "liste.old" << QByteArray("") << QByteArray("gammel") << absent() << ""
-        << QStringList{} << 0 << QByteArray("gammel") << absent() << QByteArray("");
+        << "liste.csv"
+        << "liste.tmp"
+        << "liste.old" << QByteArray("") << QByteArray("gammel") << absent() << "" << QStringList{}
+        << 0 << QByteArray("gammel") << absent() << QByteArray("");
     QTest::newRow("dot in a folder name")
-        << "data.v2/liste.csv" << "data.v2/liste.tmp" << "data.v2/liste.old" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre")
+        << "data.v2/liste.csv"
+        << "data.v2/liste.tmp"
+        << "data.v2/liste.old" << QByteArray("ny") << QByteArray("gammel") << QByteArray("eldre")
         << ""
         << QStringList{"FTP: slettet midlertidig fil: data.v2/liste.old",
                        "FTP: endret navn på data.v2/liste.csv til data.v2/liste.old",
                        "FTP: endret navn på data.v2/liste.tmp til data.v2/liste.csv"}
         << 0 << QByteArray("ny") << QByteArray("gammel") << absent();
     QTest::newRow("no dot at all")
-        << "README" << "README.tmp" << "README.old" << QByteArray("ny") << QByteArray("gammel") << absent() << ""
+        << "README"
+        << "README.tmp"
+        << "README.old" << QByteArray("ny") << QByteArray("gammel") << absent() << ""
         << QStringList{"FTP: endret navn på README til README.old",
                        "FTP: endret navn på README.tmp til README"}
         << 0 << QByteArray("ny") << QByteArray("gammel") << absent();
@@ -654,11 +673,15 @@ void TestFtpUnit::downloadBroken_data()
     QTest::addColumn<int>("error");
     const QString retrieve =
         "FTP: Feil nr. 500, kan ikke laste ned filen liste.csv. Sjekk at filen ikke er i bruk.";
-    QTest::newRow("data connection dropped") << "drop" << "" << retrieve << 500;
-    QTest::newRow("data connection stalls") << "stall" << "" << retrieve << 500;
-    QTest::newRow("temporary file cannot be made") << "normal" << "folder" << retrieve << 500;
+    QTest::newRow("data connection dropped") << "drop"
+                                             << "" << retrieve << 500;
+    QTest::newRow("data connection stalls") << "stall"
+                                            << "" << retrieve << 500;
+    QTest::newRow("temporary file cannot be made") << "normal"
+                                                   << "folder" << retrieve << 500;
     QTest::newRow("2 GiB announced")
-        << "huge" << ""
+        << "huge"
+        << ""
         << "FTP: filen liste.csv er på 3000000000 byte, 2 GiB eller mer, avbryter forbindelse"
         << 501;
 }
@@ -682,8 +705,8 @@ void TestFtpUnit::downloadBroken()
     QStringList expected{"FTP: Starter ny sesjon for nedlasting av liste.csv til ",
                          "FTP: Kobler til 127.0.0.1 som bruker tester"};
     if (error == 500)
-        expected << "FTP: filstørrelse 400000" << "FTP: Tilkoblet, henter filen liste.csv"
-                 << failure << "FTP: Kobler fra.";
+        expected << "FTP: filstørrelse 400000"
+                 << "FTP: Tilkoblet, henter filen liste.csv" << failure << "FTP: Kobler fra.";
     else
         expected << failure << "FTP: 127.0.0.1 frakoblet";
     QCOMPARE(ftpLog(), expected);
@@ -698,15 +721,27 @@ void TestFtpUnit::downloadKeepsTheLocalFile_data()
     QTest::addColumn<QString>("local");
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QString>("setup");
-    QTest::newRow("local name is the temporary name") << "liste.tmp" << "drop" << "";
-    QTest::newRow("local name is the temporary name, sound server")
-        << "liste.tmp" << "normal" << "";
-    QTest::newRow("local name is the old name") << "liste.old" << "normal" << "";
-    QTest::newRow("temporary name links to the local file") << "liste.csv" << "normal" << "link";
-    QTest::newRow("temporary name is a second name of the local file")
-        << "liste.csv" << "drop" << "hard link";
-    QTest::newRow("more bytes than announced") << "liste.csv" << "short" << "";
-    QTest::newRow("disk full") << "liten/liste.csv" << "normal" << "small disk";
+    QTest::newRow("local name is the temporary name") << "liste.tmp"
+                                                      << "drop"
+                                                      << "";
+    QTest::newRow("local name is the temporary name, sound server") << "liste.tmp"
+                                                                    << "normal"
+                                                                    << "";
+    QTest::newRow("local name is the old name") << "liste.old"
+                                                << "normal"
+                                                << "";
+    QTest::newRow("temporary name links to the local file") << "liste.csv"
+                                                            << "normal"
+                                                            << "link";
+    QTest::newRow("temporary name is a second name of the local file") << "liste.csv"
+                                                                       << "drop"
+                                                                       << "hard link";
+    QTest::newRow("more bytes than announced") << "liste.csv"
+                                               << "short"
+                                               << "";
+    QTest::newRow("disk full") << "liten/liste.csv"
+                               << "normal"
+                               << "small disk";
 }
 
 void TestFtpUnit::downloadKeepsTheLocalFile()
@@ -730,10 +765,9 @@ void TestFtpUnit::downloadKeepsTheLocalFile()
     m_form->HentFil(local);
     QCOMPARE(FTPFeilNr, 500);
     const QStringList log = ftpLog();
-    QCOMPARE(log.mid(log.size() - 2),
-             (QStringList{"FTP: Feil nr. 500, kan ikke laste ned filen " + local +
-                              ". Sjekk at filen ikke er i bruk.",
-                          "FTP: Kobler fra."}));
+    QCOMPARE(log.mid(log.size() - 2), (QStringList{"FTP: Feil nr. 500, kan ikke laste ned filen " +
+                                                       local + ". Sjekk at filen ikke er i bruk.",
+                                                   "FTP: Kobler fra."}));
     QCOMPARE(readBytes(local), QByteArray("gammel"));
     QVERIFY(!m_form->IdFTP1->isConnected());
 }
@@ -831,9 +865,9 @@ void TestFtpUnit::lastRenameFails()
     auto restore = qScopeGuard([] { placement::setRename({}); });
     m_form->HentFil("liste.csv");
     QCOMPARE(FTPFeilNr, 500);
-    QCOMPARE(ftpLog().mid(5), (QStringList{"FTP: endret navn på liste.csv til liste.old",
-                                           notPlacedLine,
-                                           "FTP: endret navn på liste.old til liste.csv"}));
+    QCOMPARE(ftpLog().mid(5),
+             (QStringList{"FTP: endret navn på liste.csv til liste.old", notPlacedLine,
+                          "FTP: endret navn på liste.old til liste.csv"}));
     QCOMPARE(readBytes("liste.csv"), QByteArray("gammel"));
     QCOMPARE(modeOf("liste.csv"), 0400);
     QCOMPARE(readBytes("liste.tmp"), QByteArray("ny"));
@@ -965,7 +999,7 @@ void TestFtpUnit::temporaryTakenMeanwhile()
 
 void TestFtpUnit::downloadModes_data()
 {
-    QTest::addColumn<int>("localMode"); // -1: no local file yet
+    QTest::addColumn<int>("localMode");    // -1: no local file yet
     QTest::addColumn<int>("staleTmpMode"); // a temporary file left from before; -1: none
     QTest::addColumn<int>("modeAfter");
     // A umask of 027 makes a new file 0640, so a file given the usual 0644 shows.

@@ -96,12 +96,14 @@ void TestIniFile::lookupsIgnoreTheUserLocale_data()
     QTest::addColumn<bool>("found");
 
     QTest::newRow("Turkish user, i in a key")
-        << "tr_TR" << QByteArray("[STANDARD]\r\nlogtofile=1\r\n") << "STANDARD" << "LOGTOFILE"
-        << true;
+        << "tr_TR" << QByteArray("[STANDARD]\r\nlogtofile=1\r\n") << "STANDARD"
+        << "LOGTOFILE" << true;
     QTest::newRow("Turkish user, i in a section")
-        << "tr_TR" << QByteArray("[innstillinger]\r\nk=1\r\n") << "INNSTILLINGER" << "K" << true;
-    QTest::newRow("Norwegian letters") << "nb_NO" << QByteArray("[blåbær]\r\nnøkkel=1\r\n")
-                                       << "BLÅBÆR" << "NØKKEL" << true;
+        << "tr_TR" << QByteArray("[innstillinger]\r\nk=1\r\n") << "INNSTILLINGER"
+        << "K" << true;
+    QTest::newRow("Norwegian letters")
+        << "nb_NO" << QByteArray("[blåbær]\r\nnøkkel=1\r\n") << "BLÅBÆR"
+        << "NØKKEL" << true;
     QTest::newRow("sharp s is no SS") << "de_DE" << QByteArray("[S]\r\nstraße=1\r\n") << "S"
                                       << "STRASSE" << false;
     QTest::newRow("sharp s finds itself") << "de_DE" << QByteArray("[S]\r\nstraße=1\r\n") << "s"
@@ -158,17 +160,36 @@ void TestIniFile::lineBreaksBecomeBlanks_data()
     QTest::addColumn<QString>("readKey");
     QTest::addColumn<QString>("readValue");
 
-    QTest::newRow("CR LF in a value")
-        << "TFM" << "Tekst" << "a\r\n[STANDARD]\r\nLogToFile=1"
-        << "TFM" << "Tekst" << "a  [STANDARD]  LogToFile=1";
-    QTest::newRow("lone CR") << "TFM" << "Tekst" << "a\r[STANDARD]" << "TFM" << "Tekst"
+    QTest::newRow("CR LF in a value") << "TFM"
+                                      << "Tekst"
+                                      << "a\r\n[STANDARD]\r\nLogToFile=1"
+                                      << "TFM"
+                                      << "Tekst"
+                                      << "a  [STANDARD]  LogToFile=1";
+    QTest::newRow("lone CR") << "TFM"
+                             << "Tekst"
+                             << "a\r[STANDARD]"
+                             << "TFM"
+                             << "Tekst"
                              << "a [STANDARD]";
-    QTest::newRow("lone LF") << "TFM" << "Tekst" << "a\nLogToFile=1" << "TFM" << "Tekst"
+    QTest::newRow("lone LF") << "TFM"
+                             << "Tekst"
+                             << "a\nLogToFile=1"
+                             << "TFM"
+                             << "Tekst"
                              << "a LogToFile=1";
-    QTest::newRow("in a key") << "TFM" << "k\r\n[STANDARD]\r\nLogToFile" << "1"
-                              << "TFM" << "k  [STANDARD]  LogToFile" << "1";
-    QTest::newRow("in a section") << "TFM]\n[STANDARD" << "LogToFile" << "1"
-                                  << "TFM] [STANDARD" << "LogToFile" << "1";
+    QTest::newRow("in a key") << "TFM"
+                              << "k\r\n[STANDARD]\r\nLogToFile"
+                              << "1"
+                              << "TFM"
+                              << "k  [STANDARD]  LogToFile"
+                              << "1";
+    QTest::newRow("in a section") << "TFM]\n[STANDARD"
+                                  << "LogToFile"
+                                  << "1"
+                                  << "TFM] [STANDARD"
+                                  << "LogToFile"
+                                  << "1";
 }
 
 void TestIniFile::lineBreaksBecomeBlanks()

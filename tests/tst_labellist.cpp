@@ -37,7 +37,10 @@ class TestLabelList : public QObject, protected WindowFixture {
     QCheckBox *unik() { return m_form->findChild<QCheckBox *>("Unik"); }
     QString tekstLabel() { return m_form->findChild<QLabel *>("TekstLAbel")->text(); }
     QStringList entries() { return m_form->labelList()->entries(); }
-    void press(const char *button) { QTest::mouseClick(m_form->findChild<QPushButton *>(button), Qt::LeftButton); }
+    void press(const char *button)
+    {
+        QTest::mouseClick(m_form->findChild<QPushButton *>(button), Qt::LeftButton);
+    }
     void select(int row)
     {
         list()->setFocus();
@@ -55,7 +58,10 @@ class TestLabelList : public QObject, protected WindowFixture {
     // Sets the fields as a user would, so that the label is composed from them.
     void compose(const QString &lok, const QString &sys, const QString &prod, const QString &tekst)
     {
-        for (auto [name, text] : {std::pair{"Lokalisering", lok}, {"System", sys}, {"Produkt", prod}, {"Tekst", tekst}}) {
+        for (auto [name, text] : {std::pair{"Lokalisering", lok},
+                                  {"System", sys},
+                                  {"Produkt", prod},
+                                  {"Tekst", tekst}}) {
             QLineEdit *field = box(name)->lineEdit();
             field->selectAll();
             QTest::keyClick(field, Qt::Key_Delete);
@@ -83,7 +89,10 @@ class TestLabelList : public QObject, protected WindowFixture {
         for (QChar c : text) out.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
         return out;
     }
-    QStringList filesIn(const QString &folder) { return QDir(folder).entryList(QDir::Files | QDir::Hidden); }
+    QStringList filesIn(const QString &folder)
+    {
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    }
 
   private slots:
     void init() { setUp(); }
@@ -101,11 +110,12 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTest::newRow("letter case aside, in the order added")
             << QStringList{"abd", "ABC", "Abc", "abc", "ABE"}
             << QStringList{"ABC", "Abc", "abc", "abd", "ABE"};
-        QTest::newRow("Æ Ø Å after Z")
-            << QStringList{"å", "Z", "Ø", "æ", "a", "Ö"} << QStringList{"a", "Z", "æ", "Ø", "Ö", "å"};
+        QTest::newRow("Æ Ø Å after Z") << QStringList{"å", "Z", "Ø", "æ", "a", "Ö"}
+                                       << QStringList{"a", "Z", "æ", "Ø", "Ö", "å"};
         QTest::newRow("the whole line counts") << QStringList{"+B1=210,B", "+B1=210,A", "+B1=21,Z"}
                                                << QStringList{"+B1=21,Z", "+B1=210,A", "+B1=210,B"};
-        QTest::newRow("empty entries first") << QStringList{"a", "", ""} << QStringList{"", "", "a"};
+        QTest::newRow("empty entries first")
+            << QStringList{"a", "", ""} << QStringList{"", "", "a"};
     }
     void order()
     {
@@ -132,7 +142,8 @@ class TestLabelList : public QObject, protected WindowFixture {
         press("BitBtn1");
         press("BitBtn1");
         add("a", "");
-        QCOMPARE(entries(), QStringList({"+A=.01-01,", "+B1=210.01-AB01,PUMPE, 1", "+B1=210.01-AB01,PUMPE, 1"}));
+        QCOMPARE(entries(), QStringList({"+A=.01-01,", "+B1=210.01-AB01,PUMPE, 1",
+                                         "+B1=210.01-AB01,PUMPE, 1"}));
         QCOMPARE(list()->model()->index(0, 0).data().toString(), QString("+A=.01-01,"));
         QCOMPARE(list()->visualRect(list()->model()->index(1, 0)).height(), 13);
 
@@ -170,20 +181,30 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTest::newRow("unsorted, sorted on the way in")
             << QByteArray("c,3\r\nA,1\r\nb,2\r\n") << QStringList{"A,1", "b,2", "c,3"}
             << QByteArray("A,1\r\nb,2\r\nc,3\r\n");
-        const QByteArray anyBytes = QByteArray("+A=.01-01,\x81\x8d\x8f\x90\x9d\r\n+B=.01-01,\xe6\xf8\xe5\x80") +
-                                    QByteArray(1, '\0') + "x\r\nb\r\nB\r\n";
+        const QByteArray anyBytes =
+            QByteArray("+A=.01-01,\x81\x8d\x8f\x90\x9d\r\n+B=.01-01,\xe6\xf8\xe5\x80") +
+            QByteArray(1, '\0') + "x\r\nb\r\nB\r\n";
         QTest::newRow("sorted CR LF without mark, any bytes, byte for byte")
             << anyBytes
-            << QStringList{"+A=.01-01,\u0081\u008d\u008f\u0090\u009d", QString::fromUtf16(u"+B=.01-01,æøå€\0x", 16), "b", "B"}
+            << QStringList{"+A=.01-01,\u0081\u008d\u008f\u0090\u009d",
+                           QString::fromUtf16(u"+B=.01-01,æøå€\0x", 16), "b", "B"}
             << anyBytes;
         QTest::newRow("LF, CR, an empty line, no final end")
-            << QByteArray("b\nc\r\ra") << QStringList{"", "a", "b", "c"} << QByteArray("\r\na\r\nb\r\nc\r\n");
-        QTest::newRow("UTF-8 with mark") << mark8 + "\xC3\x98st,2\r\nZ,1\r\n" << QStringList{"Z,1", "Øst,2"}
-                                         << mark8 + "Z,1\r\n\xC3\x98st,2\r\n";
-        QTest::newRow("UTF-16 LE") << QByteArray("\xFF\xFE" "b\0a\0\r\0\n\0", 10) << QStringList{"ba"}
-                                   << QByteArray("\xFF\xFE" "b\0a\0\r\0\n\0", 10);
-        QTest::newRow("UTF-16 BE") << QByteArray("\xFE\xFF\0b\0\r\0\n\0a", 10) << QStringList{"a", "b"}
-                                   << QByteArray("\xFE\xFF\0a\0\r\0\n\0b\0\r\0\n", 14);
+            << QByteArray("b\nc\r\ra") << QStringList{"", "a", "b", "c"}
+            << QByteArray("\r\na\r\nb\r\nc\r\n");
+        QTest::newRow("UTF-8 with mark")
+            << mark8 + "\xC3\x98st,2\r\nZ,1\r\n"
+            << QStringList{"Z,1", "Øst,2"} << mark8 + "Z,1\r\n\xC3\x98st,2\r\n";
+        QTest::newRow("UTF-16 LE") << QByteArray("\xFF\xFE"
+                                                 "b\0a\0\r\0\n\0",
+                                                 10)
+                                   << QStringList{"ba"}
+                                   << QByteArray("\xFF\xFE"
+                                                 "b\0a\0\r\0\n\0",
+                                                 10);
+        QTest::newRow("UTF-16 BE")
+            << QByteArray("\xFE\xFF\0b\0\r\0\n\0a", 10) << QStringList{"a", "b"}
+            << QByteArray("\xFE\xFF\0a\0\r\0\n\0b\0\r\0\n", 14);
         QTest::newRow("a line sorted to the top that would read as a mark")
             << QByteArray("z\r\n\xFF\xFEx\r\n") << QStringList{"ÿþx", "z"}
             << mark8 + "\xC3\xBF\xC3\xBEx\r\nz\r\n";
@@ -203,7 +224,8 @@ class TestLabelList : public QObject, protected WindowFixture {
         saveAs(path);
         QTEST(readBytes(path), "saved");
         QVERIFY(m_ui->messages.isEmpty());
-        QCOMPARE(filesIn(kalvenorpath("data\\tfm")).filter("tfm-liste"), QStringList({"tfm-liste.csv"}));
+        QCOMPARE(filesIn(kalvenorpath("data\\tfm")).filter("tfm-liste"),
+                 QStringList({"tfm-liste.csv"}));
     }
 
     // Text pasted into a field is taken up to its first line break, as one-line fields have it,
@@ -213,9 +235,15 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("pasted"); // into "ab|cd"
         QTest::addColumn<QString>("text");
-        QTest::newRow("a cell copied with its line end") << "Tekst" << "Pumpe\r\n" << "ABPUMPECD";
-        QTest::newRow("three lines") << "Nr2" << "1\n2\r3" << "ab1cd";
-        QTest::newRow("a break first") << "Lokalisering" << "\nX" << "ABCD";
+        QTest::newRow("a cell copied with its line end") << "Tekst"
+                                                         << "Pumpe\r\n"
+                                                         << "ABPUMPECD";
+        QTest::newRow("three lines") << "Nr2"
+                                     << "1\n2\r3"
+                                     << "ab1cd";
+        QTest::newRow("a break first") << "Lokalisering"
+                                       << "\nX"
+                                       << "ABCD";
     }
     void pastedLineBreaks()
     {
@@ -224,8 +252,10 @@ class TestLabelList : public QObject, protected WindowFixture {
         start();
         TFMComboBox *combo = box(qPrintable(field));
         QLineEdit *line = combo ? combo->lineEdit() : edit(qPrintable(field));
-        if (combo) combo->setText("abcd");
-        else line->setText("abcd");
+        if (combo)
+            combo->setText("abcd");
+        else
+            line->setText("abcd");
         line->setFocus();
         line->setCursorPosition(2);
         QApplication::clipboard()->setText(pasted);
@@ -269,14 +299,16 @@ class TestLabelList : public QObject, protected WindowFixture {
         QCOMPARE(readBytes(folder + "a.csv"), QByteArray("+B1=.01-01,\xD8\r\n"));
         add("b1", "Ω");
         saveAs(folder + "a.csv");
-        QCOMPARE(readBytes(folder + "a.csv"), QByteArray("\xEF\xBB\xBF+B1=.01-01,\xC3\x98\r\n+B1=.01-01,\xCE\xA9\r\n"));
+        QCOMPARE(readBytes(folder + "a.csv"),
+                 QByteArray("\xEF\xBB\xBF+B1=.01-01,\xC3\x98\r\n+B1=.01-01,\xCE\xA9\r\n"));
         // The encoding is the last opened file's: after a UTF-16 file, UTF-16; after a file
         // without a mark, the code page again.
         writeBytes(folder + "w.csv", QByteArray("\xFF\xFE", 2));
         open(folder + "w.csv");
         add("b", "");
         saveAs(folder + "w.csv");
-        QCOMPARE(readBytes(folder + "w.csv"), QByteArray("\xFF\xFE", 2) + utf16le("+B1=.01-01,\r\n"));
+        QCOMPARE(readBytes(folder + "w.csv"),
+                 QByteArray("\xFF\xFE", 2) + utf16le("+B1=.01-01,\r\n"));
         writeBytes(folder + "n.csv", "z\r\n");
         open(folder + "n.csv");
         saveAs(folder + "n.csv");
@@ -292,27 +324,50 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("kind"); // of what makeHostileFile puts there, if anything
         QTest::addColumn<QString>("message");
-        QTest::newRow("open a missing file") << false << "mangler.csv" << ""
-                                             << "Cannot open file \"%1\". The system cannot find the file specified.";
-        QTest::newRow("open a folder") << false << "mappe.csv" << "" << "Cannot open file \"%1\". Access is denied.";
-        QTest::newRow("save onto a folder") << true << "mappe.csv" << "" << "Cannot create file \"%1\". Access is denied.";
-        QTest::newRow("save onto a read-only file") << true << "skrivebeskyttet.csv" << ""
-                                                    << "Cannot create file \"%1\". Access is denied.";
-        QTest::newRow("save into a missing folder") << true << "borte/liste.csv" << ""
-                                                    << "Cannot create file \"%1\". The system cannot find the path specified.";
+        QTest::newRow("open a missing file")
+            << false << "mangler.csv"
+            << ""
+            << "Cannot open file \"%1\". The system cannot find the file specified.";
+        QTest::newRow("open a folder") << false << "mappe.csv"
+                                       << ""
+                                       << "Cannot open file \"%1\". Access is denied.";
+        QTest::newRow("save onto a folder") << true << "mappe.csv"
+                                            << ""
+                                            << "Cannot create file \"%1\". Access is denied.";
+        QTest::newRow("save onto a read-only file")
+            << true << "skrivebeskyttet.csv"
+            << ""
+            << "Cannot create file \"%1\". Access is denied.";
+        QTest::newRow("save into a missing folder")
+            << true << "borte/liste.csv"
+            << ""
+            << "Cannot create file \"%1\". The system cannot find the path specified.";
         // Nothing waits for the other end of a pipe, and a device is never read or replaced.
-        QTest::newRow("open a pipe") << false << "rør.csv" << "fifo" << "Cannot open file \"%1\". Access is denied.";
-        QTest::newRow("save onto a pipe") << true << "rør.csv" << "fifo" << "Cannot create file \"%1\". Access is denied.";
-        QTest::newRow("open a link to /dev/zero") << false << "null.csv" << "zero" << "Cannot open file \"%1\". Access is denied.";
-        QTest::newRow("save onto a link to /dev/zero") << true << "null.csv" << "zero" << "Cannot create file \"%1\". Access is denied.";
+        QTest::newRow("open a pipe") << false << "rør.csv"
+                                     << "fifo"
+                                     << "Cannot open file \"%1\". Access is denied.";
+        QTest::newRow("save onto a pipe") << true << "rør.csv"
+                                          << "fifo"
+                                          << "Cannot create file \"%1\". Access is denied.";
+        QTest::newRow("open a link to /dev/zero") << false << "null.csv"
+                                                  << "zero"
+                                                  << "Cannot open file \"%1\". Access is denied.";
+        QTest::newRow("save onto a link to /dev/zero")
+            << true << "null.csv"
+            << "zero"
+            << "Cannot create file \"%1\". Access is denied.";
         // The program's own refusals, in Norwegian, and about reading.
         QTest::newRow("open a file too large to read")
-            << false << "stor.csv" << "oversized"
+            << false << "stor.csv"
+            << "oversized"
             << "Filen \"%1\" kan ikke åpnes: den er større enn 64 MiB, mer enn programmet leser.";
-        const QString tooManyLines = "Filen \"%1\" kan ikke åpnes: den har flere enn 1 000 000 linjer, mer enn listen tar.";
-        QTest::newRow("open a file of a million and one lines") << false << "linjer.csv" << "linefeeds" << tooManyLines;
+        const QString tooManyLines =
+            "Filen \"%1\" kan ikke åpnes: den har flere enn 1 000 000 linjer, mer enn listen tar.";
+        QTest::newRow("open a file of a million and one lines") << false << "linjer.csv"
+                                                                << "linefeeds" << tooManyLines;
         for (const char *kind : {"64 MiB of LF", "64 MiB of CR", "64 MiB of CR LF"})
-            QTest::newRow(qPrintable(QStringLiteral("open %1").arg(kind))) << false << "linjeskift.csv" << kind << tooManyLines;
+            QTest::newRow(qPrintable(QStringLiteral("open %1").arg(kind)))
+                << false << "linjeskift.csv" << kind << tooManyLines;
     }
     void failures()
     {
@@ -346,16 +401,20 @@ class TestLabelList : public QObject, protected WindowFixture {
     // lines, or past 64 MiB as saving would write it. The box says so, the list stays.
     void addPastTheLimits_data()
     {
-        QTest::addColumn<int>("count");       // entries in the list before
-        QTest::addColumn<qint64>("written");  // their size as saved
-        QTest::addColumn<QString>("tekst");   // of the entry added, "+=.01-01," and this
+        QTest::addColumn<int>("count");      // entries in the list before
+        QTest::addColumn<qint64>("written"); // their size as saved
+        QTest::addColumn<QString>("tekst");  // of the entry added, "+=.01-01," and this
         QTest::addColumn<QString>("refusal");
         const qint64 max = platform::MaxTextFileSize;
-        const QString tooLarge = "Oppføringen er ikke lagt til: med den ville listen bli større enn 64 MiB lagret, og en slik fil kan ikke åpnes igjen.";
-        QTest::newRow("a million entries") << 1'000'000 << qint64(3'000'000) << ""
-                                           << "Oppføringen er ikke lagt til: listen har alt 1 000 000 linjer, det meste en lagret liste kan ha og likevel åpnes igjen.";
+        const QString tooLarge = "Oppføringen er ikke lagt til: med den ville listen bli større "
+                                 "enn 64 MiB lagret, og en slik fil kan ikke åpnes igjen.";
+        QTest::newRow("a million entries")
+            << 1'000'000 << qint64(3'000'000) << ""
+            << "Oppføringen er ikke lagt til: listen har alt 1 000 000 linjer, det meste en lagret "
+               "liste kan ha og likevel åpnes igjen.";
         QTest::newRow("a byte past 64 MiB") << 64 << max - 10 << "" << tooLarge;
-        QTest::newRow("64 MiB to the byte") << 64 << max - 11 << "" << "";
+        QTest::newRow("64 MiB to the byte") << 64 << max - 11 << ""
+                                            << "";
         // The entry takes the list to UTF-8: a mark first, and two bytes for its letter.
         QTest::newRow("past 64 MiB in UTF-8 only") << 64 << max - 13 << "Ω" << tooLarge;
     }
@@ -368,7 +427,8 @@ class TestLabelList : public QObject, protected WindowFixture {
         QStringList filler;
         const qint64 each = written / count;
         for (int i = 0; i < count; ++i)
-            filler.append(QString(qsizetype((i + 1 < count ? each : written - each * (count - 1)) - 2), u'z'));
+            filler.append(QString(
+                qsizetype((i + 1 < count ? each : written - each * (count - 1)) - 2), u'z'));
         m_form->labelList()->replace(filler);
         QCOMPARE(m_form->labelList()->writtenSize(), written);
         const QStringList before = entries();
@@ -401,22 +461,27 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTest::newRow("empty, UTF-8") << QStringList{} << int(platform::Encoding::Utf8);
         QTest::newRow("empty, UTF-16 BE") << QStringList{} << int(platform::Encoding::Utf16BE);
         QTest::newRow("the code page") << QStringList{"æ,1", "b", ""} << ansi;
-        QTest::newRow("letters it lacks, to UTF-8") << QStringList{"a", "Ω", QStringLiteral(u"😀")} << ansi;
+        QTest::newRow("letters it lacks, to UTF-8")
+            << QStringList{"a", "Ω", QStringLiteral(u"😀")} << ansi;
         QTest::newRow("a line that reads as a mark") << QStringList{"ÿþx", "z"} << ansi;
         QTest::newRow("a lone surrogate half, to UTF-16")
             << QStringList{"a", QString(QChar(char16_t(0xD800))) + u'b', "Ω"} << ansi;
         QTest::newRow("UTF-8 remembered") << QStringList{"a", "b"} << int(platform::Encoding::Utf8);
-        QTest::newRow("UTF-16 BE remembered") << QStringList{"a", "Ω"} << int(platform::Encoding::Utf16BE);
+        QTest::newRow("UTF-16 BE remembered")
+            << QStringList{"a", "Ω"} << int(platform::Encoding::Utf16BE);
     }
     void writtenSize()
     {
         QFETCH(QStringList, entries);
         QFETCH(int, remembered);
         const auto saved = [](const LabelListModel &list) {
-            return qint64(platform::encodeLines(list.entries(), saveEncoding(list.entries(), list.encoding())).size());
+            return qint64(
+                platform::encodeLines(list.entries(), saveEncoding(list.entries(), list.encoding()))
+                    .size());
         };
         LabelListModel added, loaded;
-        for (LabelListModel *list : {&added, &loaded}) list->setEncoding(platform::Encoding(remembered));
+        for (LabelListModel *list : {&added, &loaded})
+            list->setEncoding(platform::Encoding(remembered));
         for (const QString &entry : entries) {
             QVERIFY(added.add(entry) >= 0);
             QCOMPARE(added.writtenSize(), saved(added));
@@ -466,9 +531,11 @@ class TestLabelList : public QObject, protected WindowFixture {
         const auto queueClick = [add] {
             const QPointF at = add->rect().center();
             for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
-                QCoreApplication::postEvent(add, new QMouseEvent(type, at, add->mapToGlobal(at), Qt::LeftButton,
-                                                                 type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
-                                                                 Qt::NoModifier));
+                QCoreApplication::postEvent(
+                    add, new QMouseEvent(type, at, add->mapToGlobal(at), Qt::LeftButton,
+                                         type == QEvent::MouseButtonPress ? Qt::LeftButton
+                                                                          : Qt::NoButton,
+                                         Qt::NoModifier));
         };
         // A queued click is carried out as any other.
         queueClick();
@@ -494,9 +561,11 @@ class TestLabelList : public QObject, protected WindowFixture {
         SmallDisk disk(folder, 8);
         if (!disk.mounted()) QSKIP("a small file system cannot be mounted here");
         writeBytes(folder + "/l.csv", "gammel\r\n");
-        for (int i = 0; i < 3000; ++i) m_form->labelList()->add(QString("+B1=210.%1-AB01,TEKST").arg(i));
+        for (int i = 0; i < 3000; ++i)
+            m_form->labelList()->add(QString("+B1=210.%1-AB01,TEKST").arg(i));
         saveAs(folder + "/l.csv");
-        QCOMPARE(m_ui->texts(), QStringList{"Cannot create file \"" + folder + "/l.csv\". There is not enough space on the disk."});
+        QCOMPARE(m_ui->texts(), QStringList{"Cannot create file \"" + folder +
+                                            "/l.csv\". There is not enough space on the disk."});
         QCOMPARE(readBytes(folder + "/l.csv"), QByteArray("gammel\r\n"));
         QCOMPARE(filesIn(folder), QStringList{"l.csv"});
         QCOMPARE(entries().size(), 3000);
@@ -511,9 +580,11 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTest::addColumn<QString>("message");
         QTest::newRow("an existing file") << "mål.csv" << true << "";
         QTest::newRow("a file not made yet") << "mål.csv" << false << "";
-        QTest::newRow("into a missing folder") << "borte/mål.csv" << false
-                                               << "Cannot create file \"%1\". The system cannot find the path specified.";
-        QTest::newRow("itself") << "lenke.csv" << false << "Cannot create file \"%1\". Access is denied.";
+        QTest::newRow("into a missing folder")
+            << "borte/mål.csv" << false
+            << "Cannot create file \"%1\". The system cannot find the path specified.";
+        QTest::newRow("itself") << "lenke.csv" << false
+                                << "Cannot create file \"%1\". Access is denied.";
     }
     void saveThroughALink()
     {
@@ -526,9 +597,11 @@ class TestLabelList : public QObject, protected WindowFixture {
         QVERIFY(QFile::link(folder + target, folder + "lenke.csv"));
         add("b1", "ny");
         saveAs(folder + "lenke.csv");
-        QCOMPARE(m_ui->texts(), message.isEmpty() ? QStringList() : QStringList{message.arg(folder + "lenke.csv")});
+        QCOMPARE(m_ui->texts(), message.isEmpty() ? QStringList()
+                                                  : QStringList{message.arg(folder + "lenke.csv")});
         QCOMPARE(QFileInfo(folder + "lenke.csv").symLinkTarget(), folder + target);
-        if (message.isEmpty()) QCOMPARE(readBytes(folder + target), QByteArray("+B1=.01-01,NY\r\n"));
+        if (message.isEmpty())
+            QCOMPARE(readBytes(folder + target), QByteArray("+B1=.01-01,NY\r\n"));
         QCOMPARE(filesIn(folder).filter(".csv."), QStringList());
     }
 
@@ -551,7 +624,8 @@ class TestLabelList : public QObject, protected WindowFixture {
                 if (box) box->button(QMessageBox::No)->click();
                 QTimer::singleShot(0, dialog, &QFileDialog::reject);
             });
-            static_cast<QDialog *>(dialog)->accept(); // on the name it was opened with, "tfm-liste.csv"
+            static_cast<QDialog *>(dialog)
+                ->accept(); // on the name it was opened with, "tfm-liste.csv"
         });
         press("BitBtn2");
         QVERIFY(asked);
@@ -587,7 +661,8 @@ class TestLabelList : public QObject, protected WindowFixture {
     {
         struct CountingModel final : LabelListModel {
             mutable int asked = 0;
-            QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override
+            QModelIndex index(int row, int column,
+                              const QModelIndex &parent = QModelIndex()) const override
             {
                 ++asked;
                 return LabelListModel::index(row, column, parent);
@@ -595,7 +670,8 @@ class TestLabelList : public QObject, protected WindowFixture {
         } model;
         start();
         QStringList many;
-        for (int i = 0; i < 100000; ++i) many.append(QString("+B1=210.%1-AB01,TEKST").arg(i, 6, 10, QChar(u'0')));
+        for (int i = 0; i < 100000; ++i)
+            many.append(QString("+B1=210.%1-AB01,TEKST").arg(i, 6, 10, QChar(u'0')));
         model.replace(many);
         list()->setModel(&model);
         QApplication::processEvents();
@@ -611,12 +687,17 @@ class TestLabelList : public QObject, protected WindowFixture {
         QCOMPARE(list()->indexAt(QPoint(1, 1)).data().toString(), QString("+A=.01-01,"));
         select(50000);
         // As the Delete key has it: the entry goes, and the selection with it.
-        QCOMPARE_LT(asked([&] { model.remove(50000); list()->selectionModel()->clear(); }), 1000);
+        QCOMPARE_LT(asked([&] {
+                        model.remove(50000);
+                        list()->selectionModel()->clear();
+                    }),
+                    1000);
         QCOMPARE(model.count(), 100000);
         QCOMPARE(model.entry(50000), many.at(50000));
         // Scrolling to the end still finds the last row.
         select(model.count() - 1);
-        QCOMPARE(list()->indexAt(list()->visualRect(list()->currentIndex()).center()).row(), model.count() - 1);
+        QCOMPARE(list()->indexAt(list()->visualRect(list()->currentIndex()).center()).row(),
+                 model.count() - 1);
         list()->setModel(m_form->labelList());
     }
 
@@ -629,18 +710,33 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTest::addColumn<bool>("unik");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("composes"); // the fields compose the entry's label
-        QTest::newRow("plain") << "+LHT1=210.01-AB01,PUMPE" << QStringList{"LHT1", "210", "01", "AB", "01"} << false << "PUMPE" << true;
-        QTest::newRow("one-letter product") << "+LHT1=210.01-X01," << QStringList{"LHT1", "210", "01", "X0", "1"} << false << "" << true;
-        QTest::newRow("type-unique") << "+B1=210.01-AB01T,T" << QStringList{"B1", "210", "01", "AB", "01"} << true << "T" << true;
-        QTest::newRow("ID number") << "+B1=210.01-AB01007," << QStringList{"B1", "210", "01", "AB", "01007"} << false << "" << true;
-        QTest::newRow("text with commas") << "+=.01-01,A, B,,C" << QStringList{"", "", "01", "01", ""} << false << "A, B,,C" << true;
-        QTest::newRow("short product code") << "+=.1-K," << QStringList{"", "", "1", "K", ""} << false << "" << true;
+        QTest::newRow("plain") << "+LHT1=210.01-AB01,PUMPE"
+                               << QStringList{"LHT1", "210", "01", "AB", "01"} << false << "PUMPE"
+                               << true;
+        QTest::newRow("one-letter product")
+            << "+LHT1=210.01-X01," << QStringList{"LHT1", "210", "01", "X0", "1"} << false << ""
+            << true;
+        QTest::newRow("type-unique")
+            << "+B1=210.01-AB01T,T" << QStringList{"B1", "210", "01", "AB", "01"} << true << "T"
+            << true;
+        QTest::newRow("ID number")
+            << "+B1=210.01-AB01007," << QStringList{"B1", "210", "01", "AB", "01007"} << false << ""
+            << true;
+        QTest::newRow("text with commas")
+            << "+=.01-01,A, B,,C" << QStringList{"", "", "01", "01", ""} << false << "A, B,,C"
+            << true;
+        QTest::newRow("short product code")
+            << "+=.1-K," << QStringList{"", "", "1", "K", ""} << false << "" << true;
         QTest::newRow("one-letter product, a blank before the number")
-            << "+LHT1=210.01-X 1," << QStringList{"LHT1", "210", "01", "X", " 1"} << false << "" << true;
-        QTest::newRow("no comma") << "+B1=210.01-AB01" << QStringList{"", "", "", "", ""} << false << "+B1=210.01-AB01" << false;
+            << "+LHT1=210.01-X 1," << QStringList{"LHT1", "210", "01", "X", " 1"} << false << ""
+            << true;
+        QTest::newRow("no comma") << "+B1=210.01-AB01" << QStringList{"", "", "", "", ""} << false
+                                  << "+B1=210.01-AB01" << false;
         QTest::newRow("empty") << "" << QStringList{"", "", "", "", ""} << false << "" << false;
-        QTest::newRow("missing separators") << "+LHT1-AB,x" << QStringList{"", "", "LHT1", "AB", ""} << false << "x" << false;
-        QTest::newRow("short label") << "+,x" << QStringList{"", "", "", "", ""} << false << "x" << false;
+        QTest::newRow("missing separators")
+            << "+LHT1-AB,x" << QStringList{"", "", "LHT1", "AB", ""} << false << "x" << false;
+        QTest::newRow("short label")
+            << "+,x" << QStringList{"", "", "", "", ""} << false << "x" << false;
     }
     void cutting()
     {
@@ -663,9 +759,11 @@ class TestLabelList : public QObject, protected WindowFixture {
         QTest::addColumn<QString>("entry");
         QTest::newRow("long text") << "+B1=210.01-AB01," + QString(100, u'a');
         QTest::newRow("no comma") << QString(100, u'x');
-        QTest::newRow("long running number ending in T") << "+B1=210.01-AB" + QString(100, u'1') + "T,x";
-        QTest::newRow("every part long") << "+" + QString(50, u'l') + "=" + QString(50, u's') + "." + QString(50, u'1') +
-                                                "-AB" + QString(50, u'2') + "," + QString(50, u't');
+        QTest::newRow("long running number ending in T")
+            << "+B1=210.01-AB" + QString(100, u'1') + "T,x";
+        QTest::newRow("every part long") << "+" + QString(50, u'l') + "=" + QString(50, u's') +
+                                                "." + QString(50, u'1') + "-AB" +
+                                                QString(50, u'2') + "," + QString(50, u't');
         QTest::newRow("short") << "+B1=210.01-AB01,T";
     }
     void cuttingWithinRoom()
@@ -675,8 +773,9 @@ class TestLabelList : public QObject, protected WindowFixture {
         const ReadBack whole = readBackEntry(entry), cut = readBackEntry(entry, room);
         const LabelFields &w = whole.fields, &c = cut.fields;
         QCOMPARE(QStringList({c.lokalisering, c.system, c.nr1, c.produkt, c.nr2, c.idnr, cut.text}),
-                 QStringList({w.lokalisering.left(room), w.system.left(room), w.nr1.left(room), w.produkt.left(room),
-                              w.nr2.left(room), w.idnr.left(room), whole.text.left(room)}));
+                 QStringList({w.lokalisering.left(room), w.system.left(room), w.nr1.left(room),
+                              w.produkt.left(room), w.nr2.left(room), w.idnr.left(room),
+                              whole.text.left(room)}));
         QCOMPARE(c.unik, w.unik);
     }
 
@@ -696,7 +795,8 @@ class TestLabelList : public QObject, protected WindowFixture {
         QFETCH(QString, idnrBefore);
         start();
         const QString folder = kalvenorpath("data\\tfm");
-        writeBytes(folder + "l.csv", "+LHT1=210.01-X01,\r\n+LHT1=210.01-AB01,A, B\r\n+B1=310.02-AH03T,\r\n+B1=310.02-AH037,liten tekst\r\n");
+        writeBytes(folder + "l.csv", "+LHT1=210.01-X01,\r\n+LHT1=210.01-AB01,A, "
+                                     "B\r\n+B1=310.02-AH03T,\r\n+B1=310.02-AH037,liten tekst\r\n");
         open(folder + "l.csv");
         const QStringList all = entries();
         for (int row = 0; row < all.size(); ++row) {
@@ -726,7 +826,8 @@ class TestLabelList : public QObject, protected WindowFixture {
         add("lht1", "");
         writeBytes(dataFile("l.csv"), "+LHT1=210.01-X01,\r\n");
         // Nothing selected: nothing happens, not even the reload.
-        box("SystemUnderCOmbo")->selectIndex(box("SystemUnderCOmbo")->findText("21. GRUNN OG FUNDAMENT"));
+        box("SystemUnderCOmbo")
+            ->selectIndex(box("SystemUnderCOmbo")->findText("21. GRUNN OG FUNDAMENT"));
         m_form->SystemUnderCOmboCloseUp();
         QCOMPARE(box("System")->count(), 6);
         list()->selectionModel()->clear();

@@ -75,11 +75,18 @@ void TestPlacement::names_data()
     QTest::addColumn<QString>("local");
     QTest::addColumn<QString>("temporary");
     QTest::addColumn<QString>("old");
-    QTest::newRow("plain") << "liste.csv" << "liste.tmp" << "liste.old";
-    QTest::newRow("dot in a folder") << "data.v2/liste.csv" << "data.v2/liste.tmp"
+    QTest::newRow("plain") << "liste.csv"
+                           << "liste.tmp"
+                           << "liste.old";
+    QTest::newRow("dot in a folder") << "data.v2/liste.csv"
+                                     << "data.v2/liste.tmp"
                                      << "data.v2/liste.old";
-    QTest::newRow("two dots") << "a.b.csv" << "a.tmp" << "a.old";
-    QTest::newRow("no dot") << "/x/README" << "/x/README.tmp" << "/x/README.old";
+    QTest::newRow("two dots") << "a.b.csv"
+                              << "a.tmp"
+                              << "a.old";
+    QTest::newRow("no dot") << "/x/README"
+                            << "/x/README.tmp"
+                            << "/x/README.old";
 }
 
 void TestPlacement::names()
@@ -94,10 +101,10 @@ void TestPlacement::names()
 
 void TestPlacement::place_data()
 {
-    QTest::addColumn<QString>("setup");   // what stands at the names before, see place()
+    QTest::addColumn<QString>("setup");     // what stands at the names before, see place()
     QTest::addColumn<QString>("meanwhile"); // what happens between the bytes and the placing
-    QTest::addColumn<QString>("failing"); // the names whose renames fail, "from>to" joined by ","
-    QTest::addColumn<QString>("prepared"); // the log line of a refused preparation
+    QTest::addColumn<QString>("failing");   // the names whose renames fail, "from>to" joined by ","
+    QTest::addColumn<QString>("prepared");  // the log line of a refused preparation
     QTest::addColumn<int>("error");
     QTest::addColumn<QStringList>("log"); // the placement's lines
     QTest::addColumn<QByteArray>("localAfter");
@@ -116,53 +123,87 @@ void TestPlacement::place_data()
                              "erstattet.";
     const QByteArray ny("ny"), gammel("gammel");
 
-    QTest::newRow("first download") << "" << "" << "" << "" << 0 << QStringList{placed} << ny
-                                    << absent() << absent() << 0600;
+    QTest::newRow("first download")
+        << ""
+        << ""
+        << ""
+        << "" << 0 << QStringList{placed} << ny << absent() << absent() << 0600;
     QTest::newRow("replaces, keeps the previous")
-        << "local, old" << "" << "" << "" << 0 << QStringList{deleted, moved, placed} << ny
-        << gammel << absent() << 0640;
+        << "local, old"
+        << ""
+        << ""
+        << "" << 0 << QStringList{deleted, moved, placed} << ny << gammel << absent() << 0640;
     QTest::newRow("read-only local and old copy")
-        << "local 0400, old 0400" << "" << "" << "" << 0 << QStringList{deleted, moved, placed}
-        << ny << gammel << absent() << 0400;
+        << "local 0400, old 0400"
+        << ""
+        << ""
+        << "" << 0 << QStringList{deleted, moved, placed} << ny << gammel << absent() << 0400;
     QTest::newRow("read-only leftover temporary file")
-        << "local, tmp 0400" << "" << "" << "" << 0 << QStringList{moved, placed} << ny << gammel
-        << absent() << 0640;
+        << "local, tmp 0400"
+        << ""
+        << ""
+        << "" << 0 << QStringList{moved, placed} << ny << gammel << absent() << 0640;
     QTest::newRow("leftover temporary file is a link")
-        << "local, tmp link" << "" << "" << "" << 0 << QStringList{moved, placed} << ny << gammel
-        << absent() << 0640;
+        << "local, tmp link"
+        << ""
+        << ""
+        << "" << 0 << QStringList{moved, placed} << ny << gammel << absent() << 0640;
     QTest::newRow("old copy is a link")
-        << "local, old link" << "" << "" << "" << 0 << QStringList{deleted, moved, placed} << ny
-        << gammel << absent() << 0640;
+        << "local, old link"
+        << ""
+        << ""
+        << "" << 0 << QStringList{deleted, moved, placed} << ny << gammel << absent() << 0640;
     QTest::newRow("old copy is a folder")
-        << "local, old folder" << "" << "" << "" << 500 << QStringList{notPlaced} << gammel
-        << QByteArray("<folder>") << ny << 0640;
+        << "local, old folder"
+        << ""
+        << ""
+        << "" << 500 << QStringList{notPlaced} << gammel << QByteArray("<folder>") << ny << 0640;
     QTest::newRow("empty download replaces nothing")
-        << "local, empty" << "" << "" << "" << 0 << QStringList{} << gammel << absent()
-        << QByteArray("") << 0640;
-    QTest::newRow("temporary file rewritten") << "local" << "rewritten" << "" << "" << 500
-                                              << QStringList{changed} << gammel << absent()
-                                              << QByteArray("ann") << 0640;
+        << "local, empty"
+        << ""
+        << ""
+        << "" << 0 << QStringList{} << gammel << absent() << QByteArray("") << 0640;
+    QTest::newRow("temporary file rewritten")
+        << "local"
+        << "rewritten"
+        << ""
+        << "" << 500 << QStringList{changed} << gammel << absent() << QByteArray("ann") << 0640;
     QTest::newRow("temporary file replaced, same size")
-        << "local" << "replaced" << "" << "" << 500 << QStringList{changed} << gammel << absent()
-        << QByteArray("xy") << 0640;
+        << "local"
+        << "replaced"
+        << ""
+        << "" << 500 << QStringList{changed} << gammel << absent() << QByteArray("xy") << 0640;
     QTest::newRow("temporary file given a second name")
-        << "local" << "second name" << "" << "" << 500 << QStringList{changed} << gammel
-        << absent() << ny << 0640;
-    QTest::newRow("local name is a folder") << "local folder" << "" << "" << notAFile << 500
-                                            << QStringList{} << QByteArray("<folder>")
-                                            << absent() << absent() << 0700;
-    QTest::newRow("local name is a pipe") << "local fifo" << "" << "" << notAFile << 500
-                                          << QStringList{} << QByteArray("<fifo>") << absent()
-                                          << absent() << 0640;
+        << "local"
+        << "second name"
+        << ""
+        << "" << 500 << QStringList{changed} << gammel << absent() << ny << 0640;
+    QTest::newRow("local name is a folder")
+        << "local folder"
+        << ""
+        << "" << notAFile << 500 << QStringList{} << QByteArray("<folder>") << absent() << absent()
+        << 0700;
+    QTest::newRow("local name is a pipe") << "local fifo"
+                                          << ""
+                                          << "" << notAFile << 500 << QStringList{}
+                                          << QByteArray("<fifo>") << absent() << absent() << 0640;
     QTest::newRow("local name becomes a folder")
-        << "" << "local folder" << "" << "" << 500 << QStringList{notAFile}
-        << QByteArray("<folder>") << absent() << ny << 0700;
+        << ""
+        << "local folder"
+        << ""
+        << "" << 500 << QStringList{notAFile} << QByteArray("<folder>") << absent() << ny << 0700;
     QTest::newRow("last rename fails: the local file gets its name back")
-        << "local 0400, old" << "" << "liste.tmp>liste.csv" << "" << 500
+        << "local 0400, old"
+        << ""
+        << "liste.tmp>liste.csv"
+        << "" << 500
         << QStringList{deleted, moved, notPlaced, "FTP: endret navn på liste.old til liste.csv"}
         << gammel << absent() << ny << 0400;
     QTest::newRow("nor can the local file get its name back")
-        << "local, old" << "" << "liste.tmp>liste.csv,liste.old>liste.csv" << "" << 500
+        << "local, old"
+        << ""
+        << "liste.tmp>liste.csv,liste.old>liste.csv"
+        << "" << 500
         << QStringList{deleted, moved, notPlaced,
                        "FTP: kan ikke gi liste.old tilbake navnet liste.csv. Den lokale filen "
                        "ligger i liste.old."}

@@ -46,12 +46,33 @@ class TestSearches : public QObject, protected WindowFixture {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("found");
         QTest::addColumn<int>("index");
-        QTest::newRow("bjelk") << "SpeedButton9" << "bjelk" << "Produkt" << "AB Bjelker, Drager, Dip, Bæring" << 0;
-        QTest::newRow("a code prefix") << "SpeedButton8" << "21" << "System" << "210 Grunn og fundamenter, generelt" << 0;
-        QTest::newRow("lower-case æ finds Æ") << "SpeedButton8" << "primærk" << "System" << "261 Primærkonstruksjoner Takstoler, Åser, Sperrer" << 29;
-        QTest::newRow("lower-case å finds Å") << "SpeedButton8" << "åser" << "System" << "261 Primærkonstruksjoner Takstoler, Åser, Sperrer" << 29;
-        QTest::newRow("upper-case Ø finds ø") << "SpeedButton9" << "NØDDUSJ" << "Produkt" << "UD Dusjer Dusjbatterier, Nøddusjer, Øyeskyllere" << 259;
-        QTest::newRow("blanks count") << "SpeedButton8" << "v på" << "System" << "217 Gulv på grunn Drenering, Radonsikring" << 3;
+        QTest::newRow("bjelk") << "SpeedButton9"
+                               << "bjelk"
+                               << "Produkt"
+                               << "AB Bjelker, Drager, Dip, Bæring" << 0;
+        QTest::newRow("a code prefix") << "SpeedButton8"
+                                       << "21"
+                                       << "System"
+                                       << "210 Grunn og fundamenter, generelt" << 0;
+        QTest::newRow("lower-case æ finds Æ")
+            << "SpeedButton8"
+            << "primærk"
+            << "System"
+            << "261 Primærkonstruksjoner Takstoler, Åser, Sperrer" << 29;
+        QTest::newRow("lower-case å finds Å")
+            << "SpeedButton8"
+            << "åser"
+            << "System"
+            << "261 Primærkonstruksjoner Takstoler, Åser, Sperrer" << 29;
+        QTest::newRow("upper-case Ø finds ø")
+            << "SpeedButton9"
+            << "NØDDUSJ"
+            << "Produkt"
+            << "UD Dusjer Dusjbatterier, Nøddusjer, Øyeskyllere" << 259;
+        QTest::newRow("blanks count") << "SpeedButton8"
+                                      << "v på"
+                                      << "System"
+                                      << "217 Gulv på grunn Drenering, Radonsikring" << 3;
     }
     void hits()
     {
@@ -62,9 +83,11 @@ class TestSearches : public QObject, protected WindowFixture {
         narrowSystems("37. LEDIG"); // the search undoes the filter
         const InputSeen seen = search(qPrintable(which), typed);
         QVERIFY(seen.asked);
-        QCOMPARE(seen.prompt, which == "SpeedButton8" ? QString("Søk etter system ..") : QString("Søk etter produkt .."));
+        QCOMPARE(seen.prompt, which == "SpeedButton8" ? QString("Søk etter system ..")
+                                                      : QString("Søk etter produkt .."));
         QTEST(box(qPrintable(field))->text(), "found");
-        QCOMPARE(box(qPrintable(field))->selectedIndex(), box(qPrintable(field))->findText(box(qPrintable(field))->text()));
+        QCOMPARE(box(qPrintable(field))->selectedIndex(),
+                 box(qPrintable(field))->findText(box(qPrintable(field))->text()));
         QTEST(field == "System" ? SystemIndeks : ProduktIndeks, "index");
         QCOMPARE(SisteLet, typed.toUpper());
         QCOMPARE(box("System")->count(), 225);
@@ -72,8 +95,10 @@ class TestSearches : public QObject, protected WindowFixture {
         QCOMPARE(button("SystemNeste")->isEnabled(), system);
         QCOMPARE(button("ProduktNeste")->isEnabled(), !system);
         // The groups follow, and the label is composed from the hit.
-        if (system) QCOMPARE(box("SystemCombo")->text(), QString("2. BYGNING"));
-        else QCOMPARE(box("ProduktCombo")->text().left(1), box("Produkt")->text().left(1));
+        if (system)
+            QCOMPARE(box("SystemCombo")->text(), QString("2. BYGNING"));
+        else
+            QCOMPARE(box("ProduktCombo")->text().left(1), box("Produkt")->text().left(1));
         QVERIFY(label().contains(box(qPrintable(field))->text().left(system ? 3 : 2)));
         // The next search dialog of either kind offers the text in capitals.
         QCOMPARE(search("SpeedButton8", std::nullopt, false).offered, typed.toUpper());
@@ -156,7 +181,8 @@ class TestSearches : public QObject, protected WindowFixture {
         const QString produkt = box("Produkt")->text();
         next("SystemNeste");
         QCOMPARE(SystemIndeks, 2);
-        QCOMPARE(box("System")->text(), QString("214 Fundamenter Pele og pillarfundamenter, Såler"));
+        QCOMPARE(box("System")->text(),
+                 QString("214 Fundamenter Pele og pillarfundamenter, Såler"));
         QCOMPARE(box("Produkt")->text(), produkt);
         QCOMPARE(SisteLet, QString("PELE"));
     }
@@ -165,7 +191,8 @@ class TestSearches : public QObject, protected WindowFixture {
     void nextAfterTheListGotShorter()
     {
         basestartup({QStringLiteral("Ostrel")});
-        writeBytes(dataFile("tfm-system.txt"), "210 Fundament\r\n310 Sanitær\r\n799 Fundament, spesial\r\n");
+        writeBytes(dataFile("tfm-system.txt"),
+                   "210 Fundament\r\n310 Sanitær\r\n799 Fundament, spesial\r\n");
         baseshutdown();
         start();
         search("SpeedButton8", "fundament");

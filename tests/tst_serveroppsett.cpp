@@ -141,8 +141,8 @@ void TestServerOppsett::layout()
             if (w) order.append(w->objectName());
         }
     });
-    QCOMPARE(order, (QStringList{"navn", "server", "mappe", "brukernavn", "passord", "port",
-                                 "SSLL"}));
+    QCOMPARE(order,
+             (QStringList{"navn", "server", "mappe", "brukernavn", "passord", "port", "SSLL"}));
     QCOMPARE(field("passord")->toolTip(),
              QString("Dobbelklikk for å skjule/vise passord i klartekst"));
 }
@@ -168,9 +168,8 @@ void TestServerOppsett::closingUntouchedWritesEverything()
     VisServerOppsett("Oppsett FTP-server", "FTP");
     QVERIFY(!form->isVisible());
     QCOMPARE(form->windowTitle(), QString("Oppsett FTP-server"));
-    QCOMPARE(section("SERVER-SETTING-FTP"),
-             (QStringList{"name=", "server=", "folder=", "username=", "password=z2", "port=21",
-                          "SSL=0"}));
+    QCOMPARE(section("SERVER-SETTING-FTP"), (QStringList{"name=", "server=", "folder=", "username=",
+                                                         "password=z2", "port=21", "SSL=0"}));
     QCOMPARE(inisection, QString("STANDARD"));
     QCOMPARE(field("port")->text(), QString("21"));
 }
@@ -212,17 +211,39 @@ void TestServerOppsett::defaultPort_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("FTP") << "FTP" << "" << "21";
-    QTest::newRow("HTTP") << "HTTP" << "" << "80";
-    QTest::newRow("LOG") << "LOG" << "" << "80";
-    QTest::newRow("CFG") << "CFG" << "" << "21";
-    QTest::newRow("SMB") << "SMB" << "" << "445";
-    QTest::newRow("MAIL is 80") << "MAIL" << "" << "80";
-    QTest::newRow("RDP") << "RDP" << "" << "3389";
-    QTest::newRow("lower-case ftp") << "ftp" << "" << "";
-    QTest::newRow("unknown kind") << "SFTP" << "" << "";
-    QTest::newRow("letters stay") << "FTP" << "abc" << "abc";
-    QTest::newRow("a port stays") << "RDP" << "2121" << "2121";
+    QTest::newRow("FTP") << "FTP"
+                         << ""
+                         << "21";
+    QTest::newRow("HTTP") << "HTTP"
+                          << ""
+                          << "80";
+    QTest::newRow("LOG") << "LOG"
+                         << ""
+                         << "80";
+    QTest::newRow("CFG") << "CFG"
+                         << ""
+                         << "21";
+    QTest::newRow("SMB") << "SMB"
+                         << ""
+                         << "445";
+    QTest::newRow("MAIL is 80") << "MAIL"
+                                << ""
+                                << "80";
+    QTest::newRow("RDP") << "RDP"
+                         << ""
+                         << "3389";
+    QTest::newRow("lower-case ftp") << "ftp"
+                                    << ""
+                                    << "";
+    QTest::newRow("unknown kind") << "SFTP"
+                                  << ""
+                                  << "";
+    QTest::newRow("letters stay") << "FTP"
+                                  << "abc"
+                                  << "abc";
+    QTest::newRow("a port stays") << "RDP"
+                                  << "2121"
+                                  << "2121";
 }
 
 void TestServerOppsett::defaultPort()
@@ -264,7 +285,7 @@ void TestServerOppsett::maskToggle()
         modes.append(passord->echoMode());
     });
     QCOMPARE(modes, (QList<QLineEdit::EchoMode>{QLineEdit::Normal, QLineEdit::Normal,
-                                                 QLineEdit::Password}));
+                                                QLineEdit::Password}));
 }
 
 void TestServerOppsett::passwordKept_data()

@@ -127,8 +127,7 @@ void TestSettings::existingFileGetsModifiedStamps()
     const IniDocument disk(mainFile());
     QCOMPARE(disk.sectionNames().first(), QString("STANDARD"));
     QStringList keys;
-    for (const QString &line : disk.sectionLines("INI_SELF"))
-        keys << line.section('=', 0, 0);
+    for (const QString &line : disk.sectionLines("INI_SELF")) keys << line.section('=', 0, 0);
     QCOMPARE(keys, (QStringList{"MODIFIED_TIME", "MODIFIED_NAME", "MODIFIED_PROGRAM",
                                 "MODIFIED_USER", "MODIFIED_INIVERSION"}));
     hs_regFinalization();
@@ -291,12 +290,15 @@ void TestSettings::workingFolderFileOnlyWhenOwn()
         writeBytes(local, planted);
     }
     const QByteArray w = QFile::encodeName(work);
-    const mode_t mode = kind.endsWith("shared") ? 01777 : kind == "open" ? 0777
-                        : kind == "group"       ? 0770 : 0700;
+    const mode_t mode = kind.endsWith("shared") ? 01777
+                        : kind == "open"        ? 0777
+                        : kind == "group"       ? 0770
+                                                : 0700;
     QCOMPARE(::chmod(w, mode), 0);
     bool owned = true;
     if (kind == "link other") owned = ::lchown(QFile::encodeName(local), nobody, nobody) == 0;
-    if (kind == "link target other") owned = ::chown(QFile::encodeName(target), nobody, nobody) == 0;
+    if (kind == "link target other")
+        owned = ::chown(QFile::encodeName(target), nobody, nobody) == 0;
     if (kind == "file other") owned = ::chown(QFile::encodeName(local), nobody, nobody) == 0;
     if (kind == "folder other") owned = ::chown(w, nobody, nobody) == 0;
     if (!owned) QSKIP("giving a file to another user needs root");
@@ -321,7 +323,8 @@ void TestSettings::workingFolderFileOnlyWhenOwn()
     QCOMPARE(IniDocument(mainFile()).readString("TFM", "Produkt", ""), QString("egen"));
     QCOMPARE(m_ui->messages.size(), 1);
     const QString text = m_ui->messages[0].text;
-    QVERIFY2(text.startsWith("Innstillingsfilen " + local + " i arbeidsmappen blir verken lest "
+    QVERIFY2(text.startsWith("Innstillingsfilen " + local +
+                             " i arbeidsmappen blir verken lest "
                              "eller lagret fordi ") &&
                  text.endsWith(" Programmet bruker innstillingene i " + mainFile() + '.'),
              qPrintable(text));
@@ -438,7 +441,8 @@ void TestSettings::writeBackTooLargeToReadKeepsTheFile()
     QCOMPARE(readBytes(mainFile()), before);
     QCOMPARE(m_ui->messages.size(), 1);
     const QString text = m_ui->messages[0].text;
-    QVERIFY2(text.startsWith("Innstillingsfilen " + mainFile() + " blir ikke lagret"), qPrintable(text));
+    QVERIFY2(text.startsWith("Innstillingsfilen " + mainFile() + " blir ikke lagret"),
+             qPrintable(text));
     QCOMPARE(loglines.filter("FEIL: " + text).size(), 1);
     QVERIFY(!logged("INI-CRASH"));
 }
@@ -542,9 +546,9 @@ void TestSettings::failureLineNamesTheFile()
     writeBytes(work, "not a folder");
     kalvenorpath("data"); // made above, so the write-back gives the one line
     QCOMPARE(loglines.size(), 1);
-    QVERIFY2(loglines[0].contains(" FEIL: Kan ikke lagre innstillingsfilen " + ininame +
-                                  " (feilnr. "),
-             qPrintable(loglines[0]));
+    QVERIFY2(
+        loglines[0].contains(" FEIL: Kan ikke lagre innstillingsfilen " + ininame + " (feilnr. "),
+        qPrintable(loglines[0]));
 }
 
 void TestSettings::fullDiskLeavesTheFileAsItWas()
@@ -554,7 +558,8 @@ void TestSettings::fullDiskLeavesTheFileAsItWas()
     const QString folder = m_box->work() + "/disk";
     SmallDisk disk(folder, 3);
     if (!disk.mounted()) QSKIP("a small file system cannot be mounted here");
-    const QByteArray before = "[STANDARD]\r\nLogToFile=1\r\n[TFM]\r\nTekst=" + QByteArray(3900, 'x') + "\r\n";
+    const QByteArray before =
+        "[STANDARD]\r\nLogToFile=1\r\n[TFM]\r\nTekst=" + QByteArray(3900, 'x') + "\r\n";
     writeBytes(folder + "/kalvenor.ini", before);
     QVERIFY(disk.fill("filler"));
     QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
@@ -572,13 +577,16 @@ void TestSettings::fullDiskLeavesTheFileAsItWas()
     QCOMPARE(inireadstring("Tekst"), QString(3900, u'x'));
     resetinisection();
     // One line for each file, however often it failed.
-    QCOMPARE(loglines.filter("FEIL: Kan ikke lagre innstillingsfilen " + ininame + " (feilnr. 112)").size(), 1);
+    QCOMPARE(loglines.filter("FEIL: Kan ikke lagre innstillingsfilen " + ininame + " (feilnr. 112)")
+                 .size(),
+             1);
     QCOMPARE(loglines.filter("FEIL: Kan ikke lagre innstillingsfilen ").size(), 2);
     hs_regFinalization();
 
     QVERIFY(logged("INI-CRASH i HS_REG.PAS: " + folder + "/kalvenor.ini"));
     QCOMPARE(readBytes(folder + "/kalvenor.ini"), before);
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), (QStringList{"filler", "kalvenor.ini"}));
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"filler", "kalvenor.ini"}));
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

@@ -72,7 +72,8 @@ QStringList withoutStamps(const QStringList &lines)
 {
     const QString stamp = datetimetext() + u' ';
     QStringList out;
-    for (const QString &line : lines) out.append(line.startsWith(stamp) ? line.mid(stamp.size()) : line);
+    for (const QString &line : lines)
+        out.append(line.startsWith(stamp) ? line.mid(stamp.size()) : line);
     return out;
 }
 
@@ -91,11 +92,11 @@ int countContaining(const QStringList &lines, const QString &text)
     return n;
 }
 
-const QStringList TreeLeaves{"archive",     "backup",      "data/quarvel", "data/dobrin",
-                             "data/zq4",    "data/docs",   "data/tfm",     "etc",
-                             "export/xml",  "export/pdf",  "export/csv",   "export/html/varer",
-                             "import",      "images",      "spool",        "tmp",
-                             "xml",         "log",         "maler/docs",   "maler/zq4"};
+const QStringList TreeLeaves{"archive",    "backup",     "data/quarvel", "data/dobrin",
+                             "data/zq4",   "data/docs",  "data/tfm",     "etc",
+                             "export/xml", "export/pdf", "export/csv",   "export/html/varer",
+                             "import",     "images",     "spool",        "tmp",
+                             "xml",        "log",        "maler/docs",   "maler/zq4"};
 
 // Everything written on standard error while it lives, taken off through a file.
 class StderrCapture {
@@ -264,23 +265,30 @@ void TestStartup::commandLine_data()
     QTest::addColumn<bool>("verboseOn");
     QTest::addColumn<bool>("treeBuilt");
 
-    QTest::newRow("none") << QStringList() << "" << "" << false << false;
-    QTest::newRow("--debug") << QStringList{"--debug"} << "" << "" << true << false;
-    QTest::newRow("upper-case --DEBUG") << QStringList{"--DEBUG"} << "" << "" << false << false;
-    QTest::newRow("-install") << QStringList{"-install"} << "" << "" << true << true;
+    QTest::newRow("none") << QStringList() << ""
+                          << "" << false << false;
+    QTest::newRow("--debug") << QStringList{"--debug"} << ""
+                             << "" << true << false;
+    QTest::newRow("upper-case --DEBUG") << QStringList{"--DEBUG"} << ""
+                                        << "" << false << false;
+    QTest::newRow("-install") << QStringList{"-install"} << ""
+                              << "" << true << true;
     QTest::newRow("near misses ignored")
         << QStringList{"debug", "-debug", "--install", "-Install", "--ip", "x", "-user", "y"} << ""
         << "" << false << false;
-    QTest::newRow("--user name") << QStringList{"--user", "kari"} << "kari" << "" << false << false;
-    QTest::newRow("--user last") << QStringList{"--user"} << "" << "" << false << false;
-    QTest::newRow("--user --debug") << QStringList{"--user", "--debug"} << "--debug" << "" << true
-                                    << false;
+    QTest::newRow("--user name") << QStringList{"--user", "kari"} << "kari"
+                                 << "" << false << false;
+    QTest::newRow("--user last") << QStringList{"--user"} << ""
+                                 << "" << false << false;
+    QTest::newRow("--user --debug") << QStringList{"--user", "--debug"} << "--debug"
+                                    << "" << true << false;
     QTest::newRow("last value wins")
         << QStringList{"-ip", "10.0.0.1", "--user", "a", "-ip", "10.0.0.2", "--user", "b"} << "b"
         << "10.0.0.2" << false << false;
-    QTest::newRow("value is a switch too")
-        << QStringList{"--user", "-ip", "10.9.9.9"} << "-ip" << "10.9.9.9" << false << false;
-    QTest::newRow("-ip last") << QStringList{"-ip", "10.0.0.1", "-ip"} << "" << "" << false << false;
+    QTest::newRow("value is a switch too") << QStringList{"--user", "-ip", "10.9.9.9"} << "-ip"
+                                           << "10.9.9.9" << false << false;
+    QTest::newRow("-ip last") << QStringList{"-ip", "10.0.0.1", "-ip"} << ""
+                              << "" << false << false;
 }
 
 void TestStartup::commandLine()
@@ -344,7 +352,8 @@ void TestStartup::unfinishedTreeIsFinished()
 
     const QStringList folders = sectionLines(mainIni(), QStringLiteral("FOLDERS"));
     if (kind != u"moved")
-        QVERIFY(folders.contains(QStringLiteral("import_folder=") + base() + QStringLiteral("import/")));
+        QVERIFY(folders.contains(QStringLiteral("import_folder=") + base() +
+                                 QStringLiteral("import/")));
     for (const QString &line : before) QVERIFY2(folders.contains(line), qPrintable(line));
     QCOMPARE(QFileInfo(base() + QStringLiteral("log")).permissions() &
                  (QFile::ReadGroup | QFile::ReadOther),
@@ -392,8 +401,7 @@ void TestStartup::installBuildsTheTreeOnce()
              treeLines);
     if (oldLog) QCOMPARE(logged, QStringList{QStringLiteral("earlier run")});
     // The settings folder was made when the file was opened, so its row fails.
-    if (firstRun)
-        QCOMPARE(countContaining(logged, QStringLiteral("FEIL: [mkdirsafe:183]")), 1);
+    if (firstRun) QCOMPARE(countContaining(logged, QStringLiteral("FEIL: [mkdirsafe:183]")), 1);
 }
 
 void TestStartup::logLinesFollowTheFlags_data()
@@ -404,8 +412,9 @@ void TestStartup::logLinesFollowTheFlags_data()
     QTest::addColumn<bool>("verboseOn");       // after the start-up
 
     const QStringList start{"START: %PROGRAM%", "INIFIL: %INI%", "BRUKER: %USER%"};
-    const QStringList verboseRun = start + QStringList{"LOGIN: *", "Oppdaterer %INI%",
-                                                       "AVSLUTTER PROGRAM. 0 feilmeldinger og 0 advarsler"};
+    const QStringList verboseRun =
+        start + QStringList{"LOGIN: *", "Oppdaterer %INI%",
+                            "AVSLUTTER PROGRAM. 0 feilmeldinger og 0 advarsler"};
 
     QTest::newRow("--debug, LogToFile")
         << QStringList{"--debug"} << "LogToFile=1" << verboseRun << true;
@@ -488,8 +497,9 @@ void TestStartup::clearLogFailureDoesNotStopStartup()
     // falls back to the tree's folder and makes it later.
     makeTree();
     QVERIFY(QDir(base() + QStringLiteral("log")).removeRecursively());
-    writeSettings(QStringLiteral("LogToFile=1\r\nClearLogFileOnStartup=1\r\n[FOLDERS]\r\nlog_folder=") +
-                  m_sandbox->appdata() + QStringLiteral("/elsewhere/log/"));
+    writeSettings(
+        QStringLiteral("LogToFile=1\r\nClearLogFileOnStartup=1\r\n[FOLDERS]\r\nlog_folder=") +
+        m_sandbox->appdata() + QStringLiteral("/elsewhere/log/"));
 
     start({QStringLiteral("--debug")});
 
@@ -647,7 +657,8 @@ void TestStartup::unreadableLogIsNeverOverwritten()
     const QStringList logged = loggedMessages(beside);
     QCOMPARE(logged.value(0), "FEIL: Kan ikke lese loggfilen " + logFile() +
                                   " (feilnr. 32); den blir ikke overskrevet, og linjene fra "
-                                  "denne kjøringen lagres i " + beside);
+                                  "denne kjøringen lagres i " +
+                                  beside);
     QCOMPARE(countContaining(logged, "START: "), 1);
 }
 
@@ -761,8 +772,7 @@ void TestStartup::endRequestClosesLikeTheUser()
 
     // The window has been shown once its placement has been looked up in the per-user file.
     const QString user = base() + QStringLiteral("etc/TESTER.INI");
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(user) || program.state() == QProcess::NotRunning,
-                             30000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(user) || program.state() == QProcess::NotRunning, 30000);
     for (const int request : requests) ::kill(pid_t(program.processId()), request);
     QVERIFY(program.waitForFinished(30000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
@@ -770,8 +780,8 @@ void TestStartup::endRequestClosesLikeTheUser()
 
     QVERIFY(keysOf(sectionLines(user, "VINDU-TFM-Form")).contains("Left"));
     QVERIFY(keysOf(sectionLines(mainIni(), "TFM")).contains("Lokalisering"));
-    const QStringList logged = loggedMessages(
-        base() + "log/" + QFileInfo(KALVENOR_PROGRAM).completeBaseName() + ".log");
+    const QStringList logged =
+        loggedMessages(base() + "log/" + QFileInfo(KALVENOR_PROGRAM).completeBaseName() + ".log");
     QCOMPARE(countContaining(logged, "START: "), 1);
     // The child's own clock and locale stamp the lines.
     QVERIFY2(logged.value(logged.size() - 1).contains(" AVSLUTTER PROGRAM. 0 feilmeldinger"),
@@ -803,8 +813,7 @@ void TestStartup::endRequestAnswersTheBoxes()
 
     // The per-user file is written as the window is placed, just before the code lists load.
     const QString user = base() + QStringLiteral("etc/TESTER.INI");
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(user) || program.state() == QProcess::NotRunning,
-                             30000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(user) || program.state() == QProcess::NotRunning, 30000);
     ::kill(pid_t(program.processId()), SIGTERM);
     const bool ended = program.waitForFinished(30000);
     if (!ended) {
@@ -816,10 +825,11 @@ void TestStartup::endRequestAnswersTheBoxes()
     QCOMPARE(program.exitCode(), 0);
     QCOMPARE(sectionLines(mainIni(), "TFM").filter("Lokalisering="),
              QStringList{"Lokalisering=B1 BYGG 1"});
-    const QStringList logged = loggedMessages(
-        base() + "log/" + QFileInfo(KALVENOR_PROGRAM).completeBaseName() + ".log");
+    const QStringList logged =
+        loggedMessages(base() + "log/" + QFileInfo(KALVENOR_PROGRAM).completeBaseName() + ".log");
     QCOMPARE(countContaining(logged, "START: "), 1);
-    for (const QString &name : unreadable) QVERIFY(isHostileFile(base() + "data/tfm/" + name, "fifo"));
+    for (const QString &name : unreadable)
+        QVERIFY(isHostileFile(base() + "data/tfm/" + name, "fifo"));
 }
 
 QTEST_MAIN(TestStartup)

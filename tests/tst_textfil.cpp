@@ -99,16 +99,20 @@ void TestTextfil::openFailures_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("text");
-    QTest::newRow("reset missing") << "reset" << "missing.txt" << 2
-                                   << "Feil under åpning av missing.txt  (FEILNR.: 2)";
-    QTest::newRow("reset no folder") << "reset" << "nix/a.txt" << 3
-                                     << "Feil under åpning av nix/a.txt  (FEILNR.: 3)";
-    QTest::newRow("append missing") << "append" << "missing.txt" << 2
-                                    << "Feil under åpning av missing.txt  (2)";
-    QTest::newRow("rewrite no folder") << "rewrite" << "nix/a.txt" << 3
-                                       << "Feil under oppretting av ny fil: nix/a.txt  (3)";
-    QTest::newRow("rewrite a folder") << "rewrite" << "." << 5
-                                      << "Feil under oppretting av ny fil: .  (5)";
+    QTest::newRow("reset missing")
+        << "reset"
+        << "missing.txt" << 2 << "Feil under åpning av missing.txt  (FEILNR.: 2)";
+    QTest::newRow("reset no folder")
+        << "reset"
+        << "nix/a.txt" << 3 << "Feil under åpning av nix/a.txt  (FEILNR.: 3)";
+    QTest::newRow("append missing")
+        << "append"
+        << "missing.txt" << 2 << "Feil under åpning av missing.txt  (2)";
+    QTest::newRow("rewrite no folder")
+        << "rewrite"
+        << "nix/a.txt" << 3 << "Feil under oppretting av ny fil: nix/a.txt  (3)";
+    QTest::newRow("rewrite a folder") << "rewrite"
+                                      << "." << 5 << "Feil under oppretting av ny fil: .  (5)";
 }
 
 void TestTextfil::openFailures()
@@ -139,20 +143,22 @@ void TestTextfil::readLines_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("lines");
     QTest::newRow("empty file") << QByteArray() << QStringList();
-    QTest::newRow("blanks trimmed") << QByteArray("  a b  \r\n   \r\n\tc\t\r\n")
-                                    << QStringList{"a b", "", "\tc\t"};
+    QTest::newRow("blanks trimmed")
+        << QByteArray("  a b  \r\n   \r\n\tc\t\r\n") << QStringList{"a b", "", "\tc\t"};
     QTest::newRow("last line without end") << QByteArray("a\r\nb") << QStringList{"a", "b"};
     QTest::newRow("lf only") << QByteArray("a\nb\n") << QStringList{"a", "b"};
     QTest::newRow("lone cr dropped") << QByteArray("a\rb\r\nc\r") << QStringList{"ab", "c"};
-    QTest::newRow("ctrl-z at line start ends the file") << QByteArray("a\r\n\x1A" "b\r\n")
+    QTest::newRow("ctrl-z at line start ends the file") << QByteArray("a\r\n\x1A"
+                                                                      "b\r\n")
                                                         << QStringList{"a"};
-    QTest::newRow("ctrl-z inside a line") << QByteArray("ab\x1A" "cd\r\ne\r\n")
+    QTest::newRow("ctrl-z inside a line") << QByteArray("ab\x1A"
+                                                        "cd\r\ne\r\n")
                                           << QStringList{"ab", "e"};
     QTest::newRow("ansi") << QByteArray("\xC6\xD8\xC5 \x80\r\n") << QStringList{"ÆØÅ €"};
-    QTest::newRow("longer than the buffer") << QByteArray(1000, 'x') + "\r\ny"
-                                            << QStringList{QString(1000, 'x'), "y"};
-    QTest::newRow("cr lf across the buffer edge") << QByteArray(127, 'x') + "\r\ny"
-                                                  << QStringList{QString(127, 'x'), "y"};
+    QTest::newRow("longer than the buffer")
+        << QByteArray(1000, 'x') + "\r\ny" << QStringList{QString(1000, 'x'), "y"};
+    QTest::newRow("cr lf across the buffer edge")
+        << QByteArray(127, 'x') + "\r\ny" << QStringList{QString(127, 'x'), "y"};
 }
 
 void TestTextfil::readLines()
@@ -208,8 +214,7 @@ void TestTextfil::writeThroughTheBuffer()
     QCOMPARE(writelnsafe(f, longLine), 0);
     QCOMPARE(writelnsafe(f, QStringLiteral(u"ĉ")), 0); // lacking in the code page
     QCOMPARE(closesafe(f), 0);
-    QCOMPARE(readBytes("out.txt"),
-             QByteArray("kort\r\n") + QByteArray(300, '\xE6') + "\r\n?\r\n");
+    QCOMPARE(readBytes("out.txt"), QByteArray("kort\r\n") + QByteArray(300, '\xE6') + "\r\n?\r\n");
     QCOMPARE(errorcount, 0);
 
     // rewritesafe empties an existing file.
@@ -292,11 +297,14 @@ void TestTextfil::oneMessageOneLine_data()
     QTest::newRow("forged line after CR LF")
         << "-ip 1.2.3.4\r\n10.12.2026 08:28:38 AVSLUTTER PROGRAM. 0 feilmeldinger"
         << "-ip 1.2.3.4  10.12.2026 08:28:38 AVSLUTTER PROGRAM. 0 feilmeldinger";
-    QTest::newRow("bare LF") << "BRUKER: EVE\nMALLORY" << "BRUKER: EVE MALLORY";
-    QTest::newRow("lone CR") << "a\rb" << "a b";
-    QTest::newRow("tab, escape, NUL and Ctrl-Z")
-        << QString("a\tb\x1b[2Jc") + QChar(0) + "d\x1a" << "a b [2Jc d ";
-    QTest::newRow("DEL and letters beyond ASCII stay") << "x\x7fy æøå" << "x\x7fy æøå";
+    QTest::newRow("bare LF") << "BRUKER: EVE\nMALLORY"
+                             << "BRUKER: EVE MALLORY";
+    QTest::newRow("lone CR") << "a\rb"
+                             << "a b";
+    QTest::newRow("tab, escape, NUL and Ctrl-Z") << QString("a\tb\x1b[2Jc") + QChar(0) + "d\x1a"
+                                                 << "a b [2Jc d ";
+    QTest::newRow("DEL and letters beyond ASCII stay") << "x\x7fy æøå"
+                                                       << "x\x7fy æøå";
 }
 
 // Whatever a message holds, it is one line of the file that the next start reads back.
@@ -521,7 +529,8 @@ void TestTextfil::twoRunsEndingAtOnceKeepBoth()
 
 void TestTextfil::fullLogIsSetAside_data()
 {
-    QTest::addColumn<QString>("kind"); // "over": past the cap at the start; "at": this run passes it
+    QTest::addColumn<QString>(
+        "kind"); // "over": past the cap at the start; "at": this run passes it
     QTest::addColumn<bool>("olderAside");
     QTest::newRow("past the cap at the start, an older one aside") << "over" << true;
     QTest::newRow("passed by this run's lines") << "at" << false;

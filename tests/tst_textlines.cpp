@@ -74,34 +74,45 @@ void TestTextlines::decodeLines_data()
     QTest::addColumn<Encoding>("encoding");
     QTest::newRow("empty") << QByteArray() << QStringList() << Encoding::Ansi;
     QTest::newRow("crlf") << QByteArray("a\r\nb\r\n") << QStringList{"a", "b"} << Encoding::Ansi;
-    QTest::newRow("no final end") << QByteArray("a\r\nb") << QStringList{"a", "b"} << Encoding::Ansi;
-    QTest::newRow("lone cr and lf") << QByteArray("a\rb\nc") << QStringList{"a", "b", "c"}
-                                    << Encoding::Ansi;
-    QTest::newRow("empty lines") << QByteArray("\r\n\r\nx\r\n\r\n")
-                                 << QStringList{"", "", "x", ""} << Encoding::Ansi;
-    QTest::newRow("lf cr is two ends") << QByteArray("a\n\rb") << QStringList{"a", "", "b"}
-                                       << Encoding::Ansi;
+    QTest::newRow("no final end") << QByteArray("a\r\nb") << QStringList{"a", "b"}
+                                  << Encoding::Ansi;
+    QTest::newRow("lone cr and lf")
+        << QByteArray("a\rb\nc") << QStringList{"a", "b", "c"} << Encoding::Ansi;
+    QTest::newRow("empty lines") << QByteArray("\r\n\r\nx\r\n\r\n") << QStringList{"", "", "x", ""}
+                                 << Encoding::Ansi;
+    QTest::newRow("lf cr is two ends")
+        << QByteArray("a\n\rb") << QStringList{"a", "", "b"} << Encoding::Ansi;
     QTest::newRow("ansi") << QByteArray("\xe6\xf8\xe5\x80") << QStringList{"æøå€"}
                           << Encoding::Ansi;
     QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBFæ\r\n") << QStringList{"æ"}
                               << Encoding::Utf8;
-    QTest::newRow("second mark is text") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF" "a")
-                                         << QStringList{QStringLiteral(u"\uFEFFa")} << Encoding::Utf8;
+    QTest::newRow("second mark is text")
+        << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF"
+                      "a")
+        << QStringList{QStringLiteral(u"\uFEFFa")} << Encoding::Utf8;
     QTest::newRow("bom only") << QByteArray("\xEF\xBB\xBF") << QStringList() << Encoding::Utf8;
-    QTest::newRow("utf16le") << QByteArray("\xFF\xFE" "a\0\r\0\n\0b\0", 10)
+    QTest::newRow("utf16le") << QByteArray("\xFF\xFE"
+                                           "a\0\r\0\n\0b\0",
+                                           10)
                              << QStringList{"a", "b"} << Encoding::Utf16LE;
     QTest::newRow("utf16be") << QByteArray("\xFE\xFF\0a\0\n", 6) << QStringList{"a"}
                              << Encoding::Utf16BE;
-    QTest::newRow("utf16le cr lf, odd byte") << QByteArray("\xFF\xFE\r\0\n\0\r\0x", 9)
-                                             << QStringList{"", "", QStringLiteral(u"\uFFFD")} << Encoding::Utf16LE;
-    QTest::newRow("utf16 lone lf byte is no line end") << QByteArray("\xFF\xFE\n\x01\n\0", 6)
-                                                      << QStringList{QStringLiteral(u"\u010A")} << Encoding::Utf16LE;
-    QTest::newRow("utf8 character cut off at the end") << QByteArray("\xEF\xBB\xBF" "a\r\nb\xC3")
-                                                       << QStringList{"a", QStringLiteral(u"b\uFFFD")} << Encoding::Utf8;
-    QTest::newRow("utf8 last line a cut-off character") << QByteArray("\xEF\xBB\xBF" "a\r\n\xC3")
-                                                        << QStringList{"a", QStringLiteral(u"\uFFFD")} << Encoding::Utf8;
-    QTest::newRow("utf8 without bom is ansi") << QByteArray("\xC3\xA6") << QStringList{"Ã¦"}
-                                              << Encoding::Ansi;
+    QTest::newRow("utf16le cr lf, odd byte")
+        << QByteArray("\xFF\xFE\r\0\n\0\r\0x", 9) << QStringList{"", "", QStringLiteral(u"\uFFFD")}
+        << Encoding::Utf16LE;
+    QTest::newRow("utf16 lone lf byte is no line end")
+        << QByteArray("\xFF\xFE\n\x01\n\0", 6) << QStringList{QStringLiteral(u"\u010A")}
+        << Encoding::Utf16LE;
+    QTest::newRow("utf8 character cut off at the end")
+        << QByteArray("\xEF\xBB\xBF"
+                      "a\r\nb\xC3")
+        << QStringList{"a", QStringLiteral(u"b\uFFFD")} << Encoding::Utf8;
+    QTest::newRow("utf8 last line a cut-off character")
+        << QByteArray("\xEF\xBB\xBF"
+                      "a\r\n\xC3")
+        << QStringList{"a", QStringLiteral(u"\uFFFD")} << Encoding::Utf8;
+    QTest::newRow("utf8 without bom is ansi")
+        << QByteArray("\xC3\xA6") << QStringList{"Ã¦"} << Encoding::Ansi;
 }
 
 void TestTextlines::decodeLines()
@@ -128,7 +139,9 @@ void TestTextlines::encodeLines_data()
     QTest::newRow("utf8") << QStringList{"æ"} << Encoding::Utf8
                           << QByteArray("\xEF\xBB\xBF\xC3\xA6\r\n");
     QTest::newRow("utf16le") << QStringList{"a"} << Encoding::Utf16LE
-                             << QByteArray("\xFF\xFE" "a\0\r\0\n\0", 8);
+                             << QByteArray("\xFF\xFE"
+                                           "a\0\r\0\n\0",
+                                           8);
 }
 
 void TestTextlines::encodeLines()
@@ -154,11 +167,15 @@ void TestTextlines::readLinesAcrossPieces_data()
     QTest::newRow("CR LF split") << upTo(piece - 1, "", "abc\r\n") + "\r\nnext";
     QTest::newRow("lone CR at the border") << upTo(piece - 1, "", "abcd") + "\rnext\r";
     QTest::newRow("LF at the border") << upTo(piece - 1, "", "x") + "\n\nlast";
-    QTest::newRow("UTF-8 character split")
-        << upTo(piece - 1, "\xEF\xBB\xBF", "\xC3\xA5" "a\r\n") + "\xE2\x82\xAC\r\n";
+    QTest::newRow("UTF-8 character split") << upTo(piece - 1, "\xEF\xBB\xBF",
+                                                   "\xC3\xA5"
+                                                   "a\r\n") +
+                                                  "\xE2\x82\xAC\r\n";
     QTest::newRow("UTF-16 LE unit and CR LF split")
-        << upTo(piece - 1, "\xFF\xFE", QByteArray("a\0\r\0\n\0", 6)) + QByteArray("\0\r\0\n\0b\0c", 10);
-    QTest::newRow("UTF-16 BE, odd byte after a CR") << upTo(piece + 1, "\xFE\xFF", QByteArray("\0a\0\r", 4)) + "z";
+        << upTo(piece - 1, "\xFF\xFE", QByteArray("a\0\r\0\n\0", 6)) +
+               QByteArray("\0\r\0\n\0b\0c", 10);
+    QTest::newRow("UTF-16 BE, odd byte after a CR")
+        << upTo(piece + 1, "\xFE\xFF", QByteArray("\0a\0\r", 4)) + "z";
     QTest::newRow("one line of 3 MiB") << QByteArray(3 * piece, 'q') + "\r\n\r\nq";
     QTest::newRow("a mark cut short by the file's end") << QByteArray("\xEF\xBB");
 }
@@ -180,7 +197,8 @@ void TestTextlines::readLinesAcrossPieces()
     }
     QStringList lines{"kept?"};
     Encoding enc;
-    QCOMPARE(platform::readLines(path, lines, enc, expected.size() - 1), int(platform::ErrTooManyLines));
+    QCOMPARE(platform::readLines(path, lines, enc, expected.size() - 1),
+             int(platform::ErrTooManyLines));
     QVERIFY(lines.isEmpty());
 }
 
@@ -212,13 +230,17 @@ void TestTextlines::readRemembersEncoding()
 {
     Sandbox box;
     const QString path = box.work() + "/x.txt";
-    writeBytes(path, QByteArray("\xFF\xFE" "a\0", 4));
+    writeBytes(path, QByteArray("\xFF\xFE"
+                                "a\0",
+                                4));
     QStringList lines;
     Encoding enc;
     QCOMPARE(platform::readLines(path, lines, enc), 0);
     QCOMPARE(enc, Encoding::Utf16LE);
     QCOMPARE(platform::writeLines(path, lines, enc), 0);
-    QCOMPARE(readBytes(path), QByteArray("\xFF\xFE" "a\0\r\0\n\0", 8));
+    QCOMPARE(readBytes(path), QByteArray("\xFF\xFE"
+                                         "a\0\r\0\n\0",
+                                         8));
 }
 
 void TestTextlines::atomicWriteRefusesReadOnlyFile()
@@ -381,12 +403,12 @@ void TestTextlines::atomicWriteInPlaceWithoutRoomForATemporary_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<QByteArray>("after");
 
-    QTest::newRow("existing file rewritten in place") << QByteArray("old\r\n") << false << 0
-                                                      << QByteArray("new\r\n");
-    QTest::newRow("read-only file still refused") << QByteArray("old\r\n") << true << 5
-                                                  << QByteArray("old\r\n");
-    QTest::newRow("no file, nothing made") << QByteArray("<none>") << false << 112
-                                           << QByteArray("<missing>");
+    QTest::newRow("existing file rewritten in place")
+        << QByteArray("old\r\n") << false << 0 << QByteArray("new\r\n");
+    QTest::newRow("read-only file still refused")
+        << QByteArray("old\r\n") << true << 5 << QByteArray("old\r\n");
+    QTest::newRow("no file, nothing made")
+        << QByteArray("<none>") << false << 112 << QByteArray("<missing>");
 }
 
 void TestTextlines::atomicWriteInPlaceWithoutRoomForATemporary()
@@ -488,7 +510,8 @@ void TestTextlines::killedReplaceLeavesNothingBehind_data()
     using platform::ReplaceStep;
     QTest::newRow("new file, bytes written") << true << false << ReplaceStep::Written << 0;
     QTest::newRow("existing file, bytes written") << true << true << ReplaceStep::Written << 0;
-    QTest::newRow("existing file, named for the rename") << true << true << ReplaceStep::Placing << 1;
+    QTest::newRow("existing file, named for the rename")
+        << true << true << ReplaceStep::Placing << 1;
     QTest::newRow("no unnamed files, bytes written") << false << true << ReplaceStep::Written << 1;
     QTest::newRow("no unnamed files, new file") << false << false << ReplaceStep::Placing << 1;
 }
@@ -535,16 +558,26 @@ void TestTextlines::staleTemporariesOnlyTheProgramsOwn_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("kind"); // "file", "other user", "link", "second name", "new"
     QTest::addColumn<bool>("removed");
-    QTest::newRow("its own") << "s.ini.tmp-aB3xY9" << "file" << true;
-    QTest::newRow("another user's") << "s.ini.tmp-aB3xY9" << "other user" << false;
-    QTest::newRow("a link") << "s.ini.tmp-aB3xY9" << "link" << false;
-    QTest::newRow("a file with a second name") << "s.ini.tmp-aB3xY9" << "second name" << false;
-    QTest::newRow("changed since the start") << "s.ini.tmp-aB3xY9" << "new" << false;
-    QTest::newRow("five letters") << "s.ini.tmp-aB3xY" << "file" << false;
-    QTest::newRow("seven letters") << "s.ini.tmp-aB3xY9z" << "file" << false;
-    QTest::newRow("not a letter") << "s.ini.tmp-aB3_Y9" << "file" << false;
-    QTest::newRow("beside another file") << "t.ini.tmp-aB3xY9" << "file" << false;
-    QTest::newRow("the user's own backup") << "s.ini.backup" << "file" << false;
+    QTest::newRow("its own") << "s.ini.tmp-aB3xY9"
+                             << "file" << true;
+    QTest::newRow("another user's") << "s.ini.tmp-aB3xY9"
+                                    << "other user" << false;
+    QTest::newRow("a link") << "s.ini.tmp-aB3xY9"
+                            << "link" << false;
+    QTest::newRow("a file with a second name") << "s.ini.tmp-aB3xY9"
+                                               << "second name" << false;
+    QTest::newRow("changed since the start") << "s.ini.tmp-aB3xY9"
+                                             << "new" << false;
+    QTest::newRow("five letters") << "s.ini.tmp-aB3xY"
+                                  << "file" << false;
+    QTest::newRow("seven letters") << "s.ini.tmp-aB3xY9z"
+                                   << "file" << false;
+    QTest::newRow("not a letter") << "s.ini.tmp-aB3_Y9"
+                                  << "file" << false;
+    QTest::newRow("beside another file") << "t.ini.tmp-aB3xY9"
+                                         << "file" << false;
+    QTest::newRow("the user's own backup") << "s.ini.backup"
+                                           << "file" << false;
 }
 
 void TestTextlines::staleTemporariesOnlyTheProgramsOwn()
@@ -565,7 +598,8 @@ void TestTextlines::staleTemporariesOnlyTheProgramsOwn()
     }
     if (kind == "other user") QCOMPARE(::lchown(staleName.constData(), 65534, 65534), 0);
     if (kind == "second name")
-        QCOMPARE(::link(staleName.constData(), QFile::encodeName(box.work() + "/kept").constData()), 0);
+        QCOMPARE(::link(staleName.constData(), QFile::encodeName(box.work() + "/kept").constData()),
+                 0);
     const QDateTime start = kind == "new" ? QDateTime::currentDateTime().addSecs(-60)
                                           : QDateTime::currentDateTime().addSecs(1);
     platform::removeStaleTemporaries(path, start);

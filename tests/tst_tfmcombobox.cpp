@@ -154,8 +154,7 @@ class TestTfmComboBox : public QObject {
         m_box->setText("HA HALL A");
         m_box->setFocus();
         QTRY_VERIFY(m_box->hasFocus());
-        if (key)
-            QTest::keyClick(m_box.get(), Qt::Key(key));
+        if (key) QTest::keyClick(m_box.get(), Qt::Key(key));
         other.activateWindow();
         other.setFocus();
         QTRY_VERIFY(!m_box->hasFocus());
@@ -191,15 +190,33 @@ class TestTfmComboBox : public QObject {
         QTest::addColumn<QString>("selected");
         QTest::addColumn<int>("index");
 
-        QTest::newRow("first match") << false << "b" << "B1 BYGG 1" << "1 BYGG 1" << 0;
-        QTest::newRow("typing on") << false << "b2" << "B2 BYGG 2" << " BYGG 2" << 1;
-        QTest::newRow("case-insensitive") << false << "lht" << "LHT1 LEILIGHET 1" << "1 LEILIGHET 1" << 3;
-        QTest::newRow("whole entry") << false << "ha hall a" << "HA HALL A" << "" << 2;
-        QTest::newRow("no match") << false << "bx" << "Bx" << "" << -1;
-        QTest::newRow("backspace takes it back") << false << "b<" << "B" << "" << -1;
-        QTest::newRow("then typing completes again") << false << "b<2" << "B2 BYGG 2" << " BYGG 2" << 1;
-        QTest::newRow("capitals, no match") << true << "xy" << "XY" << "" << -1;
-        QTest::newRow("capitals, match") << true << "s" << "S1" << "1" << 0;
+        QTest::newRow("first match") << false << "b"
+                                     << "B1 BYGG 1"
+                                     << "1 BYGG 1" << 0;
+        QTest::newRow("typing on") << false << "b2"
+                                   << "B2 BYGG 2"
+                                   << " BYGG 2" << 1;
+        QTest::newRow("case-insensitive") << false << "lht"
+                                          << "LHT1 LEILIGHET 1"
+                                          << "1 LEILIGHET 1" << 3;
+        QTest::newRow("whole entry") << false << "ha hall a"
+                                     << "HA HALL A"
+                                     << "" << 2;
+        QTest::newRow("no match") << false << "bx"
+                                  << "Bx"
+                                  << "" << -1;
+        QTest::newRow("backspace takes it back") << false << "b<"
+                                                 << "B"
+                                                 << "" << -1;
+        QTest::newRow("then typing completes again") << false << "b<2"
+                                                     << "B2 BYGG 2"
+                                                     << " BYGG 2" << 1;
+        QTest::newRow("capitals, no match") << true << "xy"
+                                            << "XY"
+                                            << "" << -1;
+        QTest::newRow("capitals, match") << true << "s"
+                                         << "S1"
+                                         << "1" << 0;
     }
 
     void inlineCompletion()

@@ -1,13 +1,14 @@
 // Tests of the main window TTFMform, driven headless through its widgets: first and second
-// start, files that cannot be read at start, the layout, composition, the "+" buttons and their error boxes, copying, the
-// code-list buttons and reloads, the group filters and the group matching.
+// start, files that cannot be read at start, the layout, composition, the "+" buttons and their
+// error boxes, copying, the code-list buttons and reloads, the group filters and the group
+// matching.
 #include "TFM.h"
 #include "hs_reg.h"
 #include "inifile.h"
 #include "startup.h"
+#include "textfil.h"
 #include "tfmapplication.h"
 #include "tfmcombobox.h"
-#include "textfil.h"
 #include "tfmcore.h"
 
 #include "testsupport.h"
@@ -82,7 +83,8 @@ class TestTfmForm : public QObject, protected WindowFixture {
         start();
         const QStringList files = {"tfm-lokalisering.txt", "tfm-system.txt", "tfm-systemgruppe.txt",
                                    "tfm-produkt.txt", "tfm-tekst.txt"};
-        for (const QString &f : files) QVERIFY2(platform::fileExists(dataFile(qPrintable(f))), qPrintable(f));
+        for (const QString &f : files)
+            QVERIFY2(platform::fileExists(dataFile(qPrintable(f))), qPrintable(f));
         QCOMPARE(readBytes(dataFile("tfm-lokalisering.txt")).size(), 104);
         QCOMPARE(readBytes(dataFile("tfm-tekst.txt")).size(), 67);
         QCOMPARE(QDir(kalvenorpath("data\\tfm")).entryList(QDir::Files).size(), 5);
@@ -173,7 +175,8 @@ class TestTfmForm : public QObject, protected WindowFixture {
         QCOMPARE(m_ui->messages.size(), 1);
         QCOMPARE(m_ui->messages.at(0).caption, QString("Kalvenor TFM"));
         QCOMPARE(m_ui->messages.at(0).icon, platform::Icon::Error);
-        QVERIFY(m_ui->messages.at(0).text.startsWith("Cannot create file \"" + dataFile("tfm-system.txt") + "\"."));
+        QVERIFY(m_ui->messages.at(0).text.startsWith("Cannot create file \"" +
+                                                     dataFile("tfm-system.txt") + "\"."));
         QVERIFY(m_ui->messages.at(0).text.endsWith(u'.'));
         QVERIFY(platform::fileExists(dataFile("tfm-lokalisering.txt")));
         for (const char *later : {"tfm-systemgruppe.txt", "tfm-produkt.txt", "tfm-tekst.txt"})
@@ -198,16 +201,22 @@ class TestTfmForm : public QObject, protected WindowFixture {
             QTest::addRow("log, %s", kind) << "log" << kind << "";
             QTest::addRow("settings, %s", kind) << "settings" << kind << "";
         }
-        QTest::newRow("code list, fifo") << "codelist" << "fifo" << opened + denied;
-        QTest::newRow("code list, zero") << "codelist" << "zero" << opened + denied;
+        QTest::newRow("code list, fifo") << "codelist"
+                                         << "fifo" << opened + denied;
+        QTest::newRow("code list, zero") << "codelist"
+                                         << "zero" << opened + denied;
         // A folder is no file to the file-exists test, so the factory file is tried first.
-        QTest::newRow("code list, folder") << "codelist" << "folder"
-                                           << QStringLiteral("Cannot create file \"@\". ") + denied;
+        QTest::newRow("code list, folder")
+            << "codelist"
+            << "folder" << QStringLiteral("Cannot create file \"@\". ") + denied;
         QTest::newRow("code list, oversized")
-            << "codelist" << "oversized"
-            << QStringLiteral("Filen \"@\" kan ikke åpnes: den er større enn 64 MiB, mer enn programmet leser.");
+            << "codelist"
+            << "oversized"
+            << QStringLiteral("Filen \"@\" kan ikke åpnes: den er større enn 64 MiB, mer enn "
+                              "programmet leser.");
         QTest::newRow("code list, 64 MiB of LF")
-            << "codelist" << "64 MiB of LF"
+            << "codelist"
+            << "64 MiB of LF"
             << QStringLiteral("Filen \"@\" kan ikke åpnes: den har flere enn 100 000 linjer, "
                               "mer enn en kodeliste kan ha.");
     }
@@ -224,7 +233,8 @@ class TestTfmForm : public QObject, protected WindowFixture {
             path = base + "log/" + QFileInfo(platform::programFilePath()).fileName() + ".log";
         if (place == "codelist") path = base + "data/tfm/tfm-produkt.txt";
         if (place != "settings")
-            writeBytes(settings, "[STANDARD]\r\nLogToFile=1\r\n[TFM]\r\nLokalisering=B1 BYGG 1\r\n");
+            writeBytes(settings,
+                       "[STANDARD]\r\nLogToFile=1\r\n[TFM]\r\nLokalisering=B1 BYGG 1\r\n");
         QVERIFY(makeHostileFile(path, kind));
 
         start();
@@ -260,39 +270,44 @@ class TestTfmForm : public QObject, protected WindowFixture {
     void unreadableCodeListKeepsTheSession()
     {
         QFETCH(int, locked);
-        const QStringList session = {"Lokalisering=B1 BYGG 1", "Produkt=AB Bjelker, Drager, Dip, Bæring",
-                                     "System=210 Grunn og fundamenter, generelt", "Tekst=PUMPE 1",
-                                     "SisteLet=VENTIL"};
+        const QStringList session = {
+            "Lokalisering=B1 BYGG 1", "Produkt=AB Bjelker, Drager, Dip, Bæring",
+            "System=210 Grunn og fundamenter, generelt", "Tekst=PUMPE 1", "SisteLet=VENTIL"};
         basestartup({QStringLiteral("Ostrel")});
         setinisection("TFM");
-        for (const QString &line : session) iniwritestring(line.section('=', 0, 0), line.section('=', 1));
+        for (const QString &line : session)
+            iniwritestring(line.section('=', 0, 0), line.section('=', 1));
         resetinisection();
         const QString settings = ininame;
         baseshutdown();
 
         // Each file holds its built-in rows and one more, so a list read from its file shows.
         basestartup({QStringLiteral("Ostrel")});
-        const CodeTable tables[] = {CodeTable::Lokalisering, CodeTable::System, CodeTable::Systemgruppe,
-                                    CodeTable::Produkt, CodeTable::Tekst};
+        const CodeTable tables[] = {CodeTable::Lokalisering, CodeTable::System,
+                                    CodeTable::Systemgruppe, CodeTable::Produkt, CodeTable::Tekst};
         const char *lists[] = {"Lokalisering", "System", "SystemUnderCOmbo", "Produkt", "Tekst"};
         const auto writeLists = [&](const QString &extra, int skip) {
             for (int i = 0; i < 5; ++i)
-                if (i != skip) QCOMPARE(platform::writeLines(dataFile(CodeListFiles[i]), QStringList(builtInTable(tables[i])) << extra,
-                                              platform::Encoding::Ansi),
-                         0);
+                if (i != skip)
+                    QCOMPARE(platform::writeLines(dataFile(CodeListFiles[i]),
+                                                  QStringList(builtInTable(tables[i])) << extra,
+                                                  platform::Encoding::Ansi),
+                             0);
         };
         writeLists("ZZ EKSTRA", -1);
         const QString lockedPath = dataFile(CodeListFiles[locked]);
         platform::FileHandle holder = platform::NoFile;
         QCOMPARE(platform::openFile(lockedPath, platform::OpenMode::ReadWrite, holder), 0);
-        const QString box32 = "Cannot open file \"" + lockedPath +
-                              "\". The process cannot access the file because it is being used by another process.";
+        const QString box32 =
+            "Cannot open file \"" + lockedPath +
+            "\". The process cannot access the file because it is being used by another process.";
 
         createAndShow();
         QCOMPARE(m_ui->texts(), QStringList{box32});
         QCOMPARE(m_ui->messages.at(0).caption, QString("Kalvenor TFM"));
         for (int i = 0; i < 5; ++i)
-            QCOMPARE(box(lists[i])->count(), builtInTable(tables[i]).size() + (i == locked ? 0 : 1));
+            QCOMPARE(box(lists[i])->count(),
+                     builtInTable(tables[i]).size() + (i == locked ? 0 : 1));
         QCOMPARE(box("Lokalisering")->text(), QString("B1 BYGG 1"));
         QCOMPARE(box("Produkt")->text(), QString("AB Bjelker, Drager, Dip, Bæring"));
         QCOMPARE(box("System")->text(), QString("210 Grunn og fundamenter, generelt"));
@@ -303,13 +318,14 @@ class TestTfmForm : public QObject, protected WindowFixture {
         QCOMPARE(box("SystemUnderCOmbo")->text(), QString("21. GRUNN OG FUNDAMENT"));
         QCOMPARE(box("ProduktCombo")->text(), QString("A. BÆRENDE / ROMDANNENDE"));
 
-        // A reload from an edit button: the same box, the readable files reloaded, no field touched.
+        // A reload from an edit button: the same box, the readable files reloaded, no field
+        // touched.
         writeLists("ZZ EKSTRA 2", locked);
         QTest::mouseClick(button("SpeedButton6"), Qt::LeftButton);
         QCOMPARE(m_ui->texts(), QStringList({box32, box32}));
         for (int i = 0; i < 5; ++i)
-            QCOMPARE(box(lists[i])->items().last(), i == locked ? builtInTable(tables[i]).last()
-                                                                : QString("ZZ EKSTRA 2"));
+            QCOMPARE(box(lists[i])->items().last(),
+                     i == locked ? builtInTable(tables[i]).last() : QString("ZZ EKSTRA 2"));
         QCOMPARE(box("Tekst")->text(), QString("PUMPE 1"));
         QCOMPARE(label(), QString("+B1=210.01-AB01"));
 
@@ -401,10 +417,13 @@ class TestTfmForm : public QObject, protected WindowFixture {
         } else {
             // Sized to its text: nothing of it cut, and clear of every other component.
             QCOMPARE(widget->size(), widget->sizeHint());
-            for (const QWidget *other : m_form->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-                if (other == widget || !other->isVisible() || other->metaObject() == &QFrame::staticMetaObject)
+            for (const QWidget *other :
+                 m_form->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+                if (other == widget || !other->isVisible() ||
+                    other->metaObject() == &QFrame::staticMetaObject)
                     continue;
-                QVERIFY2(!other->geometry().intersects(widget->geometry()), qPrintable(other->objectName()));
+                QVERIFY2(!other->geometry().intersects(widget->geometry()),
+                         qPrintable(other->objectName()));
             }
         }
 
@@ -444,19 +463,97 @@ class TestTfmForm : public QObject, protected WindowFixture {
         QTest::addColumn<QString>("tekst");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("empty") << "" << "" << "" << "01" << "01" << false << "" << "" << "+=.01-01";
-        QTest::newRow("picked") << "b1" << "210" << "ab" << "01" << "01" << false << "" << "" << "+B1=210.01-AB01";
-        QTest::newRow("type-unique") << "b1" << "210" << "ab" << "01" << "01" << true << "9" << "" << "+B1=210.01-AB01T";
-        QTest::newRow("ID number") << "b1" << "210" << "ab" << "01" << "01" << false << "5" << "" << "+B1=210.01-AB015";
-        QTest::newRow("LHT1") << "lht1" << "310" << "ah" << "12" << "003" << false << "" << "" << "+LHT1=310.12-AH003";
-        QTest::newRow("typed texts") << "lht1\b" << "799" << "k flens" << "1" << "2" << true << "" << "" << "+LHT1=799.1-K2T";
-        QTest::newRow("short system") << "b1" << "21\b" << "ab" << "01" << "01" << false << "" << "" << "+B1=21.01-AB01";
-        QTest::newRow("system code with blank") << "" << "2 X" << "" << "01" << "01" << false << "" << "" << "+=2 X.01-01";
-        QTest::newRow("one-letter product") << "" << "" << "k\b" << "01" << "01" << false << "" << "" << "+=.01-K01";
-        QTest::newRow("product row without code") << "" << "" << "store" << "01" << "01" << false << "" << "" << "+=.01-St01";
-        QTest::newRow("localisation begins with blank") << " b1" << "" << "" << "01" << "01" << false << "" << "" << "+=.01-01";
-        QTest::newRow("ID number after the running number") << "" << "" << "" << "01" << "01" << false << "007" << "" << "+=.01-01007";
-        QTest::newRow("texts that look like markup") << "<i>x</i>" << "" << "" << "01" << "01" << false << "" << "<b>pumpe</b>" << "+<I>X</I>=.01-01";
+        QTest::newRow("empty") << ""
+                               << ""
+                               << ""
+                               << "01"
+                               << "01" << false << ""
+                               << ""
+                               << "+=.01-01";
+        QTest::newRow("picked") << "b1"
+                                << "210"
+                                << "ab"
+                                << "01"
+                                << "01" << false << ""
+                                << ""
+                                << "+B1=210.01-AB01";
+        QTest::newRow("type-unique") << "b1"
+                                     << "210"
+                                     << "ab"
+                                     << "01"
+                                     << "01" << true << "9"
+                                     << ""
+                                     << "+B1=210.01-AB01T";
+        QTest::newRow("ID number") << "b1"
+                                   << "210"
+                                   << "ab"
+                                   << "01"
+                                   << "01" << false << "5"
+                                   << ""
+                                   << "+B1=210.01-AB015";
+        QTest::newRow("LHT1") << "lht1"
+                              << "310"
+                              << "ah"
+                              << "12"
+                              << "003" << false << ""
+                              << ""
+                              << "+LHT1=310.12-AH003";
+        QTest::newRow("typed texts") << "lht1\b"
+                                     << "799"
+                                     << "k flens"
+                                     << "1"
+                                     << "2" << true << ""
+                                     << ""
+                                     << "+LHT1=799.1-K2T";
+        QTest::newRow("short system") << "b1"
+                                      << "21\b"
+                                      << "ab"
+                                      << "01"
+                                      << "01" << false << ""
+                                      << ""
+                                      << "+B1=21.01-AB01";
+        QTest::newRow("system code with blank") << ""
+                                                << "2 X"
+                                                << ""
+                                                << "01"
+                                                << "01" << false << ""
+                                                << ""
+                                                << "+=2 X.01-01";
+        QTest::newRow("one-letter product") << ""
+                                            << ""
+                                            << "k\b"
+                                            << "01"
+                                            << "01" << false << ""
+                                            << ""
+                                            << "+=.01-K01";
+        QTest::newRow("product row without code") << ""
+                                                  << ""
+                                                  << "store"
+                                                  << "01"
+                                                  << "01" << false << ""
+                                                  << ""
+                                                  << "+=.01-St01";
+        QTest::newRow("localisation begins with blank") << " b1"
+                                                        << ""
+                                                        << ""
+                                                        << "01"
+                                                        << "01" << false << ""
+                                                        << ""
+                                                        << "+=.01-01";
+        QTest::newRow("ID number after the running number") << ""
+                                                            << ""
+                                                            << ""
+                                                            << "01"
+                                                            << "01" << false << "007"
+                                                            << ""
+                                                            << "+=.01-01007";
+        QTest::newRow("texts that look like markup") << "<i>x</i>"
+                                                     << ""
+                                                     << ""
+                                                     << "01"
+                                                     << "01" << false << ""
+                                                     << "<b>pumpe</b>"
+                                                     << "+<I>X</I>=.01-01";
     }
 
     void workedExamples()
@@ -483,7 +580,8 @@ class TestTfmForm : public QObject, protected WindowFixture {
         // Both labels show their text as it stands, never as markup.
         for (const char *name : {"TFMLabel", "TekstLAbel"}) {
             const QLabel *shown = m_form->findChild<QLabel *>(name);
-            QVERIFY2(shown->sizeHint().width() >= shown->fontMetrics().horizontalAdvance(shown->text()),
+            QVERIFY2(shown->sizeHint().width() >=
+                         shown->fontMetrics().horizontalAdvance(shown->text()),
                      name);
         }
     }
@@ -510,17 +608,61 @@ class TestTfmForm : public QObject, protected WindowFixture {
         QTest::addColumn<QString>("after");
         QTest::addColumn<QString>("error");
 
-        QTest::newRow("01") << "Nr1" << "SpeedButton2" << "01" << "02" << "";
-        QTest::newRow("09") << "Nr2" << "SpeedButton1" << "09" << "10" << "";
-        QTest::newRow("99") << "Nr2" << "SpeedButton1" << "99" << "100" << "";
-        QTest::newRow("0099") << "Nr1" << "SpeedButton2" << "0099" << "0100" << "";
-        QTest::newRow("-5") << "IDNr" << "SpeedButton7" << "-5" << "-4" << "";
-        QTest::newRow("-09 keeps its sign first") << "IDNr" << "SpeedButton7" << "-09" << "-08" << "";
-        QTest::newRow("0") << "IDNr" << "SpeedButton7" << "0" << "1" << "";
-        QTest::newRow("empty") << "IDNr" << "SpeedButton7" << "" << "" << "";
-        QTest::newRow("A1") << "Nr1" << "SpeedButton2" << "A1" << "A1" << "'A1' is not a valid integer value.";
-        QTest::newRow("trailing blank") << "Nr2" << "SpeedButton1" << "1 " << "1 " << "'1 ' is not a valid integer value.";
-        QTest::newRow("largest") << "Nr2" << "SpeedButton1" << "2147483647" << "2147483647" << "Integer overflow.";
+        QTest::newRow("01") << "Nr1"
+                            << "SpeedButton2"
+                            << "01"
+                            << "02"
+                            << "";
+        QTest::newRow("09") << "Nr2"
+                            << "SpeedButton1"
+                            << "09"
+                            << "10"
+                            << "";
+        QTest::newRow("99") << "Nr2"
+                            << "SpeedButton1"
+                            << "99"
+                            << "100"
+                            << "";
+        QTest::newRow("0099") << "Nr1"
+                              << "SpeedButton2"
+                              << "0099"
+                              << "0100"
+                              << "";
+        QTest::newRow("-5") << "IDNr"
+                            << "SpeedButton7"
+                            << "-5"
+                            << "-4"
+                            << "";
+        QTest::newRow("-09 keeps its sign first") << "IDNr"
+                                                  << "SpeedButton7"
+                                                  << "-09"
+                                                  << "-08"
+                                                  << "";
+        QTest::newRow("0") << "IDNr"
+                           << "SpeedButton7"
+                           << "0"
+                           << "1"
+                           << "";
+        QTest::newRow("empty") << "IDNr"
+                               << "SpeedButton7"
+                               << ""
+                               << ""
+                               << "";
+        QTest::newRow("A1") << "Nr1"
+                            << "SpeedButton2"
+                            << "A1"
+                            << "A1"
+                            << "'A1' is not a valid integer value.";
+        QTest::newRow("trailing blank") << "Nr2"
+                                        << "SpeedButton1"
+                                        << "1 "
+                                        << "1 "
+                                        << "'1 ' is not a valid integer value.";
+        QTest::newRow("largest") << "Nr2"
+                                 << "SpeedButton1"
+                                 << "2147483647"
+                                 << "2147483647"
+                                 << "Integer overflow.";
     }
 
     void stepping()
@@ -556,7 +698,8 @@ class TestTfmForm : public QObject, protected WindowFixture {
     {
         QTest::addColumn<QString>("number"); // both running numbers, set as they stand
         QTest::addColumn<QString>("expected");
-        QTest::newRow("short") << "01" << "+B1=.01-01";
+        QTest::newRow("short") << "01"
+                               << "+B1=.01-01";
         // Longer than a one-line edit holds, though each field holds its part.
         const QString half(20'000, u'7');
         QTest::newRow("40,009 characters") << half << "+B1=." + half + u'-' + half;
@@ -612,15 +755,30 @@ class TestTfmForm : public QObject, protected WindowFixture {
         const int counts[] = {1, 9, 10, 10, 10, 9, 10, 1};
         for (int i = 0; i < 8; ++i) {
             const QString entry = builtInTable(CodeTable::SystemHovedgruppe).at(i);
-            QTest::newRow(qPrintable(entry)) << "SystemCombo" << entry << "SystemUnderCOmbo" << counts[i];
+            QTest::newRow(qPrintable(entry))
+                << "SystemCombo" << entry << "SystemUnderCOmbo" << counts[i];
         }
-        QTest::newRow("21. GRUNN") << "SystemUnderCOmbo" << "21. GRUNN OG FUNDAMENT" << "System" << 6;
-        QTest::newRow("55. LYD") << "SystemUnderCOmbo" << "55. LYD OG BILDE " << "System" << 7;
-        QTest::newRow("37. LEDIG") << "SystemUnderCOmbo" << "37. LEDIG" << "System" << 0;
-        QTest::newRow("S.") << "ProduktCombo" << "S. STENGENDE / REGULERENDE" << "Produkt" << 35;
-        QTest::newRow("A.") << "ProduktCombo" << "A. BÆRENDE / ROMDANNENDE" << "Produkt" << 12;
-        QTest::newRow("Y.") << "ProduktCombo" << "Y. SPESIELT" << "Produkt" << 0;
-        QTest::newRow("Z.") << "ProduktCombo" << "Z. SPESIELLE PROSESSUTSTYR FOR VIRKSOMHETEN" << "Produkt" << 0;
+        QTest::newRow("21. GRUNN") << "SystemUnderCOmbo"
+                                   << "21. GRUNN OG FUNDAMENT"
+                                   << "System" << 6;
+        QTest::newRow("55. LYD") << "SystemUnderCOmbo"
+                                 << "55. LYD OG BILDE "
+                                 << "System" << 7;
+        QTest::newRow("37. LEDIG") << "SystemUnderCOmbo"
+                                   << "37. LEDIG"
+                                   << "System" << 0;
+        QTest::newRow("S.") << "ProduktCombo"
+                            << "S. STENGENDE / REGULERENDE"
+                            << "Produkt" << 35;
+        QTest::newRow("A.") << "ProduktCombo"
+                            << "A. BÆRENDE / ROMDANNENDE"
+                            << "Produkt" << 12;
+        QTest::newRow("Y.") << "ProduktCombo"
+                            << "Y. SPESIELT"
+                            << "Produkt" << 0;
+        QTest::newRow("Z.") << "ProduktCombo"
+                            << "Z. SPESIELLE PROSESSUTSTYR FOR VIRKSOMHETEN"
+                            << "Produkt" << 0;
     }
 
     void groupFilters()
@@ -706,7 +864,8 @@ class TestTfmForm : public QObject, protected WindowFixture {
         const QString path = dataFile("tfm-produkt.txt");
         QVERIFY(makeHostileFile(path, "linefeeds"));
         createAndShow();
-        const QString refusal = "Filen \"" + path + "\" kan ikke åpnes: den har flere enn 100 000 "
+        const QString refusal = "Filen \"" + path +
+                                "\" kan ikke åpnes: den har flere enn 100 000 "
                                 "linjer, mer enn en kodeliste kan ha.";
         QCOMPARE(m_ui->texts(), QStringList({refusal}));
         box("ProduktCombo")->selectIndex(17);
@@ -770,7 +929,8 @@ class TestTfmForm : public QObject, protected WindowFixture {
         writeBytes(dataFile("tfm-lokalisering.txt"), "b1 bygg 1\r\nny linje\r\n");
 
         const char *buttons[] = {"SpeedButton3", "SpeedButton4", "SpeedButton5", "SpeedButton6"};
-        const char *files[] = {"tfm-lokalisering.txt", "tfm-system.txt", "tfm-produkt.txt", "tfm-tekst.txt"};
+        const char *files[] = {"tfm-lokalisering.txt", "tfm-system.txt", "tfm-produkt.txt",
+                               "tfm-tekst.txt"};
         for (int i = 0; i < 4; ++i) {
             QTest::mouseClick(button(buttons[i]), Qt::LeftButton);
             QCOMPARE(m_ui->opened.last(), dataFile(files[i]));
@@ -855,7 +1015,8 @@ class TestTfmForm : public QObject, protected WindowFixture {
     void reloadHonoursTheByteOrderMark()
     {
         start();
-        writeBytes(dataFile("tfm-produkt.txt"), "\xEF\xBB\xBF" "AB Bj\xC3\xB8rk\r\n");
+        writeBytes(dataFile("tfm-produkt.txt"), "\xEF\xBB\xBF"
+                                                "AB Bj\xC3\xB8rk\r\n");
         writeBytes(dataFile("tfm-system.txt"), "");
         QTest::mouseClick(button("SpeedButton5"), Qt::LeftButton);
         QCOMPARE(box("Produkt")->items(), QStringList({"AB Bjørk"}));

@@ -141,7 +141,9 @@ void TestUserInfo::username_data()
                                   << "PER";
     QTest::newRow("nothing at all") << QStringList{} << "" << QString() << "BRUKER";
     QTest::newRow("logon name that is no file name")
-        << QStringList{"logon|Username=text:../x"} << "" << "per" << "BRUKER";
+        << QStringList{"logon|Username=text:../x"} << ""
+        << "per"
+        << "BRUKER";
 }
 
 void TestUserInfo::username()
@@ -177,8 +179,8 @@ void TestUserInfo::validUserNames_data()
     QTest::newRow("tab") << "a\tb" << false;
     QTest::newRow("NUL") << QString("a") + QChar(0) + "b" << false;
     for (const char *c : {"<", ">", ":", "\"", "|", "?", "*"})
-        QTest::newRow(qPrintable(QString("Windows refuses %1").arg(c))) << QString("a%1b").arg(c)
-                                                                         << false;
+        QTest::newRow(qPrintable(QString("Windows refuses %1").arg(c)))
+            << QString("a%1b").arg(c) << false;
     QTest::newRow("device") << "con" << false;
     QTest::newRow("device with a dot") << "LPT1.x" << false;
     QTest::newRow("device before blanks") << "NUL " << false;

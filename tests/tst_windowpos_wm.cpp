@@ -5,8 +5,8 @@
 #include "hs_reg.h"
 #include "inifile.h"
 #include "startup.h"
-#include "tfmapplication.h"
 #include "testsupport.h"
+#include "tfmapplication.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,10 +25,11 @@ class XDisplay {
     XDisplay()
     {
         m_server.setProcessChannelMode(QProcess::SeparateChannels);
-        m_server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                                QStringLiteral("-screen"), QStringLiteral("0"),
-                                                QStringLiteral("1600x1200x24"),
-                                                QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        m_server.start(QStringLiteral("Xvfb"),
+                       {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                        QStringLiteral("-screen"), QStringLiteral("0"),
+                        QStringLiteral("1600x1200x24"), QStringLiteral("-nolisten"),
+                        QStringLiteral("tcp")});
         if (!m_server.waitForStarted()) return;
         QByteArray number;
         while (!number.contains('\n') && m_server.waitForReadyRead(30000))

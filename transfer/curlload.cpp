@@ -40,8 +40,7 @@ template <class Function> Function *entry(const char *name)
 }
 
 // Each entry is looked up once, on its first call.
-#define KALVENOR_CURL_ENTRY(name)                                                                \
-    static auto *const real = entry<decltype(::name)>(#name)
+#define KALVENOR_CURL_ENTRY(name) static auto *const real = entry<decltype(::name)>(#name)
 
 } // namespace
 

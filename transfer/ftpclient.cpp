@@ -34,8 +34,7 @@ std::int64_t milliseconds()
 {
     if (stallClock()) return stallClock()();
     using namespace std::chrono;
-    return duration_cast<std::chrono::milliseconds>(steady_clock::now().time_since_epoch())
-        .count();
+    return duration_cast<std::chrono::milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 // libcurl is started once per process, before the first handle.
@@ -412,8 +411,8 @@ std::int64_t FtpClient::size(const QString &remoteName)
     return bytes;
 }
 
-void FtpClient::moveFile(const QString &what, const QString &remoteName,
-                         const QString &localName, Transfer &transfer)
+void FtpClient::moveFile(const QString &what, const QString &remoteName, const QString &localName,
+                         Transfer &transfer)
 {
     const bool get = transfer.kind == Transfer::Get;
     const auto mode = get ? platform::OpenMode::RewritePrivate : platform::OpenMode::Read;
@@ -469,8 +468,8 @@ void FtpClient::put(const QString &localName, const QString &remoteName)
 {
     Transfer put;
     put.kind = Transfer::Put;
-    moveFile(QStringLiteral("Kan ikke lagre %1 på serveren").arg(remoteName), remoteName,
-             localName, put);
+    moveFile(QStringLiteral("Kan ikke lagre %1 på serveren").arg(remoteName), remoteName, localName,
+             put);
 }
 
 void FtpClient::endSession()

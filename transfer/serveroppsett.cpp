@@ -23,7 +23,7 @@ QString section(const QString &kind) { return QStringLiteral("SERVER-SETTING-") 
 QString defaultPort(const QString &kind)
 {
     static const std::pair<const char *, const char *> table[] = {
-        {"FTP", "21"}, {"HTTP", "80"}, {"LOG", "80"},   {"CFG", "21"},
+        {"FTP", "21"},  {"HTTP", "80"}, {"LOG", "80"},  {"CFG", "21"},
         {"SMB", "445"}, {"MAIL", "80"}, {"RDP", "3389"}};
     for (const auto &[k, port] : table)
         if (kind == QLatin1String(k)) return QString::fromLatin1(port);

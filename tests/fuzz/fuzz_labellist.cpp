@@ -32,7 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray saved = platform::encodeLines(sorted, saveEncoding(sorted, list.encoding()));
     // The size the list keeps of its file is the size saving writes, also after an add.
     if (list.writtenSize() != saved.size()) std::abort();
-    if (list.add(QStringLiteral("ÿþ")) >= 0 && list.writtenSize() != platform::encodeLines(list.entries(), saveEncoding(list.entries(), list.encoding())).size())
+    if (list.add(QStringLiteral("ÿþ")) >= 0 &&
+        list.writtenSize() !=
+            platform::encodeLines(list.entries(), saveEncoding(list.entries(), list.encoding()))
+                .size())
         std::abort();
     platform::Encoding again;
     LabelListModel reopened;

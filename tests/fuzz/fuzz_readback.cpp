@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     // Two bytes a character, so that any UTF-16 code unit can occur.
     QString entry(qsizetype(size / 2), Qt::Uninitialized);
-    for (size_t i = 0; i + 1 < size; i += 2) entry[qsizetype(i / 2)] = QChar(char16_t(data[i] | (data[i + 1] << 8)));
+    for (size_t i = 0; i + 1 < size; i += 2)
+        entry[qsizetype(i / 2)] = QChar(char16_t(data[i] | (data[i + 1] << 8)));
 
     const ReadBack back = readBackEntry(entry);
     const qsizetype comma = entry.indexOf(u',');
@@ -37,7 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (composedShape(label)) {
         if (composeLabel(back.fields) != label) std::abort();
         // The type-unique box is ticked exactly when what follows the product code ends in "T".
-        const QString after = label.mid(label.indexOf(u'-', label.indexOf(u'.', label.indexOf(u'=', 1) + 1) + 1) + 1 + back.fields.produkt.size());
+        const QString after =
+            label.mid(label.indexOf(u'-', label.indexOf(u'.', label.indexOf(u'=', 1) + 1) + 1) + 1 +
+                      back.fields.produkt.size());
         if (back.fields.unik != after.endsWith(u'T')) std::abort();
     }
     return 0;

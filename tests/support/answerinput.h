@@ -6,8 +6,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QTest>
 #include <QStyle>
+#include <QTest>
 #include <QTimer>
 
 #include <optional>
@@ -38,7 +38,8 @@ class InputAnswer {
             seen.offered = edit->text();
             seen.allSelected = edit->selectedText() == edit->text();
             seen.echo = edit->echoMode();
-            seen.passwordCharacter = QChar(edit->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, edit));
+            seen.passwordCharacter = QChar(
+                edit->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, edit));
             seen.focusInField = InputForm->focusWidget() == edit;
             if (typed) {
                 edit->selectAll();

@@ -113,18 +113,21 @@ bool isHostileFile(const QString &path, const QString &kind)
     struct stat st {};
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return false;
     if (kind == u"fifo") return S_ISFIFO(st.st_mode);
-    if (kind == u"zero") return S_ISLNK(st.st_mode) && QFileInfo(path).symLinkTarget() == "/dev/zero";
+    if (kind == u"zero")
+        return S_ISLNK(st.st_mode) && QFileInfo(path).symLinkTarget() == "/dev/zero";
     if (kind == u"folder") return S_ISDIR(st.st_mode);
-    if (kind == u"oversized") return S_ISREG(st.st_mode) && st.st_size == platform::MaxTextFileSize + 1;
+    if (kind == u"oversized")
+        return S_ISREG(st.st_mode) && st.st_size == platform::MaxTextFileSize + 1;
     if (kind == u"linefeeds") return S_ISREG(st.st_mode) && st.st_size == 1'000'001;
-    if (!hostileLineEnd(kind).isEmpty()) return S_ISREG(st.st_mode) && st.st_size == platform::MaxTextFileSize;
+    if (!hostileLineEnd(kind).isEmpty())
+        return S_ISREG(st.st_mode) && st.st_size == platform::MaxTextFileSize;
     return false;
 }
 
 QStringList entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                  QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 SmallDisk::SmallDisk(const QString &folder, int inodes) : m_folder(folder)
@@ -145,10 +148,15 @@ bool SmallDisk::fill(const QString &name)
     QFile f(m_folder + u'/' + name);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
     const QByteArray block(4096, 'f');
-    while (f.write(block) == block.size()) {}
+    while (f.write(block) == block.size()) {
+    }
     // The last, partly written block leaves a few bytes at most.
-    while (f.write("f", 1) == 1) {}
+    while (f.write("f", 1) == 1) {
+    }
     return true;
 }
 
-void pinNorwegianLocale() { QLocale::setDefault(QLocale(QLocale::NorwegianBokmal, QLocale::Norway)); }
+void pinNorwegianLocale()
+{
+    QLocale::setDefault(QLocale(QLocale::NorwegianBokmal, QLocale::Norway));
+}
