@@ -80,7 +80,8 @@ int hexDigit(QChar c)
 
 IniDocument::IniDocument(const QString &fileName) { load(fileName); }
 
-int IniDocument::load(const QString &fileName)
+// A document about to be loaded from fileName, holding nothing yet.
+void IniDocument::clearFor(const QString &fileName)
 {
     m_fileName = fileName;
     m_sections.clear();
@@ -89,6 +90,11 @@ int IniDocument::load(const QString &fileName)
     m_readError = 0;
     m_onDisk.reset();
     m_written = false;
+}
+
+int IniDocument::load(const QString &fileName)
+{
+    clearFor(fileName);
     if (!platform::fileExists(fileName)) return 0;
     QByteArray data;
     m_readError = platform::readBytes(fileName, data);
@@ -100,13 +106,7 @@ int IniDocument::load(const QString &fileName)
 
 int IniDocument::load(const QString &fileName, platform::FileHandle opened)
 {
-    m_fileName = fileName;
-    m_sections.clear();
-    m_encoding = platform::Encoding::Ansi;
-    m_sectionIndex.clear();
-    m_readError = 0;
-    m_onDisk.reset();
-    m_written = false;
+    clearFor(fileName);
     QByteArray data;
     std::int64_t size = 0;
     // The sharing an open for reading keeps: a writer that holds the file keeps it to itself.

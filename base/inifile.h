@@ -91,6 +91,7 @@ class IniDocument {
         }
     };
 
+    void clearFor(const QString &fileName);
     void parseLine(QStringView raw);
     void appendSection(const QString &name);
     void addLine(Section &section, const QString &line);
