@@ -190,10 +190,7 @@ int main(int argc, char **argv)
     TFMApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::NorwegianBokmal, QLocale::Norway));
     QDir::setCurrent(work.path());
-    basestartup(app.arguments());
-    TFMApplication::setTitle(QStringLiteral("Kalvenor TFM"));
-    auto *form = new TTFMform;
-    form->show();
+    TTFMform *form = TFMApplication::startMainWindow(app.arguments());
     QCoreApplication::processEvents();
 
     LabelListModel *list = form->labelList();

@@ -495,10 +495,7 @@ int main(int argc, char **argv)
     qputenv("APPDATA", QFile::encodeName(appdata.path()));
     TFMApplication app(argc, argv);
     QDir::setCurrent(work.path());
-    basestartup(app.arguments());
-    TFMApplication::setTitle(QStringLiteral("Kalvenor TFM"));
-    auto *form = new TTFMform;
-    form->show();
+    TTFMform *form = TFMApplication::startMainWindow(app.arguments());
     QCoreApplication::processEvents();
     if (!listsOnly) startPieces(form);
 

@@ -24,12 +24,7 @@ int main(int argc, char *argv[])
     TFMApplication app(argc, argv);
     platform::installWidgetsUserInterface();
     TFMApplication::closeMainWindowOnEndRequest();
-    basestartup(arguments);
-
-    TFMApplication::setTitle(QStringLiteral("Kalvenor TFM"));
-    // The first window created is the main window; closing it ends the message loop.
-    auto *form = new TTFMform;
-    form->show();
+    TTFMform *form = TFMApplication::startMainWindow(arguments);
     // The transfer window and the server-settings dialog wait hidden until program code needs
     // them, so they are made on the loop's first turn, after the main window has gone out; the
     // dialog opens centred over the main window. An end request before that turn skips them.

@@ -3,6 +3,7 @@
 
 #include "TFM.h"
 #include "platform.h"
+#include "startup.h"
 #include "tfmcore.h"
 
 #include <QFont>
@@ -91,6 +92,15 @@ int TFMApplication::runMainLoop()
 }
 
 void TFMApplication::setTitle(const QString &title) { titleText() = title; }
+
+TTFMform *TFMApplication::startMainWindow(const QStringList &arguments)
+{
+    basestartup(arguments);
+    setTitle(QStringLiteral("Kalvenor TFM"));
+    auto *form = new TTFMform;
+    form->show();
+    return form;
+}
 
 bool TFMApplication::notify(QObject *receiver, QEvent *event)
 {

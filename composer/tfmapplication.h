@@ -8,6 +8,8 @@
 #include <exception>
 #include <utility>
 
+class TTFMform;
+
 class TFMApplication : public QApplication {
   public:
     TFMApplication(int &argc, char **argv);
@@ -25,6 +27,11 @@ class TFMApplication : public QApplication {
     static void closeMainWindowOnEndRequest();
     // The main message loop, the one a request to end closes the main window from.
     static int runMainLoop();
+
+    // The program's start as every caller makes it: the base start-up on arguments, the title,
+    // and the main window created and shown. The first window created is the main window;
+    // closing it ends the message loop.
+    static TTFMform *startMainWindow(const QStringList &arguments);
 
     // Shows an error that ended a handler: error icon, the title as caption.
     static void showError(std::exception_ptr error);

@@ -42,14 +42,18 @@ class WindowFixture {
     // One run of the program: base start-up, the window shown; and its end.
     void start()
     {
-        basestartup({QStringLiteral("Ostrel")});
-        createAndShow();
+        m_form = TFMApplication::startMainWindow({QStringLiteral("Ostrel")});
+        waitUntilActive();
     }
     // The window alone, for a test that has run the base start-up itself.
     void createAndShow()
     {
         m_form = new TTFMform;
         m_form->show();
+        waitUntilActive();
+    }
+    void waitUntilActive()
+    {
         m_form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_form));
     }
