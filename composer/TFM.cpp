@@ -281,10 +281,12 @@ void TTFMform::closeEvent(QCloseEvent *event)
 
 // ---- Code lists ----
 
-std::array<TFMComboBox *, CodeListFiles.size()> TTFMform::codeListBoxes() const
+std::array<TFMComboBox *, CodeLists.size()> TTFMform::codeListBoxes() const
 {
-    const Ui::TTFMform &ui = *m_ui;
-    return {ui.Lokalisering, ui.System, ui.SystemUnderCOmbo, ui.Produkt, ui.Tekst};
+    std::array<TFMComboBox *, CodeLists.size()> boxes{};
+    for (std::size_t i = 0; i < CodeLists.size(); ++i)
+        boxes[i] = findChild<TFMComboBox *>(QLatin1String(CodeLists[i].box));
+    return boxes;
 }
 
 void TTFMform::LoadTFM()
@@ -330,33 +332,29 @@ bool TTFMform::eventFilter(QObject *watched, QEvent *event)
 
 // ---- Group filters and matching ----
 
-void TTFMform::groupFilter(TFMComboBox *group, const char *file, int chars, TFMComboBox *target)
+void TTFMform::groupFilter(const TFMComboBox *group)
 {
+    const auto list = std::find_if(CodeLists.begin(), CodeLists.end(), [group](const CodeList &l) {
+        return l.groupBox && group->objectName() == QLatin1String(l.groupBox);
+    });
+    if (list == CodeLists.end()) return;
     const int selected = group->selectedIndex();
     if (selected < 0) return;
+    auto *target = findChild<TFMComboBox *>(QLatin1String(list->box));
     QStringList lines;
-    const bool opened =
-        groupLines(codeListPath(QLatin1String(file)), group->itemText(selected), chars, lines);
+    const bool opened = groupLines(codeListPath(QLatin1String(list->file)),
+                                   group->itemText(selected), list->groupWidth, lines);
     target->setItems(lines);
     if (!opened) return;
     target->setText(QString());
     target->setFocus();
 }
 
-void TTFMform::SystemComboCloseUp()
-{
-    groupFilter(m_ui->SystemCombo, "tfm-systemgruppe.txt", 1, m_ui->SystemUnderCOmbo);
-}
+void TTFMform::SystemComboCloseUp() { groupFilter(m_ui->SystemCombo); }
 
-void TTFMform::SystemUnderCOmboCloseUp()
-{
-    groupFilter(m_ui->SystemUnderCOmbo, "tfm-system.txt", 2, m_ui->System);
-}
+void TTFMform::SystemUnderCOmboCloseUp() { groupFilter(m_ui->SystemUnderCOmbo); }
 
-void TTFMform::ProduktComboCloseUp()
-{
-    groupFilter(m_ui->ProduktCombo, "tfm-produkt.txt", 1, m_ui->Produkt);
-}
+void TTFMform::ProduktComboCloseUp() { groupFilter(m_ui->ProduktCombo); }
 
 void TTFMform::FixSystem()
 {

@@ -88,14 +88,15 @@ class TTFMform : public QWidget {
 
   private:
     void connectHandlers();
-    void groupFilter(TFMComboBox *group, const char *file, int chars, TFMComboBox *target);
+    // Refills the code list that group narrows with the lines of its file in the chosen group.
+    void groupFilter(const TFMComboBox *group);
     static void stepField(QLineEdit *field);
     void search(TFMComboBox *field, const QString &prompt, std::int32_t &index, QToolButton *next);
     void searchNext(TFMComboBox *field, std::int32_t &index);
     QString chooseListFile(bool save);
     int selectedEntry() const;
     // The boxes of the five code lists, in the order of their files (CodeListFiles).
-    std::array<TFMComboBox *, CodeListFiles.size()> codeListBoxes() const;
+    std::array<TFMComboBox *, CodeLists.size()> codeListBoxes() const;
 
     std::unique_ptr<Ui::TTFMform> m_ui;
     bool m_shown = false;

@@ -177,9 +177,9 @@ bool readCodeList(const QString &path, QStringList &rows)
 
 QString editButtonFile(int tag)
 {
-    static const char *const names[] = {"lokalisering", "system", "produkt", "tekst"};
-    if (tag < 1 || tag > 4) return QString();
-    return QStringLiteral("tfm-") + QLatin1String(names[tag - 1]) + QStringLiteral(".txt");
+    for (const CodeList &list : CodeLists)
+        if (tag > 0 && list.editTag == tag) return QLatin1String(list.file);
+    return QString();
 }
 
 QString startGuideAddress()

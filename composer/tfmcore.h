@@ -81,10 +81,32 @@ const QStringList &builtInTable(CodeTable table);
 
 // ---- Code-list files ----
 
+// A code-list file and what goes with it in the window: the box it fills, the group box whose
+// choice narrows it and how many leading characters that group compares (none: nullptr, 0),
+// and the tag of its edit button (none: 0).
+struct CodeList {
+    const char *file;
+    const char *box;
+    const char *groupBox;
+    int groupWidth;
+    int editTag;
+};
+
 // The five files, in the order in which they are written and reloaded.
-inline constexpr std::array<const char *, 5> CodeListFiles = {
-    "tfm-lokalisering.txt", "tfm-system.txt", "tfm-systemgruppe.txt", "tfm-produkt.txt",
-    "tfm-tekst.txt"};
+inline constexpr std::array<CodeList, 5> CodeLists = {{
+    {"tfm-lokalisering.txt", "Lokalisering", nullptr, 0, 1},
+    {"tfm-system.txt", "System", "SystemUnderCOmbo", 2, 2},
+    {"tfm-systemgruppe.txt", "SystemUnderCOmbo", "SystemCombo", 1, 0},
+    {"tfm-produkt.txt", "Produkt", "ProduktCombo", 1, 3},
+    {"tfm-tekst.txt", "Tekst", nullptr, 0, 4},
+}};
+
+// The files' names alone, in the same order.
+inline constexpr std::array<const char *, CodeLists.size()> CodeListFiles = [] {
+    std::array<const char *, CodeLists.size()> files{};
+    for (std::size_t i = 0; i < CodeLists.size(); ++i) files[i] = CodeLists[i].file;
+    return files;
+}();
 
 // The most lines a code-list file may have: a third of a thousand times what the largest table
 // holds, and still small enough that each list, as the window's rows, stays within tens of
@@ -101,7 +123,7 @@ void writeFactoryFile(const QString &path, const QStringList &rows);
 // does not exist; throws FileOpenError when it exists but cannot be read, or has more than
 // MaxCodeListLines lines (counted before a row is made).
 bool readCodeList(const QString &path, QStringList &rows);
-// The file behind an edit button's tag (1 to 4), or "" for any other tag.
+// The file behind an edit button's tag, or "" for a tag that no code list has.
 QString editButtonFile(int tag);
 // The start guide of the standard, opened from the window's foot line.
 QString startGuideAddress();
