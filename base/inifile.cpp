@@ -1,70 +1,103 @@
-// inifile: an INI document held in memory over one settings file.
+// inifile: an INI document held in memory over one settings file. The file's text is kept as it
+// was read and looked into where asked, so that a large file costs its bytes and a few bytes a
+// section, not a string a line; only what is written here is held as strings beside it.
 #include "inifile.h"
 
 #include "Felles.h"
 
 #include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <algorithm>
+#include <cstring>
 
 #include <sys/file.h>
 
 namespace {
 
-// Every character up to and including the blank goes, at both ends.
-QString trimmed(QStringView text)
-{
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (start < end && text[start].unicode() <= 32) ++start;
-    while (end > start && text[end - 1].unicode() <= 32) --end;
-    return text.sliced(start, end - start).toString();
-}
+using platform::Encoding;
+
+// A mark inside the text is text; so is a character cut off at the end (a replacement).
+constexpr auto Utf8Flags =
+    QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless;
 
 // "æ" finds "Æ" like any other letter, and "i" finds "I" whatever the user's locale.
 QString folded(const QString &name) { return platform::upperCase(name); }
 
+// QChar::toUpper, with the letters of ASCII, which most names are made of, raised at once.
+inline char16_t upper(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x80) return u >= 'a' && u <= 'z' ? char16_t(u - 32) : u;
+    return c.toUpper().unicode();
+}
+
+constexpr quint32 HashStart = 2166136261u;
+inline quint32 hashStep(quint32 h, char16_t c) { return (h ^ c) * 16777619u; }
+// Names that differ in their last letters differ in the low bits that pick a slot.
+inline quint32 hashEnd(quint32 h)
+{
+    h ^= h >> 15;
+    h *= 0x2c1b3c6du;
+    return h ^ (h >> 12);
+}
+
 // The hash of a name as folded() gives it, taken without making the folded copy.
 quint32 foldedHash(QStringView name)
 {
-    quint32 h = 2166136261u;
-    for (const QChar c : name) {
-        h ^= c.toUpper().unicode();
-        h *= 16777619u;
-    }
-    return h;
+    quint32 h = HashStart;
+    for (const QChar c : name) h = hashStep(h, upper(c));
+    return hashEnd(h);
 }
 
 // folded(name) == foldedName, without making the copy: upper-casing keeps the length.
 bool foldsTo(QStringView name, QStringView foldedName)
 {
-    if (name.isNull() || name.size() != foldedName.size()) return false;
+    if (name.size() != foldedName.size()) return false;
     for (qsizetype i = 0; i < name.size(); ++i)
-        if (name[i].toUpper() != foldedName[i]) return false;
+        if (upper(name[i]) != foldedName[i].unicode()) return false;
     return true;
 }
 
-QStringView keyOf(const QString &line)
+bool sameFolded(QStringView a, QStringView b)
 {
-    const qsizetype eq = line.indexOf(u'=');
-    return eq < 0 ? QStringView() : QStringView(line).left(eq);
+    if (a.size() != b.size()) return false;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && upper(a[i]) != upper(b[i])) return false;
+    return true;
 }
 
-// Sections this short are searched line by line.
-constexpr qsizetype ShortSection = 16;
+bool isWide(Encoding enc) { return enc == Encoding::Utf16LE || enc == Encoding::Utf16BE; }
 
-// Calls line(view) for each line of text: CR LF, lone CR and lone LF end a line, a final end
-// adds none. No list of every line is made, so a file of little but line ends costs its text.
-template <class Line> void forEachLine(QStringView text, Line line)
+// Where the line that starts at i ends, and where the next one starts: CR LF, a lone CR and a
+// lone LF each end a line.
+template <class U> quint32 lineEnd(const U *p, quint32 i, quint32 n, quint32 &next)
 {
-    qsizetype start = 0;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = text[i].unicode();
-        if (c != u'\r' && c != u'\n') continue;
-        line(text.sliced(start, i - start));
-        if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n') ++i;
-        start = i + 1;
+    // Most lines are short and walked unit by unit; the rest of a long one the C library finds
+    // many bytes at a time.
+    const quint32 walked = std::min(n, i + 32);
+    while (i < walked && p[i] != u'\r' && p[i] != u'\n') ++i;
+    if constexpr (sizeof(U) == 1) {
+        if (i == walked && i < n) {
+            const auto *lf = static_cast<const U *>(std::memchr(p + i, '\n', n - i));
+            const quint32 end = lf ? quint32(lf - p) : n;
+            const auto *cr = static_cast<const U *>(std::memchr(p + i, '\r', end - i));
+            i = cr ? quint32(cr - p) : end;
+        }
+    } else {
+        while (i < n && p[i] != u'\r' && p[i] != u'\n') ++i;
     }
-    if (start < n) line(text.sliced(start));
+    next = i;
+    if (next < n && p[next] == u'\r' && next + 1 < n && p[next + 1] == u'\n') ++next;
+    if (next < n) ++next;
+    return i;
+}
+
+// Every character up to and including the blank goes, at both ends.
+template <class U> void trim(const U *p, quint32 &begin, quint32 &end)
+{
+    while (begin < end && p[begin] <= 32) ++begin;
+    while (end > begin && p[end - 1] <= 32) --end;
 }
 
 int hexDigit(QChar c)
@@ -78,15 +111,88 @@ int hexDigit(QChar c)
 
 } // namespace
 
+// The bytes of a write-back in one encoding, either gathered or only counted and compared with
+// what the file held, so that an unchanged file costs no copy of itself.
+class IniDocument::Writer {
+  public:
+    Writer(Encoding enc, QByteArray *out, const QByteArray *compare)
+        : m_enc(enc), m_out(out), m_compare(compare)
+    {
+    }
+    Encoding encoding() const { return m_enc; }
+    qint64 size() const { return m_size; }
+    bool differs() const { return !m_compare || m_differs || m_size != m_compare->size(); }
+
+    void bytes(QByteArrayView b)
+    {
+        if (m_compare && !m_differs &&
+            (m_size + b.size() > m_compare->size() ||
+             std::memcmp(m_compare->constData() + m_size, b.data(), std::size_t(b.size())) != 0))
+            m_differs = true;
+        if (m_out) m_out->append(b);
+        m_size += b.size();
+    }
+    // Text of plain ASCII, such as the brackets and the line ends.
+    void ascii(const char *text)
+    {
+        if (!isWide(m_enc)) return bytes(QByteArrayView(text));
+        char units[16];
+        qsizetype n = 0;
+        for (; *text; ++text) {
+            units[n++] = m_enc == Encoding::Utf16BE ? '\0' : *text;
+            units[n++] = m_enc == Encoding::Utf16BE ? *text : '\0';
+        }
+        bytes(QByteArrayView(units, n));
+    }
+    void text(QStringView t)
+    {
+        switch (m_enc) {
+        case Encoding::Ansi: return bytes(platform::toAnsi(t));
+        case Encoding::Utf8: {
+            m_scratch.resize(m_utf8.requiredSpace(t.size()));
+            const char *end = m_utf8.appendToBuffer(m_scratch.data(), t);
+            return bytes(QByteArrayView(m_scratch.constData(), end - m_scratch.constData()));
+        }
+        case Encoding::Utf16LE:
+        case Encoding::Utf16BE: {
+            const bool be = m_enc == Encoding::Utf16BE;
+            m_scratch.resize(t.size() * 2);
+            for (qsizetype i = 0; i < t.size(); ++i) {
+                const char16_t u = t[i].unicode();
+                m_scratch[2 * i] = char(be ? u >> 8 : u & 0xFF);
+                m_scratch[2 * i + 1] = char(be ? u & 0xFF : u >> 8);
+            }
+            return bytes(m_scratch);
+        }
+        }
+    }
+    void mark()
+    {
+        switch (m_enc) {
+        case Encoding::Ansi: break;
+        case Encoding::Utf8: bytes("\xEF\xBB\xBF"); break;
+        case Encoding::Utf16LE: bytes("\xFF\xFE"); break;
+        case Encoding::Utf16BE: bytes("\xFE\xFF"); break;
+        }
+    }
+
+  private:
+    Encoding m_enc;
+    QByteArray *m_out;
+    const QByteArray *m_compare;
+    qint64 m_size = 0;
+    bool m_differs = false;
+    QByteArray m_scratch;
+    QStringEncoder m_utf8{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
+};
+
 IniDocument::IniDocument(const QString &fileName) { load(fileName); }
 
 // A document about to be loaded from fileName, holding nothing yet.
 void IniDocument::clearFor(const QString &fileName)
 {
     m_fileName = fileName;
-    m_sections.clear();
-    m_encoding = platform::Encoding::Ansi;
-    m_sectionIndex.clear();
+    parseOwned(QByteArray());
     m_readError = 0;
     m_onDisk.reset();
     m_written = false;
@@ -99,7 +205,7 @@ int IniDocument::load(const QString &fileName)
     QByteArray data;
     m_readError = platform::readBytes(fileName, data);
     if (m_readError) return m_readError;
-    parse(data);
+    parseOwned(data);
     m_onDisk = data;
     return 0;
 }
@@ -124,80 +230,505 @@ int IniDocument::load(const QString &fileName, platform::FileHandle opened)
             m_readError = platform::checkTextFileSize(fileName, data.size());
     }
     if (m_readError) return m_readError;
-    parse(data);
+    parseOwned(data);
     m_onDisk = data;
     return 0;
 }
 
-void IniDocument::parse(QByteArrayView data)
+void IniDocument::parse(QByteArrayView data) { parseOwned(data.toByteArray()); }
+
+void IniDocument::parseOwned(const QByteArray &data)
 {
-    // The mark is not text, and a second one is text of the first line; a character cut off at
-    // the end of the file becomes a replacement character.
-    constexpr auto flags =
-        QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless;
-    QString text;
+    m_sections.clear();
+    m_added.clear();
+    m_extras.clear();
+    m_measured.reset();
+    m_sectionSlots.clear();
+    m_sectionCount = 0;
+    m_wide.clear();
+    m_bytes.clear();
+    m_begin = 0;
+    // The mark is not text, and a second one is text of the first line.
     if (data.startsWith("\xEF\xBB\xBF")) {
-        text = QStringDecoder(QStringDecoder::Utf8, flags).decode(data.sliced(3));
-        m_encoding = platform::Encoding::Utf8;
+        m_encoding = Encoding::Utf8;
+        m_begin = 3;
+        // Broken UTF-8 is read, and written back, as its replacement characters.
+        m_bytes = QByteArrayView(data).sliced(3).isValidUtf8()
+                      ? data
+                      : "\xEF\xBB\xBF" + QString(QStringDecoder(QStringDecoder::Utf8, Utf8Flags)
+                                                     .decode(QByteArrayView(data).sliced(3)))
+                                             .toUtf8();
     } else if (data.startsWith("\xFF\xFE") || data.startsWith("\xFE\xFF")) {
-        platform::Encoding enc;
-        parseLines(platform::decodeLines(data, enc));
-        m_encoding = enc;
-        return;
+        m_encoding = data.startsWith("\xFE\xFF") ? Encoding::Utf16BE : Encoding::Utf16LE;
+        m_wide =
+            platform::decodeUtf16(QByteArrayView(data).sliced(2), m_encoding == Encoding::Utf16BE);
     } else {
-        text = platform::fromAnsi(data);
-        m_encoding = platform::Encoding::Ansi;
+        m_encoding = Encoding::Ansi;
+        m_bytes = data;
     }
-    m_sections.clear();
-    m_sectionIndex.clear();
-    forEachLine(text, [this](QStringView raw) { parseLine(raw); });
+    m_size = quint32(isWide(m_encoding) ? m_wide.size() : m_bytes.size());
+    scanSections();
 }
 
-void IniDocument::parseLines(const QStringList &fileLines)
+template <class F> decltype(auto) IniDocument::withUnits(F f) const
 {
-    m_sections.clear();
-    m_sectionIndex.clear();
-    for (const QString &raw : fileLines) parseLine(raw);
+    if (isWide(m_encoding)) return f(reinterpret_cast<const char16_t *>(m_wide.constData()));
+    return f(reinterpret_cast<const unsigned char *>(m_bytes.constData()));
 }
 
-void IniDocument::parseLine(QStringView raw)
+// Counted first, so that the list of sections is made once at its size.
+void IniDocument::scanSections()
 {
-    const QString line = trimmed(raw);
-    if (line.isEmpty() || line.startsWith(u';')) return;
-    if (line.startsWith(u'[') && line.endsWith(u']') && line.size() >= 2) {
-        appendSection(trimmed(QStringView(line).sliced(1, line.size() - 2)));
-        return;
+    const auto scan = [this](auto add) {
+        withUnits([&](auto p) {
+            for (quint32 i = m_begin, next = 0; i < m_size; i = next) {
+                quint32 begin = i;
+                quint32 end = lineEnd(p, i, m_size, next);
+                trim(p, begin, end);
+                if (end - begin >= 2 && p[begin] == u'[' && p[end - 1] == u']') add(i);
+            }
+        });
+    };
+    std::size_t count = 0;
+    scan([&](quint32) { ++count; });
+    m_sections.reserve(count);
+    scan([&](quint32 header) { m_sections.push_back({header}); });
+    for (std::size_t i = 0; i < m_sections.size(); ++i) indexSection(qsizetype(i));
+}
+
+QStringView IniDocument::chars(Span span, QString &scratch) const
+{
+    const qsizetype n = span.end - span.begin;
+    switch (m_encoding) {
+    case Encoding::Utf16LE:
+    case Encoding::Utf16BE: return QStringView(m_wide).sliced(span.begin, n);
+    case Encoding::Ansi: {
+        scratch.resize(n);
+        QChar *d = scratch.data();
+        for (qsizetype i = 0; i < n; ++i)
+            d[i] = platform::ansiChar(static_cast<unsigned char>(m_bytes[span.begin + i]));
+        return scratch;
     }
-    if (m_sections.isEmpty()) return;
-    const qsizetype eq = line.indexOf(u'=');
-    if (eq < 0)
-        m_sections.last().lines.append(line);
-    else
-        m_sections.last().lines.append(trimmed(QStringView(line).left(eq)) + u'=' +
-                                       trimmed(QStringView(line).sliced(eq + 1)));
+    case Encoding::Utf8: {
+        scratch.resize(n);
+        QStringDecoder decoder(QStringDecoder::Utf8, Utf8Flags);
+        const QChar *end =
+            decoder.appendToBuffer(scratch.data(), QByteArrayView(m_bytes).sliced(span.begin, n));
+        scratch.truncate(end - scratch.constData());
+        return scratch;
+    }
+    }
+    return {};
 }
 
-void IniDocument::appendSection(const QString &name)
+// foldedHash of the span's text, taken from the bytes themselves where they are one character
+// each, so that indexing a large file decodes none of it.
+quint32 IniDocument::spanHash(Span span) const
 {
-    m_sections.append({name, {}});
-    m_sectionIndex.insert(folded(name), m_sections.size() - 1);
+    const bool ansi = m_encoding == Encoding::Ansi;
+    if (ansi || m_encoding == Encoding::Utf8) {
+        const auto *p = reinterpret_cast<const unsigned char *>(m_bytes.constData());
+        quint32 h = HashStart;
+        for (quint32 i = span.begin; i < span.end; ++i) {
+            if (p[i] >= 0x80 && !ansi) return foldedHash(chars(span, m_scratch[0]));
+            h = hashStep(h, upper(p[i] < 0x80 ? QChar(p[i]) : platform::ansiChar(p[i])));
+        }
+        return hashEnd(h);
+    }
+    return foldedHash(chars(span, m_scratch[0]));
+}
+
+QString IniDocument::text(Span span) const
+{
+    QString scratch;
+    const QStringView view = chars(span, scratch);
+    return view.data() == scratch.constData() ? scratch : view.toString();
+}
+
+IniDocument::Span IniDocument::nameSpan(qsizetype index) const
+{
+    return withUnits([&](auto p) {
+        quint32 next = 0;
+        quint32 begin = m_sections[std::size_t(index)].header;
+        quint32 end = lineEnd(p, begin, m_size, next);
+        trim(p, begin, end);
+        ++begin;
+        --end;
+        trim(p, begin, end);
+        return Span{begin, end};
+    });
+}
+
+// A section added here has no text; its name is kept beside it.
+QStringView IniDocument::nameOf(qsizetype index, QString &scratch) const
+{
+    if (isAdded(index)) return extraIf(index)->name;
+    return chars(nameSpan(index), scratch);
+}
+
+QString IniDocument::sectionName(qsizetype index) const
+{
+    return isAdded(index) ? extraIf(index)->name : text(nameSpan(index));
+}
+
+// Where the section's lines start, after its "[" line, and where they end.
+IniDocument::Span IniDocument::body(qsizetype index) const
+{
+    if (isAdded(index)) return {m_size, m_size};
+    const std::size_t next = std::size_t(index) + 1;
+    const quint32 end = next < m_sections.size() ? m_sections[next].header : m_size;
+    return withUnits([&](auto p) {
+        quint32 begin = 0;
+        lineEnd(p, m_sections[std::size_t(index)].header, end, begin);
+        return Span{begin, end};
+    });
+}
+
+// Calls f(line) for each line of the section's text that holds something: trimmed, neither
+// empty nor a comment.
+template <class F> void IniDocument::forEachBodyLine(qsizetype index, F f) const
+{
+    const Span lines = body(index);
+    const quint32 end = lines.end;
+    withUnits([&](auto p) {
+        for (quint32 i = lines.begin, next = 0; i < end; i = next) {
+            quint32 begin = i;
+            quint32 stop = lineEnd(p, i, end, next);
+            trim(p, begin, stop);
+            if (begin < stop && p[begin] != u';') f(Span{begin, stop});
+        }
+    });
+}
+
+// The trimmed line whose content starts at begin.
+IniDocument::Span IniDocument::lineAt(quint32 begin, quint32 limit) const
+{
+    return withUnits([&](auto p) {
+        quint32 next = 0;
+        quint32 end = lineEnd(p, begin, limit, next);
+        trim(p, begin, end);
+        return Span{begin, end};
+    });
+}
+
+// The key of a trimmed line, trimmed; null where the line holds no "=".
+IniDocument::Span IniDocument::keyOf(Span line) const
+{
+    return withUnits([&](auto p) {
+        for (quint32 i = line.begin; i < line.end; ++i) {
+            if (p[i] != u'=') continue;
+            quint32 begin = line.begin;
+            trim(p, begin, i);
+            return Span{begin, i};
+        }
+        return Span{NoPos, NoPos};
+    });
+}
+
+// What follows the first "=" of a trimmed line that holds one, trimmed.
+IniDocument::Span IniDocument::valueOf(Span line) const
+{
+    return withUnits([&](auto p) {
+        quint32 i = line.begin;
+        while (p[i] != u'=') ++i;
+        quint32 end = line.end;
+        ++i;
+        trim(p, i, end);
+        return Span{i, end};
+    });
+}
+
+// A line of the text as a write-back gives it: "key=value" with the blanks around "=" gone.
+QString IniDocument::lineText(const Extra *extra, quint32 ref, Span line) const
+{
+    if (extra) {
+        const auto it = extra->replaced.constFind(ref);
+        if (it != extra->replaced.cend()) return *it;
+    }
+    const Span key = keyOf(line);
+    if (key.isNull()) return text(line);
+    return text(key) + u'=' + text(valueOf(line));
+}
+
+QString IniDocument::refText(const Extra &extra, quint32 ref) const
+{
+    if (ref & AddedLine) return extra.added[ref & ~AddedLine];
+    return lineText(&extra, ref, lineAt(ref, m_size));
+}
+
+QStringView IniDocument::refKey(const Extra &extra, quint32 ref, QString &scratch) const
+{
+    const QString *line = nullptr;
+    if (ref & AddedLine) {
+        line = &extra.added[ref & ~AddedLine];
+    } else {
+        const auto it = extra.replaced.constFind(ref);
+        if (it == extra.replaced.cend()) {
+            const Span key = keyOf(lineAt(ref, m_size));
+            return key.isNull() ? QStringView() : chars(key, scratch);
+        }
+        line = &*it;
+    }
+    const qsizetype eq = line->indexOf(u'=');
+    return eq < 0 ? QStringView() : QStringView(*line).left(eq);
+}
+
+QStringList IniDocument::bodyLines(qsizetype index) const
+{
+    const Extra *extra = extraIf(index);
+    QStringList out;
+    forEachBodyLine(index, [&](Span line) { out.append(lineText(extra, line.begin, line)); });
+    if (extra) out += extra->added;
+    return out;
+}
+
+IniDocument::Extra &IniDocument::extraOf(qsizetype index) const
+{
+    qint32 &slot = isAdded(index) ? m_added[std::size_t(index) - m_sections.size()]
+                                  : m_sections[std::size_t(index)].extra;
+    if (slot < 0) {
+        slot = qint32(m_extras.size());
+        m_extras.emplace_back();
+    }
+    return m_extras[std::size_t(slot)];
+}
+
+const IniDocument::Extra *IniDocument::extraIf(qsizetype index) const
+{
+    const qint32 slot = isAdded(index) ? m_added[std::size_t(index) - m_sections.size()]
+                                       : m_sections[std::size_t(index)].extra;
+    return slot < 0 ? nullptr : &m_extras[std::size_t(slot)];
+}
+
+// Past seven tenths full, a table of names doubles.
+void IniDocument::makeRoom(std::vector<Slot> &table, qsizetype used, qsizetype more)
+{
+    if (table.empty()) table.assign(16, Slot{});
+    if (std::size_t(used + more) * 10 <= table.size() * 7) return;
+    std::size_t size = table.size() * 2;
+    while (std::size_t(used + more) * 10 > size * 7) size *= 2;
+    std::vector<Slot> old(size);
+    old.swap(table);
+    const quint32 mask = quint32(table.size() - 1);
+    for (const Slot &slot : old) {
+        if (slot.item == NoPos) continue;
+        quint32 i = slot.hash & mask;
+        while (table[i].item != NoPos) i = (i + 1) & mask;
+        table[i] = slot;
+    }
+}
+
+void IniDocument::indexSection(qsizetype index)
+{
+    makeRoom(m_sectionSlots, m_sectionCount, 1);
+    const quint32 hash = isAdded(index) ? foldedHash(extraIf(index)->name)
+                                        : spanHash(nameSpan(index));
+    const quint32 mask = quint32(m_sectionSlots.size() - 1);
+    for (quint32 i = hash & mask;; i = (i + 1) & mask) {
+        Slot &slot = m_sectionSlots[i];
+        if (slot.item == NoPos) {
+            ++m_sectionCount;
+            slot = {hash, quint32(index)};
+            return;
+        }
+        // The later of two sections of one name takes the earlier one's place.
+        if (slot.hash == hash && sameName(slot.item, index)) {
+            slot.item = quint32(index);
+            return;
+        }
+    }
+}
+
+// Two sections of one name, folded; a name repeated as it stood is known from its units alone.
+bool IniDocument::sameName(qsizetype a, qsizetype b) const
+{
+    if (!isAdded(a) && !isAdded(b)) {
+        const Span x = nameSpan(a);
+        const Span y = nameSpan(b);
+        const qsizetype width = isWide(m_encoding) ? 2 : 1;
+        const char *units = isWide(m_encoding) ? reinterpret_cast<const char *>(m_wide.constData())
+                                               : m_bytes.constData();
+        if (x.end - x.begin == y.end - y.begin &&
+            std::memcmp(units + x.begin * width, units + y.begin * width,
+                        std::size_t(x.end - x.begin) * std::size_t(width)) == 0)
+            return true;
+    }
+    return sameFolded(nameOf(a, m_scratch[0]), nameOf(b, m_scratch[1]));
+}
+
+qsizetype IniDocument::findSection(const QString &foldedName) const
+{
+    if (m_sectionSlots.empty()) return -1;
+    QString scratch;
+    const quint32 hash = foldedHash(foldedName);
+    const quint32 mask = quint32(m_sectionSlots.size() - 1);
+    for (quint32 i = hash & mask;; i = (i + 1) & mask) {
+        const Slot slot = m_sectionSlots[i];
+        if (slot.item == NoPos) return -1;
+        if (slot.hash == hash && foldsTo(nameOf(slot.item, scratch), foldedName)) return slot.item;
+    }
+}
+
+void IniDocument::indexKey(Extra &extra, quint32 ref, quint32 hash) const
+{
+    makeRoom(extra.keySlots, extra.indexed, 1);
+    const quint32 mask = quint32(extra.keySlots.size() - 1);
+    for (quint32 i = hash & mask;; i = (i + 1) & mask) {
+        Slot &slot = extra.keySlots[i];
+        if (slot.item == NoPos) {
+            ++extra.indexed;
+            slot = {hash, ref};
+            return;
+        }
+        // A later line of the same key takes the earlier one's place.
+        if (slot.hash == hash &&
+            sameFolded(refKey(extra, slot.item, m_scratch[1]), refKey(extra, ref, m_scratch[0]))) {
+            slot.item = ref;
+            return;
+        }
+    }
+}
+
+// Only lines that hold a key take room in the table: a section of a million lines without "="
+// costs none.
+void IniDocument::indexKeys(Extra &extra, qsizetype index) const
+{
+    // Sized at once for the lines the section may hold, up to a table of 16 MB; past that it
+    // grows with the keys actually found.
+    const Span lines = body(index);
+    const std::size_t ends = withUnits(
+        [&](auto p) { return std::size_t(std::count(p + lines.begin, p + lines.end, u'\n')); });
+    std::size_t size = 16;
+    while (size * 7 < ends * 10 && size < (std::size_t(1) << 21)) size *= 2;
+    extra.keySlots.assign(size, Slot{});
+    extra.indexed = 0;
+    // A large table is mostly out of the cache: the slots of a batch of keys are fetched at
+    // once, so that their waits overlap.
+    constexpr int Batch = 16;
+    quint32 refs[Batch];
+    quint32 hashes[Batch];
+    int pending = 0;
+    const auto flush = [&] {
+        makeRoom(extra.keySlots, extra.indexed, pending);
+        const quint32 mask = quint32(extra.keySlots.size() - 1);
+        for (int i = 0; i < pending; ++i) __builtin_prefetch(&extra.keySlots[hashes[i] & mask]);
+        for (int i = 0; i < pending; ++i) indexKey(extra, refs[i], hashes[i]);
+        pending = 0;
+    };
+    forEachBodyLine(index, [&](Span line) {
+        const Span key = keyOf(line);
+        if (key.isNull()) return;
+        refs[pending] = line.begin;
+        hashes[pending] = spanHash(key);
+        if (++pending == Batch) flush();
+    });
+    flush();
+    for (qsizetype i = 0; i < extra.added.size(); ++i) indexAdded(extra, i);
+}
+
+void IniDocument::indexAdded(Extra &extra, qsizetype i) const
+{
+    const quint32 ref = AddedLine | quint32(i);
+    const QStringView key = refKey(extra, ref, m_scratch[0]);
+    if (!key.isNull()) indexKey(extra, ref, foldedHash(key));
+}
+
+quint32 IniDocument::findKey(qsizetype index, const QString &foldedKey) const
+{
+    Extra &extra = extraOf(index);
+    if (extra.keySlots.empty()) indexKeys(extra, index);
+    QString scratch;
+    const quint32 hash = foldedHash(foldedKey);
+    const quint32 mask = quint32(extra.keySlots.size() - 1);
+    for (quint32 i = hash & mask;; i = (i + 1) & mask) {
+        const Slot slot = extra.keySlots[i];
+        if (slot.item == NoPos) return NoPos;
+        if (slot.hash != hash) continue;
+        const QStringView key = refKey(extra, slot.item, scratch);
+        if (!key.isNull() && foldsTo(key, foldedKey)) return slot.item;
+    }
 }
 
 QStringList IniDocument::lines() const
 {
     QStringList out;
-    for (const Section &s : m_sections) {
-        out.append(u'[' + s.name + u']');
-        out += s.lines;
+    for (qsizetype i = 0; i < sectionCount(); ++i) {
+        out.append(u'[' + sectionName(i) + u']');
+        out += bodyLines(i);
         out.append(QString());
     }
     return out;
 }
 
+// The text as read holds only what its encoding holds; what was written here may need more.
+platform::Encoding IniDocument::writtenEncoding() const
+{
+    QStringList written;
+    for (const Extra &e : m_extras) {
+        if (!e.name.isNull()) written.append(e.name);
+        for (const QString &line : e.replaced) written.append(line);
+        written += e.added;
+    }
+    return platform::writableEncoding(written, m_encoding);
+}
+
+void IniDocument::write(Writer &out) const
+{
+    QString scratch;
+    // The text's own units where they are already those of the encoding written.
+    const bool asRead = isWide(m_encoding)
+                            ? out.encoding() == Encoding::Utf16LE && Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+                            : out.encoding() == m_encoding;
+    const auto raw = [&](Span span) {
+        if (!asRead)
+            out.text(chars(span, scratch));
+        else if (isWide(m_encoding))
+            out.bytes(
+                QByteArrayView(reinterpret_cast<const char *>(m_wide.constData() + span.begin),
+                               qsizetype(span.end - span.begin) * 2));
+        else
+            out.bytes(QByteArrayView(m_bytes.constData() + span.begin, span.end - span.begin));
+    };
+    out.mark();
+    for (qsizetype i = 0; i < sectionCount(); ++i) {
+        const Extra *extra = extraIf(i);
+        out.ascii("[");
+        if (isAdded(i))
+            out.text(extra->name);
+        else
+            raw(nameSpan(i));
+        out.ascii("]\r\n");
+        const bool replaced = extra && !extra->replaced.isEmpty();
+        forEachBodyLine(i, [&](Span line) {
+            const auto it = replaced ? extra->replaced.constFind(line.begin)
+                                     : QHash<quint32, QString>::const_iterator();
+            const Span key = keyOf(line);
+            if (replaced && it != extra->replaced.cend()) {
+                out.text(*it);
+            } else if (key.isNull() || valueOf(line).begin == key.end + 1) {
+                raw(line);
+            } else {
+                raw(key);
+                out.ascii("=");
+                raw(valueOf(line));
+            }
+            out.ascii("\r\n");
+        });
+        if (extra)
+            for (const QString &line : extra->added) {
+                out.text(line);
+                out.ascii("\r\n");
+            }
+        out.ascii("\r\n");
+    }
+}
+
 QByteArray IniDocument::toBytes() const
 {
-    const QStringList all = lines();
-    return platform::encodeLines(all, platform::writableEncoding(all, m_encoding));
+    QByteArray bytes;
+    Writer out(writtenEncoding(), &bytes, nullptr);
+    write(out);
+    return bytes;
 }
 
 int IniDocument::updateFile(int mode) const
@@ -208,80 +739,32 @@ int IniDocument::updateFile(int mode) const
     // Most write-back moments change nothing; on a slow or network disk each needless replace
     // and its sync is most of the start-up, and with a large file so is each encoding.
     if (m_written && platform::fileExists(m_fileName)) return 0;
-    const QByteArray bytes = toBytes();
-    if (m_onDisk && *m_onDisk == bytes && platform::fileExists(m_fileName)) {
+    const Encoding enc = writtenEncoding();
+    // Measured and compared first, once while the document stays as it is: an unchanged file and
+    // one grown too large cost no copy.
+    if (!m_measured) {
+        Writer measure(enc, nullptr, m_onDisk ? &*m_onDisk : nullptr);
+        write(measure);
+        m_measured.emplace(measure.size(), measure.differs());
+    }
+    const auto [size, differs] = *m_measured;
+    if (!differs && platform::fileExists(m_fileName)) {
         m_written = true;
         return 0;
     }
     // A file that the next start would refuse to read is no file of settings: the old one stays.
-    if (bytes.size() > platform::MaxTextFileSize) return platform::ErrFileTooLarge;
-    const int err = platform::writeLines(m_fileName, lines(), m_encoding, true, mode);
+    if (size > platform::MaxTextFileSize) return platform::ErrFileTooLarge;
+    QByteArray bytes;
+    bytes.reserve(qsizetype(size));
+    Writer out(enc, &bytes, nullptr);
+    write(out);
+    const int err = platform::replaceFile(m_fileName, bytes, mode);
     if (err == 0) {
         m_onDisk.reset();
+        m_measured.reset();
         m_written = true;
     }
     return err;
-}
-
-qsizetype IniDocument::findSection(const QString &foldedName) const
-{
-    return m_sectionIndex.value(foldedName, -1);
-}
-
-void IniDocument::indexKey(const Section &section, qint32 line)
-{
-    const QStringView key = keyOf(section.lines[line]);
-    if (key.isNull()) return;
-    const QString foldedKey = folded(key.toString());
-    const quint32 mask = quint32(section.keySlots.size() - 1);
-    for (quint32 i = foldedHash(key) & mask;; i = (i + 1) & mask) {
-        qint32 &slot = section.keySlots[i];
-        if (slot < 0) {
-            ++section.indexed;
-            slot = line;
-            return;
-        }
-        // A later line of the same key takes the earlier one's place.
-        if (foldsTo(keyOf(section.lines[slot]), foldedKey)) {
-            slot = line;
-            return;
-        }
-    }
-}
-
-void IniDocument::indexKeys(const Section &section)
-{
-    std::size_t size = 64;
-    while (size < std::size_t(section.lines.size()) * 2) size *= 2;
-    section.keySlots.assign(size, -1);
-    section.indexed = 0;
-    for (qint32 i = 0; i < qint32(section.lines.size()); ++i) indexKey(section, i);
-}
-
-qsizetype IniDocument::findKey(const Section &section, const QString &foldedKey)
-{
-    if (section.lines.size() <= ShortSection) {
-        for (qsizetype i = section.lines.size() - 1; i >= 0; --i)
-            if (foldsTo(keyOf(section.lines[i]), foldedKey)) return i;
-        return -1;
-    }
-    if (section.keySlots.empty()) indexKeys(section);
-    const quint32 mask = quint32(section.keySlots.size() - 1);
-    for (quint32 i = foldedHash(foldedKey) & mask;; i = (i + 1) & mask) {
-        const qint32 slot = section.keySlots[i];
-        if (slot < 0) return -1;
-        if (foldsTo(keyOf(section.lines[slot]), foldedKey)) return slot;
-    }
-}
-
-void IniDocument::addLine(Section &section, const QString &line)
-{
-    section.lines.append(line);
-    if (section.keySlots.empty()) return;
-    if (std::size_t(section.indexed + 1) * 2 > section.keySlots.size())
-        indexKeys(section);
-    else
-        indexKey(section, qint32(section.lines.size() - 1));
 }
 
 bool IniDocument::sectionExists(const QString &section) const
@@ -292,7 +775,7 @@ bool IniDocument::sectionExists(const QString &section) const
 bool IniDocument::valueExists(const QString &section, const QString &key) const
 {
     const qsizetype s = findSection(folded(section));
-    return s >= 0 && findKey(m_sections[s], folded(key)) >= 0;
+    return s >= 0 && findKey(s, folded(key)) != NoPos;
 }
 
 QString IniDocument::readString(const QString &section, const QString &key,
@@ -300,9 +783,12 @@ QString IniDocument::readString(const QString &section, const QString &key,
 {
     const qsizetype s = findSection(folded(section));
     if (s < 0) return def;
-    const qsizetype k = findKey(m_sections[s], folded(key));
-    if (k < 0) return def;
-    const QString &line = m_sections[s].lines[k];
+    const quint32 ref = findKey(s, folded(key));
+    if (ref == NoPos) return def;
+    const Extra &extra = *extraIf(s);
+    if (!(ref & AddedLine) && !extra.replaced.contains(ref))
+        return text(valueOf(lineAt(ref, m_size)));
+    const QString line = refText(extra, ref);
     return line.sliced(line.indexOf(u'=') + 1);
 }
 
@@ -329,17 +815,26 @@ void IniDocument::writeString(const QString &sectionName, const QString &keyName
     const QString line = key + u'=' + oneline(value, true);
     qsizetype s = findSection(folded(section));
     if (s < 0) {
-        appendSection(section);
-        s = m_sections.size() - 1;
+        // Apart from the sections read, so that the list of those is never copied to grow.
+        m_added.push_back(-1);
+        s = sectionCount() - 1;
+        extraOf(s).name = section;
+        indexSection(s);
     }
-    Section &target = m_sections[s];
-    const qsizetype k = findKey(target, folded(key));
-    if (k < 0) {
-        addLine(target, line);
+    const quint32 ref = findKey(s, folded(key));
+    Extra &extra = extraOf(s);
+    if (ref == NoPos) {
+        extra.added.append(line);
+        indexAdded(extra, extra.added.size() - 1);
         m_written = false;
-    } else if (target.lines[k] != line) {
-        target.lines[k] = line;
+        m_measured.reset();
+    } else if (refText(extra, ref) != line) {
+        if (ref & AddedLine)
+            extra.added[ref & ~AddedLine] = line;
+        else
+            extra.replaced.insert(ref, line);
         m_written = false;
+        m_measured.reset();
     }
 }
 
@@ -356,19 +851,19 @@ void IniDocument::writeBool(const QString &section, const QString &key, bool val
 QStringList IniDocument::sectionNames() const
 {
     QStringList names;
-    for (const Section &s : m_sections) names.append(s.name);
+    for (qsizetype i = 0; i < sectionCount(); ++i) names.append(sectionName(i));
     return names;
 }
 
 QStringList IniDocument::sectionLines(const QString &section) const
 {
     const qsizetype s = findSection(folded(section));
-    return s < 0 ? QStringList() : m_sections[s].lines;
+    return s < 0 ? QStringList() : bodyLines(s);
 }
 
 bool IniDocument::operator==(const IniDocument &other) const
 {
-    return m_sections == other.m_sections && m_encoding == other.m_encoding;
+    return m_encoding == other.m_encoding && lines() == other.lines();
 }
 
 bool IniDocument::toInteger(const QString &input, std::int32_t &value)

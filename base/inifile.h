@@ -29,7 +29,6 @@ class IniDocument {
     int load(const QString &fileName, platform::FileHandle opened);
     // Replaces the document with the content of a whole file, its byte-order mark included.
     void parse(QByteArrayView data);
-    void parseLines(const QStringList &lines);
 
     // The file's lines as a write-back produces them.
     QStringList lines() const;
@@ -48,6 +47,7 @@ class IniDocument {
     {
         m_fileName = fileName;
         m_onDisk.reset();
+        m_measured.reset();
         m_written = false;
     }
     platform::Encoding encoding() const { return m_encoding; }
@@ -77,32 +77,84 @@ class IniDocument {
     static bool toInteger(const QString &text, std::int32_t &value);
 
   private:
-    struct Section {
-        QString name;
-        QStringList lines;
-        // Where a section is long, its keys are found through a table of line numbers, open
-        // addressing by the folded key's hash; made at the first lookup, kept up with every
-        // line added.
-        mutable std::vector<qint32> keySlots;
-        mutable qsizetype indexed = 0;
-        bool operator==(const Section &other) const
-        {
-            return name == other.name && lines == other.lines;
-        }
+    // Positions are in code units of the text as read; a line of the file is named by where its
+    // trimmed content starts. Lines this document wrote or added are kept as strings beside it.
+    struct Span {
+        quint32 begin = 0;
+        quint32 end = 0;
+        bool isNull() const { return begin == NoPos; }
     };
+    static constexpr quint32 NoPos = 0xFFFFFFFFu;
+    // A line reference: a position in the text, or AddedLine | its index in Extra::added.
+    static constexpr quint32 AddedLine = 0x80000000u;
+    struct Section {
+        quint32 header; // where its "[" line starts
+        qint32 extra = -1;
+    };
+    // An entry of a table of names (open addressing), its hash kept beside it so that the table
+    // grows without reading a name again.
+    struct Slot {
+        quint32 hash = 0;
+        quint32 item = NoPos;
+    };
+    // What a section holds beyond its text, made only for sections looked into or written.
+    struct Extra {
+        QString name; // of a section added here
+        // Line references by the folded key, made at the first lookup.
+        std::vector<Slot> keySlots;
+        qsizetype indexed = 0;
+        QHash<quint32, QString> replaced;
+        QStringList added;
+    };
+    class Writer;
 
     void clearFor(const QString &fileName);
-    void parseLine(QStringView raw);
-    void appendSection(const QString &name);
-    void addLine(Section &section, const QString &line);
+    void parseOwned(const QByteArray &data);
+    void scanSections();
+    template <class F> decltype(auto) withUnits(F f) const;
+    QStringView chars(Span span, QString &scratch) const;
+    QString text(Span span) const;
+    qsizetype sectionCount() const { return qsizetype(m_sections.size() + m_added.size()); }
+    bool isAdded(qsizetype index) const { return std::size_t(index) >= m_sections.size(); }
+    Span nameSpan(qsizetype index) const;
+    QStringView nameOf(qsizetype index, QString &scratch) const;
+    QString sectionName(qsizetype index) const;
+    Span body(qsizetype index) const;
+    template <class F> void forEachBodyLine(qsizetype index, F f) const;
+    Span lineAt(quint32 begin, quint32 limit) const;
+    Span keyOf(Span line) const;
+    Span valueOf(Span line) const;
+    QString lineText(const Extra *extra, quint32 ref, Span line) const;
+    QString refText(const Extra &extra, quint32 ref) const;
+    QStringView refKey(const Extra &extra, quint32 ref, QString &scratch) const;
+    QStringList bodyLines(qsizetype index) const;
+    Extra &extraOf(qsizetype index) const;
+    const Extra *extraIf(qsizetype index) const;
+    void indexSection(qsizetype index);
     qsizetype findSection(const QString &folded) const;
-    static qsizetype findKey(const Section &section, const QString &folded);
-    static void indexKeys(const Section &section);
-    static void indexKey(const Section &section, qint32 line);
+    bool sameName(qsizetype a, qsizetype b) const;
+    quint32 findKey(qsizetype index, const QString &folded) const;
+    void indexKeys(Extra &extra, qsizetype index) const;
+    void indexKey(Extra &extra, quint32 ref, quint32 hash) const;
+    void indexAdded(Extra &extra, qsizetype i) const;
+    quint32 spanHash(Span span) const;
+    static void makeRoom(std::vector<Slot> &table, qsizetype used, qsizetype more);
+    platform::Encoding writtenEncoding() const;
+    void write(Writer &out) const;
 
-    QList<Section> m_sections;
-    // The folded name of each section to the last section of that name.
-    QHash<QString, qsizetype> m_sectionIndex;
+    // The file's bytes as read (the mark included); UTF-16 text is held in m_wide instead.
+    QByteArray m_bytes;
+    QString m_wide;
+    quint32 m_begin = 0;                     // where the text starts in m_bytes, past its mark
+    quint32 m_size = 0;                      // where it ends
+    mutable std::vector<Section> m_sections; // those read, in the text's order
+    mutable std::vector<qint32> m_added;     // the extra of each section added after them
+    mutable std::vector<Extra> m_extras;
+    // Room for the names and keys being compared, kept so that each comparison makes none.
+    mutable QString m_scratch[2];
+    // Sections by the folded name; of two of one name, the later.
+    std::vector<Slot> m_sectionSlots;
+    qsizetype m_sectionCount = 0;
     QString m_fileName;
     platform::Encoding m_encoding = platform::Encoding::Ansi;
     int m_readError = 0;
@@ -111,4 +163,7 @@ class IniDocument {
     // the document changes.
     mutable std::optional<QByteArray> m_onDisk;
     mutable bool m_written = false;
+    // What the last write-back measured, while the document stays as it was: its size, and
+    // whether it differs from the file.
+    mutable std::optional<std::pair<qint64, bool>> m_measured;
 };

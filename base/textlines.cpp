@@ -200,6 +200,11 @@ template <int Width, bool BigEndian> qsizetype countIn(QByteArrayView data, qsiz
 
 } // namespace
 
+QString decodeUtf16(QByteArrayView bytes, bool bigEndian)
+{
+    return fromUtf16Units(bytes, bigEndian);
+}
+
 QStringList decodeLines(QByteArrayView data, Encoding &enc)
 {
     enc = encodingOf(data);

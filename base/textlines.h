@@ -19,6 +19,9 @@ enum class Encoding { Ansi, Utf8, Utf16LE, Utf16BE };
 // is remembered in enc), otherwise the ANSI code page. CR LF, lone CR and lone LF end a line; a
 // final line end adds no entry.
 QStringList decodeLines(QByteArrayView data, Encoding &enc);
+// UTF-16 code units as they lie, any unit kept (a lone surrogate half too); an odd last byte
+// becomes a replacement character.
+QString decodeUtf16(QByteArrayView bytes, bool bigEndian);
 // CR LF after every line, with the byte-order mark of enc (none for Ansi).
 QByteArray encodeLines(const QStringList &lines, Encoding enc);
 // The encoding a list is actually written in, so that nothing is lost: a list the ANSI code

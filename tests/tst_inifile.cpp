@@ -277,6 +277,29 @@ void TestIniFile::encodings_data()
         << QByteArray("\xFE\xFF") + QByteArray("\0[\0S\0]\0\r\0\n\0k\0=\0v\0\r\0\n\0\r\0\n", 24);
     QTest::newRow("text the code page lacks goes to UTF-8")
         << QByteArray("[S]\r\n") << "\u03A9" << QByteArray("\xEF\xBB\xBF[S]\r\nk=\xCE\xA9\r\n\r\n");
+    // What was read is written back as it stood, in the encoding the write-back needs.
+    const auto utf16 = [](const QString &text) {
+        QByteArray out("\xFF\xFE");
+        for (const QChar c : text) out += char(c.unicode() & 0xFF), out += char(c.unicode() >> 8);
+        return out;
+    };
+    QTest::newRow("ANSI text read goes along to UTF-8")
+        << QByteArray("[S]\r\nk=x\r\n navn = bl\xE5\x80 \r\n") << "\u03A9"
+        << QByteArray("\xEF\xBB\xBF[S]\r\nk=\xCE\xA9\r\nnavn=bl\xC3\xA5\xE2\x82\xAC\r\n\r\n");
+    QTest::newRow("broken UTF-8 is written as its replacement")
+        << QByteArray("\xEF\xBB\xBF[S]\r\nx=\xFF\r\n") << "v"
+        << QByteArray("\xEF\xBB\xBF[S]\r\nx=\xEF\xBF\xBD\r\nk=v\r\n\r\n");
+    QTest::newRow("a lone surrogate half read in UTF-16 stays")
+        << utf16(QStringLiteral("[S]\r\nx=") + QString(QChar(char16_t(0xD800)))) << "v"
+        << utf16(QStringLiteral("[S]\r\nx=") + QString(QChar(char16_t(0xD800))) +
+                 QStringLiteral("\r\nk=v\r\n\r\n"));
+    QTest::newRow("a lone surrogate half written takes ANSI text to UTF-16")
+        << QByteArray("[S]\r\nx=\xE5\r\n") << QString(QChar(char16_t(0xDC00)))
+        << utf16(QStringLiteral("[S]\r\nx=\u00E5\r\nk=") + QString(QChar(char16_t(0xDC00))) +
+                 QStringLiteral("\r\n\r\n"));
+    QTest::newRow("the later of two sections takes the write")
+        << QByteArray("[S]\r\nk=1\r\n[T]\r\n a = b \r\n;c\r\n[s]\nk=2\n") << "v"
+        << QByteArray("[S]\r\nk=1\r\n\r\n[T]\r\na=b\r\n\r\n[s]\r\nk=v\r\n\r\n");
     QTest::newRow("no sections: nothing but the mark")
         << QByteArray("\xEF\xBB\xBF; only a comment\r\n") << QString()
         << QByteArray("\xEF\xBB\xBF");
