@@ -9,7 +9,9 @@
 #include <QStringEncoder>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include <sys/file.h>
 
@@ -243,8 +245,7 @@ void IniDocument::parseOwned(const QByteArray &data)
     m_added.clear();
     m_extras.clear();
     m_measured.reset();
-    m_sectionSlots.clear();
-    m_sectionCount = 0;
+    m_sectionTable = NameTable();
     m_wide.clear();
     m_bytes.clear();
     m_begin = 0;
@@ -293,7 +294,18 @@ void IniDocument::scanSections()
     scan([&](quint32) { ++count; });
     m_sections.reserve(count);
     scan([&](quint32 header) { m_sections.push_back({header}); });
-    for (std::size_t i = 0; i < m_sections.size(); ++i) indexSection(qsizetype(i));
+    m_sectionTable.reserve(count);
+    // The slots of a batch of names are fetched at once, so that their waits overlap.
+    constexpr std::size_t Batch = 16;
+    quint32 hashes[Batch];
+    for (std::size_t first = 0; first < m_sections.size(); first += Batch) {
+        const std::size_t n = std::min(Batch, m_sections.size() - first);
+        for (std::size_t i = 0; i < n; ++i) {
+            hashes[i] = sectionHash(qsizetype(first + i));
+            m_sectionTable.prefetch(hashes[i]);
+        }
+        for (std::size_t i = 0; i < n; ++i) indexSection(qsizetype(first + i), hashes[i]);
+    }
 }
 
 QStringView IniDocument::chars(Span span, QString &scratch) const
@@ -500,43 +512,93 @@ const IniDocument::Extra *IniDocument::extraIf(qsizetype index) const
     return slot < 0 ? nullptr : &m_extras[std::size_t(slot)];
 }
 
-// Past seven tenths full, a table of names doubles.
-void IniDocument::makeRoom(std::vector<Slot> &table, qsizetype used, qsizetype more)
+void IniDocument::NameTable::Free::operator()(Slot *p) const { std::free(p); }
+
+void IniDocument::NameTable::reserve(std::size_t n)
 {
-    if (table.empty()) table.assign(16, Slot{});
-    if (std::size_t(used + more) * 10 <= table.size() * 7) return;
-    std::size_t size = table.size() * 2;
-    while (std::size_t(used + more) * 10 > size * 7) size *= 2;
-    std::vector<Slot> old(size);
-    old.swap(table);
-    const quint32 mask = quint32(table.size() - 1);
-    for (const Slot &slot : old) {
-        if (slot.item == NoPos) continue;
-        quint32 i = slot.hash & mask;
-        while (table[i].item != NoPos) i = (i + 1) & mask;
-        table[i] = slot;
+    m_size = n * 10 / 7 + 16;
+    m_slots.reset(static_cast<Slot *>(std::calloc(m_size, sizeof(Slot))));
+    if (!m_slots) throw std::bad_alloc();
+    m_used = 0;
+}
+
+IniDocument::NameTable::NameTable(const NameTable &other)
+{
+    if (other.m_size == 0) return;
+    reserve(0);
+    m_size = other.m_size;
+    m_slots.reset(static_cast<Slot *>(std::calloc(m_size, sizeof(Slot))));
+    if (!m_slots) throw std::bad_alloc();
+    std::memcpy(m_slots.get(), other.m_slots.get(), m_size * sizeof(Slot));
+    m_used = other.m_used;
+}
+
+IniDocument::NameTable &IniDocument::NameTable::operator=(NameTable other)
+{
+    std::swap(m_slots, other.m_slots);
+    std::swap(m_size, other.m_size);
+    std::swap(m_used, other.m_used);
+    return *this;
+}
+
+// An entry known to be new, into a table with room for it.
+void IniDocument::NameTable::place(Slot slot)
+{
+    std::size_t i = slotOf(slot.hash);
+    while (m_slots[i].item != 0) i = i + 1 == m_size ? 0 : i + 1;
+    m_slots[i] = slot;
+    ++m_used;
+}
+
+void IniDocument::NameTable::prefetch(quint32 hash) const
+{
+    if (m_size) __builtin_prefetch(&m_slots[slotOf(hash)]);
+}
+
+// Past seven tenths full, the table doubles.
+template <class Same> void IniDocument::NameTable::insert(quint32 hash, quint32 item, Same same)
+{
+    if (m_size == 0) reserve(0);
+    if ((m_used + 1) * 10 > m_size * 7) {
+        NameTable old = std::move(*this);
+        reserve(old.m_size * 2 * 7 / 10);
+        for (std::size_t i = 0; i < old.m_size; ++i)
+            if (old.m_slots[i].item != 0) place(old.m_slots[i]);
+    }
+    for (std::size_t i = slotOf(hash);; i = i + 1 == m_size ? 0 : i + 1) {
+        Slot &slot = m_slots[i];
+        if (slot.item == 0) {
+            slot = {hash, item + 1};
+            ++m_used;
+            return;
+        }
+        if (slot.hash == hash && same(slot.item - 1)) {
+            slot.item = item + 1;
+            return;
+        }
     }
 }
 
-void IniDocument::indexSection(qsizetype index)
+template <class Same> quint32 IniDocument::NameTable::find(quint32 hash, Same same) const
 {
-    makeRoom(m_sectionSlots, m_sectionCount, 1);
-    const quint32 hash = isAdded(index) ? foldedHash(extraIf(index)->name)
-                                        : spanHash(nameSpan(index));
-    const quint32 mask = quint32(m_sectionSlots.size() - 1);
-    for (quint32 i = hash & mask;; i = (i + 1) & mask) {
-        Slot &slot = m_sectionSlots[i];
-        if (slot.item == NoPos) {
-            ++m_sectionCount;
-            slot = {hash, quint32(index)};
-            return;
-        }
-        // The later of two sections of one name takes the earlier one's place.
-        if (slot.hash == hash && sameName(slot.item, index)) {
-            slot.item = quint32(index);
-            return;
-        }
+    if (m_size == 0) return NoPos;
+    for (std::size_t i = slotOf(hash);; i = i + 1 == m_size ? 0 : i + 1) {
+        const Slot slot = m_slots[i];
+        if (slot.item == 0) return NoPos;
+        if (slot.hash == hash && same(slot.item - 1)) return slot.item - 1;
     }
+}
+
+quint32 IniDocument::sectionHash(qsizetype index) const
+{
+    return isAdded(index) ? foldedHash(extraIf(index)->name) : spanHash(nameSpan(index));
+}
+
+// The later of two sections of one name takes the earlier one's place.
+void IniDocument::indexSection(qsizetype index, quint32 hash)
+{
+    m_sectionTable.insert(hash, quint32(index),
+                          [&](quint32 other) { return sameName(other, index); });
 }
 
 // Two sections of one name, folded; a name repeated as it stood is known from its units alone.
@@ -558,50 +620,30 @@ bool IniDocument::sameName(qsizetype a, qsizetype b) const
 
 qsizetype IniDocument::findSection(const QString &foldedName) const
 {
-    if (m_sectionSlots.empty()) return -1;
     QString scratch;
-    const quint32 hash = foldedHash(foldedName);
-    const quint32 mask = quint32(m_sectionSlots.size() - 1);
-    for (quint32 i = hash & mask;; i = (i + 1) & mask) {
-        const Slot slot = m_sectionSlots[i];
-        if (slot.item == NoPos) return -1;
-        if (slot.hash == hash && foldsTo(nameOf(slot.item, scratch), foldedName)) return slot.item;
-    }
+    const quint32 found = m_sectionTable.find(foldedHash(foldedName), [&](quint32 item) {
+        return foldsTo(nameOf(item, scratch), foldedName);
+    });
+    return found == NoPos ? -1 : qsizetype(found);
 }
 
+// A later line of the same key takes the earlier one's place.
 void IniDocument::indexKey(Extra &extra, quint32 ref, quint32 hash) const
 {
-    makeRoom(extra.keySlots, extra.indexed, 1);
-    const quint32 mask = quint32(extra.keySlots.size() - 1);
-    for (quint32 i = hash & mask;; i = (i + 1) & mask) {
-        Slot &slot = extra.keySlots[i];
-        if (slot.item == NoPos) {
-            ++extra.indexed;
-            slot = {hash, ref};
-            return;
-        }
-        // A later line of the same key takes the earlier one's place.
-        if (slot.hash == hash &&
-            sameFolded(refKey(extra, slot.item, m_scratch[1]), refKey(extra, ref, m_scratch[0]))) {
-            slot.item = ref;
-            return;
-        }
-    }
+    extra.keys.insert(hash, ref, [&](quint32 other) {
+        return sameFolded(refKey(extra, other, m_scratch[1]), refKey(extra, ref, m_scratch[0]));
+    });
 }
 
 // Only lines that hold a key take room in the table: a section of a million lines without "="
-// costs none.
+// costs little.
 void IniDocument::indexKeys(Extra &extra, qsizetype index) const
 {
-    // Sized at once for the lines the section may hold, up to a table of 16 MB; past that it
-    // grows with the keys actually found.
+    // Sized at once for the lines the section may hold: what is never filled is never touched.
     const Span lines = body(index);
     const std::size_t ends = withUnits(
         [&](auto p) { return std::size_t(std::count(p + lines.begin, p + lines.end, u'\n')); });
-    std::size_t size = 16;
-    while (size * 7 < ends * 10 && size < (std::size_t(1) << 21)) size *= 2;
-    extra.keySlots.assign(size, Slot{});
-    extra.indexed = 0;
+    extra.keys.reserve(ends + 1);
     // A large table is mostly out of the cache: the slots of a batch of keys are fetched at
     // once, so that their waits overlap.
     constexpr int Batch = 16;
@@ -609,9 +651,7 @@ void IniDocument::indexKeys(Extra &extra, qsizetype index) const
     quint32 hashes[Batch];
     int pending = 0;
     const auto flush = [&] {
-        makeRoom(extra.keySlots, extra.indexed, pending);
-        const quint32 mask = quint32(extra.keySlots.size() - 1);
-        for (int i = 0; i < pending; ++i) __builtin_prefetch(&extra.keySlots[hashes[i] & mask]);
+        for (int i = 0; i < pending; ++i) extra.keys.prefetch(hashes[i]);
         for (int i = 0; i < pending; ++i) indexKey(extra, refs[i], hashes[i]);
         pending = 0;
     };
@@ -636,17 +676,12 @@ void IniDocument::indexAdded(Extra &extra, qsizetype i) const
 quint32 IniDocument::findKey(qsizetype index, const QString &foldedKey) const
 {
     Extra &extra = extraOf(index);
-    if (extra.keySlots.empty()) indexKeys(extra, index);
+    if (extra.keys.isEmpty()) indexKeys(extra, index);
     QString scratch;
-    const quint32 hash = foldedHash(foldedKey);
-    const quint32 mask = quint32(extra.keySlots.size() - 1);
-    for (quint32 i = hash & mask;; i = (i + 1) & mask) {
-        const Slot slot = extra.keySlots[i];
-        if (slot.item == NoPos) return NoPos;
-        if (slot.hash != hash) continue;
-        const QStringView key = refKey(extra, slot.item, scratch);
-        if (!key.isNull() && foldsTo(key, foldedKey)) return slot.item;
-    }
+    return extra.keys.find(foldedHash(foldedKey), [&](quint32 item) {
+        const QStringView key = refKey(extra, item, scratch);
+        return !key.isNull() && foldsTo(key, foldedKey);
+    });
 }
 
 QStringList IniDocument::lines() const
@@ -819,7 +854,7 @@ void IniDocument::writeString(const QString &sectionName, const QString &keyName
         m_added.push_back(-1);
         s = sectionCount() - 1;
         extraOf(s).name = section;
-        indexSection(s);
+        indexSection(s, sectionHash(s));
     }
     const quint32 ref = findKey(s, folded(key));
     Extra &extra = extraOf(s);

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -91,18 +92,45 @@ class IniDocument {
         quint32 header; // where its "[" line starts
         qint32 extra = -1;
     };
-    // An entry of a table of names (open addressing), its hash kept beside it so that the table
-    // grows without reading a name again.
-    struct Slot {
-        quint32 hash = 0;
-        quint32 item = NoPos;
+    // Items (sections, lines) by the hash of their folded name: open addressing, each entry with
+    // its hash, so that a probe seldom reads a name it does not want and growing reads none. Its
+    // memory comes zeroed from the system, so that slots never used cost nothing.
+    class NameTable {
+      public:
+        NameTable() = default;
+        NameTable(const NameTable &other);
+        NameTable(NameTable &&) = default;
+        NameTable &operator=(NameTable other);
+        bool isEmpty() const { return m_size == 0; }
+        // An empty table with room for n entries before it grows.
+        void reserve(std::size_t n);
+        // same(item) says whether an entry is this item's name, which then takes its place.
+        template <class Same> void insert(quint32 hash, quint32 item, Same same);
+        template <class Same> quint32 find(quint32 hash, Same same) const;
+        void prefetch(quint32 hash) const;
+
+      private:
+        struct Slot {
+            quint32 hash;
+            quint32 item; // the item + 1; 0 where free
+        };
+        struct Free {
+            void operator()(Slot *p) const;
+        };
+        std::size_t slotOf(quint32 hash) const
+        {
+            return std::size_t((quint64(hash) * m_size) >> 32);
+        }
+        void place(Slot slot);
+        std::unique_ptr<Slot[], Free> m_slots;
+        std::size_t m_size = 0;
+        std::size_t m_used = 0;
     };
     // What a section holds beyond its text, made only for sections looked into or written.
     struct Extra {
         QString name; // of a section added here
         // Line references by the folded key, made at the first lookup.
-        std::vector<Slot> keySlots;
-        qsizetype indexed = 0;
+        NameTable keys;
         QHash<quint32, QString> replaced;
         QStringList added;
     };
@@ -130,7 +158,7 @@ class IniDocument {
     QStringList bodyLines(qsizetype index) const;
     Extra &extraOf(qsizetype index) const;
     const Extra *extraIf(qsizetype index) const;
-    void indexSection(qsizetype index);
+    void indexSection(qsizetype index, quint32 hash);
     qsizetype findSection(const QString &folded) const;
     bool sameName(qsizetype a, qsizetype b) const;
     quint32 findKey(qsizetype index, const QString &folded) const;
@@ -138,7 +166,7 @@ class IniDocument {
     void indexKey(Extra &extra, quint32 ref, quint32 hash) const;
     void indexAdded(Extra &extra, qsizetype i) const;
     quint32 spanHash(Span span) const;
-    static void makeRoom(std::vector<Slot> &table, qsizetype used, qsizetype more);
+    quint32 sectionHash(qsizetype index) const;
     platform::Encoding writtenEncoding() const;
     void write(Writer &out) const;
 
@@ -153,8 +181,7 @@ class IniDocument {
     // Room for the names and keys being compared, kept so that each comparison makes none.
     mutable QString m_scratch[2];
     // Sections by the folded name; of two of one name, the later.
-    std::vector<Slot> m_sectionSlots;
-    qsizetype m_sectionCount = 0;
+    NameTable m_sectionTable;
     QString m_fileName;
     platform::Encoding m_encoding = platform::Encoding::Ansi;
     int m_readError = 0;

@@ -99,6 +99,13 @@ int main(int argc, char **argv)
                          return "[s" + QByteArray::number(i % 1000) + "]\nk=v\n";
                      })});
     cases.push_back({"64 MiB of LF", QByteArray(limit, '\n')});
+    cases.push_back({"64 MiB of sections, each its own", repeated(limit, [](qint64 i) {
+                         return "[" + QByteArray::number(i, 36) + "]\n";
+                     })});
+    cases.push_back({"64 MiB of keys, each its own, in STANDARD",
+                     "[STANDARD]\n" + repeated(limit - 11, [](qint64 i) {
+                         return QByteArray::number(i, 36) + "=\n";
+                     })});
     cases.push_back({"64 MiB of lines without \"=\"",
                      "[TFM]\n" + repeated(limit - 6, [](qint64) { return QByteArray("k\n"); })});
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
