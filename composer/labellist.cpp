@@ -175,9 +175,15 @@ bool LabelListModel::sortLines(QStringList &lines) const
     std::sort(ranks.begin(), ranks.end(), [&](const Ranked &a, const Ranked &b) {
         if (a.filled != b.filled) return bool(b.filled);
         if (const int c = std::memcmp(a.key, b.key, Ranked::Size)) return c < 0;
-        // Equal keys held whole: the lines are equal.
-        if (!a.whole || !b.whole)
-            if (const int c = m_collator.compare(lines.at(a.row), lines.at(b.row))) return c < 0;
+        // Equal keys held whole: the lines are equal. Else the same collator that made the keys
+        // decides, so that keys and comparisons never disagree.
+        if (!a.whole || !b.whole) {
+            const QString &x = lines.at(a.row), &y = lines.at(b.row);
+            const UCollationResult c = ucol_strcoll(
+                m_keyCollator.get(), reinterpret_cast<const UChar *>(x.utf16()), int(x.size()),
+                reinterpret_cast<const UChar *>(y.utf16()), int(y.size()));
+            if (c != UCOL_EQUAL) return c == UCOL_LESS;
+        }
         return a.row < b.row;
     });
     // The sorted rows put in place by following each cycle of the permutation once.
