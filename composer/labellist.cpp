@@ -1,11 +1,12 @@
 // labellist: the entries of the label list, sorted, and the list's file.
 #include "labellist.h"
 
+#include <QtEndian>
+
 #include <unicode/ucol.h>
 #include <unicode/uiter.h>
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 LabelListModel::LabelListModel(QObject *parent)
@@ -137,11 +138,13 @@ void LabelListModel::remove(int row)
 
 namespace {
 
-// A line's place in the sort: the first bytes of its collation key (zero past a key's end) and
-// its row in the file, the tie-break that keeps equal lines in file order.
+// A line's place in the sort: the first bytes of its collation key (zero past a key's end), as
+// numbers that compare as the bytes do, and its row in the file, the tie-break that keeps equal
+// lines in file order.
 struct Ranked {
     static constexpr int Size = 12;
-    char key[Size];
+    quint64 high;
+    quint32 low;
     quint32 row : 30;
     quint32 whole : 1;  // the key ends within its first bytes
     quint32 filled : 1; // QCollator puts an empty line before all others, whatever their key
@@ -163,18 +166,20 @@ bool LabelListModel::sortLines(QStringList &lines) const
         uiter_setString(&units, reinterpret_cast<const UChar *>(line.utf16()), int(line.size()));
         std::uint32_t state[2] = {0, 0};
         UErrorCode status = U_ZERO_ERROR;
-        std::memset(r.key, 0, Ranked::Size);
+        uint8_t key[Ranked::Size] = {};
         const int got =
-            ucol_nextSortKeyPart(m_keyCollator.get(), &units, state,
-                                 reinterpret_cast<uint8_t *>(r.key), Ranked::Size, &status);
+            ucol_nextSortKeyPart(m_keyCollator.get(), &units, state, key, Ranked::Size, &status);
         if (U_FAILURE(status)) return false;
+        r.high = qFromBigEndian<quint64>(key);
+        r.low = qFromBigEndian<quint32>(key + 8);
         r.row = quint32(i);
         r.whole = got < Ranked::Size;
         r.filled = !line.isEmpty();
     }
     std::sort(ranks.begin(), ranks.end(), [&](const Ranked &a, const Ranked &b) {
         if (a.filled != b.filled) return bool(b.filled);
-        if (const int c = std::memcmp(a.key, b.key, Ranked::Size)) return c < 0;
+        if (a.high != b.high) return a.high < b.high;
+        if (a.low != b.low) return a.low < b.low;
         // Equal keys held whole: the lines are equal. Else the same collator that made the keys
         // decides, so that keys and comparisons never disagree.
         if (!a.whole || !b.whole) {
