@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStringDecoder>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <cerrno>
@@ -33,14 +34,15 @@ namespace {
 // included (a scrambled password can hold one).
 QString fromUtf16Units(QByteArrayView bytes, bool bigEndian)
 {
-    QString out(bytes.size() / 2, Qt::Uninitialized);
+    // An odd byte at the end is one unit more, sized for now, not appended into spare room.
+    QString out((bytes.size() + 1) / 2, Qt::Uninitialized);
     QChar *d = out.data();
     for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
         const auto a = static_cast<unsigned char>(bytes[i]);
         const auto b = static_cast<unsigned char>(bytes[i + 1]);
         d[i / 2] = QChar(char16_t(bigEndian ? (a << 8) | b : (b << 8) | a));
     }
-    if (bytes.size() % 2) out.append(QChar::ReplacementCharacter);
+    if (bytes.size() % 2) d[bytes.size() / 2] = QChar::ReplacementCharacter;
     return out;
 }
 
@@ -136,7 +138,19 @@ class LineDecoder {
     {
         switch (m_enc) {
         case Encoding::Ansi: return fromAnsi(bytes);
-        case Encoding::Utf8: return m_utf8.decode(bytes);
+        case Encoding::Utf8: {
+            // The decoder takes a unit a byte, and a line kept among a million should not carry
+            // what its longer letters left over: a short line is decoded into room of its own
+            // first, a long one given back its spare room after.
+            if (m_utf8.requiredSpace(bytes.size()) > m_units.size()) {
+                QString line = m_utf8.decode(bytes);
+                line.squeeze();
+                return line;
+            }
+            if (bytes.isEmpty()) return m_utf8.decode(bytes);
+            const QChar *end = m_utf8.appendToBuffer(m_units.data(), bytes);
+            return QString(m_units.constData(), end - m_units.constData());
+        }
         case Encoding::Utf16LE: return fromUtf16Units(bytes, false);
         case Encoding::Utf16BE: return fromUtf16Units(bytes, true);
         }
@@ -147,6 +161,7 @@ class LineDecoder {
     Encoding m_enc;
     mutable QStringDecoder m_utf8{QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom |
                                                             QStringConverter::Flag::Stateless};
+    mutable QVarLengthArray<QChar, 256> m_units = QVarLengthArray<QChar, 256>(256);
 };
 
 // Calls line(bytes) for each line of data (after its mark) in the units of enc; an odd byte at

@@ -1,9 +1,9 @@
 // bench_labellist: the label list with 100,000 entries made from the built-in code tables
 // (open and its peak memory, save, read back) beside `sort -f` of the same file; open, add and
 // delete at 10,000, 100,000 and 1,000,000 entries, each add and delete with its first and
-// slowest; the peak of opening the largest files the list takes, in both encodings; files of
-// 64 MiB of line ends and one entry of 32 MB; the two searches and their next buttons on the
-// built-in tables. It prints figures and judges nothing.
+// slowest; the peak of opening the largest files the list takes, in both encodings, and of files
+// of very short lines; files of 64 MiB of line ends and one entry of 32 MB; the two searches and
+// their next buttons on the built-in tables. It prints figures and judges nothing.
 #include "TFM.h"
 #include "filedialog.h"
 #include "input.h"
@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -322,6 +323,39 @@ int main(int argc, char **argv)
                   childPeakMb(big), "MB",
                   QStringLiteral("goal %1 MB, 3x the file").arg(3 * mb, 0, 'f', 1));
             QFile::remove(big);
+        }
+    }
+
+    // Files of 1,000,000 very short lines, where what a line costs beside its bytes counts most,
+    // and one of UTF-8 letters of two and three bytes.
+    {
+        QRandomGenerator random(11);
+        const QString letters =
+            QStringLiteral("abcdefghijklmnopqrstuvwxyzæøåABCDEFGHIJKLMNOPQRSTUVWXYZÆØÅ09");
+        const QString wide = QStringLiteral("æøåÆØÅ€…—“”");
+        QStringList tiny, wideLines;
+        for (int i = 0; i < 1000000; ++i) {
+            QString line, w;
+            for (int n = random.bounded(1, 4); n > 0; --n)
+                line += letters.at(random.bounded(int(letters.size())));
+            for (int n = random.bounded(5, 16); n > 0; --n)
+                w += wide.at(random.bounded(int(wide.size())));
+            tiny << line;
+            wideLines << w;
+        }
+        const QString small = work.filePath(QStringLiteral("kort.csv"));
+        for (const auto &[name, lines, enc] :
+             {std::tuple{"1-3 letters, Windows-1252", &tiny, platform::Encoding::Ansi},
+              std::tuple{"1-3 letters, UTF-8", &tiny, platform::Encoding::Utf8},
+              std::tuple{"5-15 wide letters, UTF-8", &wideLines, platform::Encoding::Utf8}}) {
+            platform::writeLines(small, *lines, enc);
+            const double mb = double(QFile(small).size()) / 1e6;
+            print(qPrintable(QStringLiteral("peak memory, open of %1 MB (%2)")
+                                 .arg(mb, 0, 'f', 1)
+                                 .arg(QLatin1String(name))),
+                  childPeakMb(small), "MB",
+                  QStringLiteral("goal %1 MB, 3x the file").arg(3 * mb, 0, 'f', 1));
+            QFile::remove(small);
         }
     }
 

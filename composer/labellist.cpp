@@ -1,11 +1,29 @@
 // labellist: the entries of the label list, sorted, and the list's file.
 #include "labellist.h"
 
-#include <algorithm>
+#include <QtEndian>
 
-LabelListModel::LabelListModel(QObject *parent) : QAbstractListModel(parent)
+#include <unicode/ucol.h>
+#include <unicode/uiter.h>
+
+#include <algorithm>
+#include <vector>
+
+LabelListModel::LabelListModel(QObject *parent)
+    : QAbstractListModel(parent), m_keyCollator(nullptr, ucol_close)
 {
     m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+    // Set up as QCollator sets up its own for the same locale, so that keys and comparisons
+    // agree; the C locale's order is not the collation library's, and gets no keys.
+    if (m_collator.locale().language() == QLocale::C) return;
+    UErrorCode status = U_ZERO_ERROR;
+    m_keyCollator.reset(ucol_open(
+        m_collator.locale().bcp47Name().replace(u'-', u'_').toLatin1().constData(), &status));
+    ucol_setAttribute(m_keyCollator.get(), UCOL_NORMALIZATION_MODE, UCOL_ON, &status);
+    ucol_setAttribute(m_keyCollator.get(), UCOL_STRENGTH, UCOL_SECONDARY, &status);
+    ucol_setAttribute(m_keyCollator.get(), UCOL_NUMERIC_COLLATION, UCOL_OFF, &status);
+    ucol_setAttribute(m_keyCollator.get(), UCOL_ALTERNATE_HANDLING, UCOL_NON_IGNORABLE, &status);
+    if (U_FAILURE(status)) m_keyCollator.reset();
 }
 
 int LabelListModel::rowCount(const QModelIndex &parent) const
@@ -118,14 +136,88 @@ void LabelListModel::remove(int row)
     endRemoveRows();
 }
 
+namespace {
+
+// A line's place in the sort: the first bytes of its collation key (zero past a key's end), as
+// numbers that compare as the bytes do, and its row in the file, the tie-break that keeps equal
+// lines in file order.
+struct Ranked {
+    static constexpr int Size = 12;
+    quint64 high;
+    quint32 low;
+    quint32 row : 30;
+    quint32 whole : 1;  // the key ends within its first bytes
+    quint32 filled : 1; // QCollator puts an empty line before all others, whatever their key
+    static constexpr qsizetype MaxRows = qsizetype(1) << 30;
+};
+
+} // namespace
+
+// Most comparisons are settled by the keys' first bytes, without the collator or the strings;
+// only lines whose first key bytes agree are compared whole.
+bool LabelListModel::sortLines(QStringList &lines) const
+{
+    if (lines.size() >= Ranked::MaxRows) return false;
+    std::vector<Ranked> ranks(std::size_t(lines.size()));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        Ranked &r = ranks[std::size_t(i)];
+        const QString &line = lines.at(i);
+        UCharIterator units;
+        uiter_setString(&units, reinterpret_cast<const UChar *>(line.utf16()), int(line.size()));
+        std::uint32_t state[2] = {0, 0};
+        UErrorCode status = U_ZERO_ERROR;
+        uint8_t key[Ranked::Size] = {};
+        const int got =
+            ucol_nextSortKeyPart(m_keyCollator.get(), &units, state, key, Ranked::Size, &status);
+        if (U_FAILURE(status)) return false;
+        r.high = qFromBigEndian<quint64>(key);
+        r.low = qFromBigEndian<quint32>(key + 8);
+        r.row = quint32(i);
+        r.whole = got < Ranked::Size;
+        r.filled = !line.isEmpty();
+    }
+    std::sort(ranks.begin(), ranks.end(), [&](const Ranked &a, const Ranked &b) {
+        if (a.filled != b.filled) return bool(b.filled);
+        if (a.high != b.high) return a.high < b.high;
+        if (a.low != b.low) return a.low < b.low;
+        // Equal keys held whole: the lines are equal. Else the same collator that made the keys
+        // decides, so that keys and comparisons never disagree.
+        if (!a.whole || !b.whole) {
+            const QString &x = lines.at(a.row), &y = lines.at(b.row);
+            const UCollationResult c = ucol_strcoll(
+                m_keyCollator.get(), reinterpret_cast<const UChar *>(x.utf16()), int(x.size()),
+                reinterpret_cast<const UChar *>(y.utf16()), int(y.size()));
+            if (c != UCOL_EQUAL) return c == UCOL_LESS;
+        }
+        return a.row < b.row;
+    });
+    // The sorted rows put in place by following each cycle of the permutation once.
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (ranks[std::size_t(i)].row == quint32(i)) continue;
+        QString held = std::move(lines[i]);
+        qsizetype at = i;
+        for (;;) {
+            const qsizetype from = qsizetype(ranks[std::size_t(at)].row);
+            ranks[std::size_t(at)].row = quint32(at);
+            if (from == i) break;
+            lines[at] = std::move(lines[from]);
+            at = from;
+        }
+        lines[at] = std::move(held);
+    }
+    return true;
+}
+
 void LabelListModel::replace(QStringList lines)
 {
-    // A file the list saved is in order already, and is taken as it is. Stable, so that a file
-    // in order but for equal entries comes back line for line.
-    if (!std::is_sorted(lines.cbegin(), lines.cend(), order()))
-        std::stable_sort(lines.begin(), lines.end(), order());
+    // Weighed in file order, while the lines still lie in memory as they were read.
     Weight weight;
     for (const QString &line : std::as_const(lines)) weight.add(weigh(line), 1);
+    // A file the list saved is in order already, and is taken as it is. Equal lines keep their
+    // order, so that a file in order but for equal entries comes back line for line.
+    if (!std::is_sorted(lines.cbegin(), lines.cend(), order()) &&
+        !(m_keyCollator && sortLines(lines)))
+        std::stable_sort(lines.begin(), lines.end(), order());
     beginResetModel();
     m_entries = std::move(lines);
     m_weight = weight;

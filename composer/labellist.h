@@ -10,6 +10,9 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
+
+struct UCollator;
 
 class LabelListModel : public QAbstractListModel {
     Q_OBJECT
@@ -57,9 +60,15 @@ class LabelListModel : public QAbstractListModel {
         void add(const Weight &w, int sign);
     };
     static Weight weigh(QStringView entry);
+    // Sorts lines into the list's order, equal ones in their order, by m_keyCollator's keys;
+    // false, with lines as they were, where the keys cannot be had.
+    bool sortLines(QStringList &lines) const;
     std::int64_t writtenSize(const Weight &w, qsizetype count, QStringView first) const;
 
     QCollator m_collator;
+    // The collation library's collator for the same order, for the keys an open sorts by;
+    // null where there is none (the C locale).
+    std::unique_ptr<UCollator, void (*)(UCollator *)> m_keyCollator;
     QStringList m_entries;
     Weight m_weight;
     platform::Encoding m_encoding = platform::Encoding::Ansi;

@@ -29,6 +29,9 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+#include <random>
+
 class TestLabelList : public QObject, protected WindowFixture {
     Q_OBJECT
 
@@ -126,6 +129,86 @@ class TestLabelList : public QObject, protected WindowFixture {
         // A file's lines are sorted once on loading, into the same order.
         loaded.replace(added);
         QTEST(loaded.entries(), "shown");
+    }
+
+    // A file's lines in any arrangement come out as the collator orders them, equal ones
+    // (letter case aside, or the same text composed otherwise) in file order.
+    void loadedOrderIsTheCollators()
+    {
+        const QString half(QChar(0xD800));
+        const QStringList lines{"+B1=210.01-AB01T,Bjelke",
+                                "+B1=210.01-AB01T,BJELKE",
+                                "+B1=210.01-AB01T,bjelke",
+                                "+B1=210.01-AB01,X",
+                                "+B1=210.01_AB01,X",
+                                "+B1=210.01-AB01T,Bjelkå",
+                                "+B1=210.01-AB01T,Bjelkaa",
+                                "+B1=210.01-AB01T,Bjelke ",
+                                "+B1=210.01-AB01T,Bjelke,",
+                                "",
+                                "",
+                                "-",
+                                ".",
+                                ",",
+                                "+",
+                                "_",
+                                " ",
+                                "\t",
+                                "\x01",
+                                "10",
+                                "9",
+                                "09",
+                                "0",
+                                "a",
+                                "A",
+                                "å",
+                                "Å",
+                                "æ",
+                                "Æ",
+                                "aa",
+                                "Aa",
+                                "AA",
+                                "ab",
+                                "ä",
+                                "ö",
+                                "ø",
+                                "Ø",
+                                "é",
+                                "e\u0301",
+                                "e",
+                                "E",
+                                "ë",
+                                "ß",
+                                "ss",
+                                "SS",
+                                "z",
+                                "Z",
+                                half + "a",
+                                "a" + half,
+                                "abcdefghijklmnopqrstu",
+                                "ABCDEFGHIJKLMNOPQRSTU",
+                                "abcdefghijklmnopqrstv",
+                                "abcdefghijklmnopqrst"};
+        QCollator collator;
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        const auto before = [&](const QString &a, const QString &b) {
+            return collator.compare(a, b) < 0;
+        };
+        QStringList reversed = lines;
+        std::reverse(reversed.begin(), reversed.end());
+        QStringList interleaved;
+        for (qsizetype i = 0; i < lines.size(); i += 2) interleaved << lines.at(i);
+        for (qsizetype i = 1; i < lines.size(); i += 2) interleaved << lines.at(i);
+        // Many equal lines, shuffled, so that the sort splits its input over and over.
+        QStringList shuffled = lines + lines + lines + lines;
+        std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+        for (const QStringList &file : {lines, reversed, interleaved, shuffled}) {
+            QStringList expected = file;
+            std::stable_sort(expected.begin(), expected.end(), before);
+            LabelListModel loaded;
+            loaded.replace(file);
+            QCOMPARE(loaded.entries(), expected);
+        }
     }
 
     // ---- Through the window ----

@@ -111,6 +111,12 @@ void TestTextlines::decodeLines_data()
         << QByteArray("\xEF\xBB\xBF"
                       "a\r\n\xC3")
         << QStringList{"a", QStringLiteral(u"\uFFFD")} << Encoding::Utf8;
+    QTest::newRow("utf8 letters of two and three bytes")
+        << QByteArray("\xEF\xBB\xBF\xC3\xA6\xE2\x82\xAC\r\n\xE2\x80\xA6")
+        << QStringList{QStringLiteral(u"æ€"), QStringLiteral(u"…")} << Encoding::Utf8;
+    QTest::newRow("utf8 long line of two-byte letters")
+        << QByteArray("\xEF\xBB\xBF") + QByteArray("\xC3\xA6").repeated(300)
+        << QStringList{QString(300, QChar(u'æ'))} << Encoding::Utf8;
     QTest::newRow("utf8 without bom is ansi")
         << QByteArray("\xC3\xA6") << QStringList{"Ã¦"} << Encoding::Ansi;
 }
@@ -121,8 +127,11 @@ void TestTextlines::decodeLines()
     QFETCH(QStringList, lines);
     QFETCH(Encoding, encoding);
     Encoding enc = Encoding::Utf16BE;
-    QCOMPARE(platform::decodeLines(bytes, enc), lines);
+    const QStringList decoded = platform::decodeLines(bytes, enc);
+    QCOMPARE(decoded, lines);
     QCOMPARE(enc, encoding);
+    // A file's lines may be a million: each holds the room its letters take and no more.
+    for (const QString &line : decoded) QCOMPARE(line.capacity(), line.size());
     // The count a line limit is checked by, before any line is made, is the same.
     QCOMPARE(platform::countLines(bytes), lines.size());
     if (!lines.isEmpty()) QCOMPARE(platform::countLines(bytes, lines.size() - 1), lines.size());
