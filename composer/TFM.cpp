@@ -153,12 +153,9 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
     // A line break in a field would split its label-list entry into two lines of the file.
     for (QLineEdit *edit : findChildren<QLineEdit *>()) keepToOneLine(edit);
 
-    ui.Lokalisering->setItems(builtInTable(CodeTable::Lokalisering));
-    ui.System->setItems(builtInTable(CodeTable::System));
-    ui.Produkt->setItems(builtInTable(CodeTable::Produkt));
-    ui.Tekst->setItems(builtInTable(CodeTable::Tekst));
+    // The lists with a file get their rows at their first load, from the file where it can be
+    // read, so each is filled once.
     ui.SystemCombo->setItems(builtInTable(CodeTable::SystemHovedgruppe));
-    ui.SystemUnderCOmbo->setItems(builtInTable(CodeTable::Systemgruppe));
     ui.ProduktCombo->setItems(builtInTable(CodeTable::ProduktHovedgruppe));
     ui.Lokalisering->setFocus();
 
@@ -222,10 +219,9 @@ void TTFMform::connectHandlers()
 
 void TTFMform::FormCreate()
 {
-    // The lists still hold their built-in rows; SystemCombo and ProduktCombo have no file.
-    const auto lists = codeListBoxes();
-    for (std::size_t i = 0; i < CodeListFiles.size(); ++i)
-        writeFactoryFile(codeListPath(QLatin1String(CodeListFiles[i])), lists[i]->items());
+    // SystemCombo and ProduktCombo have no file.
+    for (const CodeList &list : CodeLists)
+        writeFactoryFile(codeListPath(QLatin1String(list.file)), builtInTable(list.table));
 }
 
 void TTFMform::FormShow()
@@ -293,14 +289,18 @@ void TTFMform::LoadTFM()
 {
     const auto lists = codeListBoxes();
     // A file that cannot be read is shown, and its list keeps what it holds, as for a missing
-    // file; the other lists load, and the caller goes on as after a clean reload.
-    for (std::size_t i = 0; i < CodeListFiles.size(); ++i) {
+    // file (at the first load: its built-in rows); the other lists load, and the caller goes on
+    // as after a clean reload.
+    for (std::size_t i = 0; i < CodeLists.size(); ++i) {
+        bool read = false;
         TFMApplication::guarded([&] {
             QStringList rows;
-            if (readCodeList(codeListPath(QLatin1String(CodeListFiles[i])), rows))
-                lists[i]->setItems(rows);
+            read = readCodeList(codeListPath(QLatin1String(CodeLists[i].file)), rows);
+            if (read) lists[i]->setItems(rows);
         });
+        if (!read && !m_listsLoaded) lists[i]->setItems(builtInTable(CodeLists[i].table));
     }
+    m_listsLoaded = true;
 }
 
 void TTFMform::SpeedButton6Click(QObject *Sender)
