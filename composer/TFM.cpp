@@ -220,8 +220,11 @@ void TTFMform::connectHandlers()
 void TTFMform::FormCreate()
 {
     // SystemCombo and ProduktCombo have no file.
-    for (const CodeList &list : CodeLists)
-        writeFactoryFile(codeListPath(QLatin1String(list.file)), builtInTable(list.table));
+    for (const CodeList &list : CodeLists) {
+        // The built-in rows are read out only for a file that is missing.
+        const QString path = codeListPath(QLatin1String(list.file));
+        if (!platform::fileExists(path)) writeFactoryFile(path, builtInTable(list.table));
+    }
 }
 
 void TTFMform::FormShow()
