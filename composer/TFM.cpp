@@ -16,6 +16,7 @@
 #include "tfmcore.h"
 #include "windowpos.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -31,6 +32,8 @@
 namespace {
 // The caption carries the version the build gives the project.
 const QString Title = QStringLiteral("Kalvenor TFM-system   " KALVENOR_VERSION);
+// The character height of the window's components that name none.
+constexpr int WindowPixels = 11;
 } // namespace
 
 QString TFMTittel = Title;
@@ -122,25 +125,21 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
     TFMform = this;
     initWindowResources();
     setOwnWindowFlags(this);
+    // Character heights in pixels, as the fixed pixel geometry needs them on every screen (a
+    // point size grows with the screen's resolution). The window's own is in place before its
+    // components are made, so each takes it as it is made instead of being handed it afterwards.
+    QFont windowFont = QApplication::font();
+    windowFont.setPixelSize(WindowPixels);
+    QApplication::setFont(windowFont, "TTFMform");
     m_ui->setupUi(this);
 
     Ui::TTFMform &ui = *m_ui;
-    // Character heights in pixels, as the fixed pixel geometry needs them on every screen (a
-    // point size grows with the screen's resolution). The window's own size comes first: the
-    // components that name none take it.
-    const std::pair<QWidget *, int> pixelSizes[] = {{this, 11},
-                                                    {ui.Label1, 13},
-                                                    {ui.Label2, 13},
-                                                    {ui.Label3, 13},
-                                                    {ui.Label7, 13},
-                                                    {ui.Label8, 13},
-                                                    {ui.Label6, 13},
-                                                    {ui.Lokalisering, 13},
-                                                    {ui.SpeedButton1, 16},
-                                                    {ui.SpeedButton2, 16},
-                                                    {ui.SpeedButton7, 16},
-                                                    {ui.TFMLabel, 24},
-                                                    {ui.TekstLAbel, 24}};
+    // A window placed inside another takes its font from there.
+    if (font().pixelSize() != WindowPixels) setPixelSize(this, WindowPixels);
+    const std::pair<QWidget *, int> pixelSizes[] = {
+        {ui.Label1, 13},       {ui.Label2, 13},       {ui.Label3, 13},       {ui.Label7, 13},
+        {ui.Label8, 13},       {ui.Label6, 13},       {ui.Lokalisering, 13}, {ui.SpeedButton1, 16},
+        {ui.SpeedButton2, 16}, {ui.SpeedButton7, 16}, {ui.TFMLabel, 24},     {ui.TekstLAbel, 24}};
     for (const auto &[widget, pixels] : pixelSizes) setPixelSize(widget, pixels);
     // The captions beside a field end where the field begins; the link reacts on its text only.
     const std::pair<QLabel *, int> captions[] = {
