@@ -16,6 +16,7 @@
 #include "tfmcore.h"
 #include "windowpos.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -31,6 +32,8 @@
 namespace {
 // The caption carries the version the build gives the project.
 const QString Title = QStringLiteral("Kalvenor TFM-system   " KALVENOR_VERSION);
+// The character height of the window's components that name none.
+constexpr int WindowPixels = 11;
 } // namespace
 
 QString TFMTittel = Title;
@@ -122,25 +125,21 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
     TFMform = this;
     initWindowResources();
     setOwnWindowFlags(this);
+    // Character heights in pixels, as the fixed pixel geometry needs them on every screen (a
+    // point size grows with the screen's resolution). The window's own is in place before its
+    // components are made, so each takes it as it is made instead of being handed it afterwards.
+    QFont windowFont = QApplication::font();
+    windowFont.setPixelSize(WindowPixels);
+    QApplication::setFont(windowFont, "TTFMform");
     m_ui->setupUi(this);
 
     Ui::TTFMform &ui = *m_ui;
-    // Character heights in pixels, as the fixed pixel geometry needs them on every screen (a
-    // point size grows with the screen's resolution). The window's own size comes first: the
-    // components that name none take it.
-    const std::pair<QWidget *, int> pixelSizes[] = {{this, 11},
-                                                    {ui.Label1, 13},
-                                                    {ui.Label2, 13},
-                                                    {ui.Label3, 13},
-                                                    {ui.Label7, 13},
-                                                    {ui.Label8, 13},
-                                                    {ui.Label6, 13},
-                                                    {ui.Lokalisering, 13},
-                                                    {ui.SpeedButton1, 16},
-                                                    {ui.SpeedButton2, 16},
-                                                    {ui.SpeedButton7, 16},
-                                                    {ui.TFMLabel, 24},
-                                                    {ui.TekstLAbel, 24}};
+    // A window placed inside another takes its font from there.
+    if (font().pixelSize() != WindowPixels) setPixelSize(this, WindowPixels);
+    const std::pair<QWidget *, int> pixelSizes[] = {
+        {ui.Label1, 13},       {ui.Label2, 13},       {ui.Label3, 13},       {ui.Label7, 13},
+        {ui.Label8, 13},       {ui.Label6, 13},       {ui.Lokalisering, 13}, {ui.SpeedButton1, 16},
+        {ui.SpeedButton2, 16}, {ui.SpeedButton7, 16}, {ui.TFMLabel, 24},     {ui.TekstLAbel, 24}};
     for (const auto &[widget, pixels] : pixelSizes) setPixelSize(widget, pixels);
     // The captions beside a field end where the field begins; the link reacts on its text only.
     const std::pair<QLabel *, int> captions[] = {
@@ -153,12 +152,9 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
     // A line break in a field would split its label-list entry into two lines of the file.
     for (QLineEdit *edit : findChildren<QLineEdit *>()) keepToOneLine(edit);
 
-    ui.Lokalisering->setItems(builtInTable(CodeTable::Lokalisering));
-    ui.System->setItems(builtInTable(CodeTable::System));
-    ui.Produkt->setItems(builtInTable(CodeTable::Produkt));
-    ui.Tekst->setItems(builtInTable(CodeTable::Tekst));
+    // The lists with a file get their rows at their first load, from the file where it can be
+    // read, so each is filled once.
     ui.SystemCombo->setItems(builtInTable(CodeTable::SystemHovedgruppe));
-    ui.SystemUnderCOmbo->setItems(builtInTable(CodeTable::Systemgruppe));
     ui.ProduktCombo->setItems(builtInTable(CodeTable::ProduktHovedgruppe));
     ui.Lokalisering->setFocus();
 
@@ -222,10 +218,12 @@ void TTFMform::connectHandlers()
 
 void TTFMform::FormCreate()
 {
-    // The lists still hold their built-in rows; SystemCombo and ProduktCombo have no file.
-    const auto lists = codeListBoxes();
-    for (std::size_t i = 0; i < CodeListFiles.size(); ++i)
-        writeFactoryFile(codeListPath(QLatin1String(CodeListFiles[i])), lists[i]->items());
+    // SystemCombo and ProduktCombo have no file.
+    for (const CodeList &list : CodeLists) {
+        // The built-in rows are read out only for a file that is missing.
+        const QString path = codeListPath(QLatin1String(list.file));
+        if (!platform::fileExists(path)) writeFactoryFile(path, builtInTable(list.table));
+    }
 }
 
 void TTFMform::FormShow()
@@ -293,14 +291,18 @@ void TTFMform::LoadTFM()
 {
     const auto lists = codeListBoxes();
     // A file that cannot be read is shown, and its list keeps what it holds, as for a missing
-    // file; the other lists load, and the caller goes on as after a clean reload.
-    for (std::size_t i = 0; i < CodeListFiles.size(); ++i) {
+    // file (at the first load: its built-in rows); the other lists load, and the caller goes on
+    // as after a clean reload.
+    for (std::size_t i = 0; i < CodeLists.size(); ++i) {
+        bool read = false;
         TFMApplication::guarded([&] {
             QStringList rows;
-            if (readCodeList(codeListPath(QLatin1String(CodeListFiles[i])), rows))
-                lists[i]->setItems(rows);
+            read = readCodeList(codeListPath(QLatin1String(CodeLists[i].file)), rows);
+            if (read) lists[i]->setItems(rows);
         });
+        if (!read && !m_listsLoaded) lists[i]->setItems(builtInTable(CodeLists[i].table));
     }
+    m_listsLoaded = true;
 }
 
 void TTFMform::SpeedButton6Click(QObject *Sender)

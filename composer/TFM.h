@@ -100,7 +100,8 @@ class TTFMform : public QWidget {
 
     std::unique_ptr<Ui::TTFMform> m_ui;
     bool m_shown = false;
-    bool m_restored = false; // the fields hold what the settings gave them
+    bool m_restored = false;    // the fields hold what the settings gave them
+    bool m_listsLoaded = false; // the code lists have had their first load
     int m_modalResult = 0;
     LabelListModel *m_labelList = nullptr;
 };

@@ -83,22 +83,24 @@ const QStringList &builtInTable(CodeTable table);
 
 // A code-list file and what goes with it in the window: the box it fills, the group box whose
 // choice narrows it and how many leading characters that group compares (none: nullptr, 0),
-// and the tag of its edit button (none: 0).
+// the tag of its edit button (none: 0), and the built-in table its factory file is written
+// from.
 struct CodeList {
     const char *file;
     const char *box;
     const char *groupBox;
     int groupWidth;
     int editTag;
+    CodeTable table;
 };
 
 // The five files, in the order in which they are written and reloaded.
 inline constexpr std::array<CodeList, 5> CodeLists = {{
-    {"tfm-lokalisering.txt", "Lokalisering", nullptr, 0, 1},
-    {"tfm-system.txt", "System", "SystemUnderCOmbo", 2, 2},
-    {"tfm-systemgruppe.txt", "SystemUnderCOmbo", "SystemCombo", 1, 0},
-    {"tfm-produkt.txt", "Produkt", "ProduktCombo", 1, 3},
-    {"tfm-tekst.txt", "Tekst", nullptr, 0, 4},
+    {"tfm-lokalisering.txt", "Lokalisering", nullptr, 0, 1, CodeTable::Lokalisering},
+    {"tfm-system.txt", "System", "SystemUnderCOmbo", 2, 2, CodeTable::System},
+    {"tfm-systemgruppe.txt", "SystemUnderCOmbo", "SystemCombo", 1, 0, CodeTable::Systemgruppe},
+    {"tfm-produkt.txt", "Produkt", "ProduktCombo", 1, 3, CodeTable::Produkt},
+    {"tfm-tekst.txt", "Tekst", nullptr, 0, 4, CodeTable::Tekst},
 }};
 
 // The files' names alone, in the same order.
