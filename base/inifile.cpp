@@ -413,11 +413,11 @@ template <class F> void IniDocument::forEachBodyLine(qsizetype index, F f) const
 }
 
 // The trimmed line whose content starts at begin.
-IniDocument::Span IniDocument::lineAt(quint32 begin, quint32 limit) const
+IniDocument::Span IniDocument::lineAt(quint32 begin) const
 {
     return withUnits([&](auto p) {
         quint32 next = 0;
-        quint32 end = lineEnd(p, begin, limit, next);
+        quint32 end = lineEnd(p, begin, m_size, next);
         trim(p, begin, end);
         return Span{begin, end};
     });
@@ -465,7 +465,7 @@ QString IniDocument::lineText(const Extra *extra, quint32 ref, Span line) const
 QString IniDocument::refText(const Extra &extra, quint32 ref) const
 {
     if (ref & AddedLine) return extra.added[ref & ~AddedLine];
-    return lineText(&extra, ref, lineAt(ref, m_size));
+    return lineText(&extra, ref, lineAt(ref));
 }
 
 QStringView IniDocument::refKey(const Extra &extra, quint32 ref, QString &scratch) const
@@ -476,7 +476,7 @@ QStringView IniDocument::refKey(const Extra &extra, quint32 ref, QString &scratc
     } else {
         const auto it = extra.replaced.constFind(ref);
         if (it == extra.replaced.cend()) {
-            const Span key = keyOf(lineAt(ref, m_size));
+            const Span key = keyOf(lineAt(ref));
             return key.isNull() ? QStringView() : chars(key, scratch);
         }
         line = &*it;
@@ -525,7 +525,6 @@ void IniDocument::NameTable::reserve(std::size_t n)
 IniDocument::NameTable::NameTable(const NameTable &other)
 {
     if (other.m_size == 0) return;
-    reserve(0);
     m_size = other.m_size;
     m_slots.reset(static_cast<Slot *>(std::calloc(m_size, sizeof(Slot))));
     if (!m_slots) throw std::bad_alloc();
@@ -821,8 +820,7 @@ QString IniDocument::readString(const QString &section, const QString &key,
     const quint32 ref = findKey(s, folded(key));
     if (ref == NoPos) return def;
     const Extra &extra = *extraIf(s);
-    if (!(ref & AddedLine) && !extra.replaced.contains(ref))
-        return text(valueOf(lineAt(ref, m_size)));
+    if (!(ref & AddedLine) && !extra.replaced.contains(ref)) return text(valueOf(lineAt(ref)));
     const QString line = refText(extra, ref);
     return line.sliced(line.indexOf(u'=') + 1);
 }

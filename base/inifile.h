@@ -149,7 +149,7 @@ class IniDocument {
     QString sectionName(qsizetype index) const;
     Span body(qsizetype index) const;
     template <class F> void forEachBodyLine(qsizetype index, F f) const;
-    Span lineAt(quint32 begin, quint32 limit) const;
+    Span lineAt(quint32 begin) const;
     Span keyOf(Span line) const;
     Span valueOf(Span line) const;
     QString lineText(const Extra *extra, quint32 ref, Span line) const;
