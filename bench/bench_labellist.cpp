@@ -96,6 +96,20 @@ double childPeakMb(const QString &path)
         .toDouble();
 }
 
+// The peak of opening lines written to path in enc, beside the goal of three times the file.
+void printOpenPeak(const QString &path, const QStringList &lines, platform::Encoding enc,
+                   const char *name)
+{
+    platform::writeLines(path, lines, enc);
+    const double mb = double(QFile(path).size()) / 1e6;
+    print(qPrintable(QStringLiteral("peak memory, open of %1 MB (%2)")
+                         .arg(mb, 0, 'f', 1)
+                         .arg(QLatin1String(name))),
+          childPeakMb(path), "MB",
+          QStringLiteral("goal %1 MB, 3x the file").arg(3 * mb, 0, 'f', 1));
+    QFile::remove(path);
+}
+
 // A figure of /proc/self/status, in kB.
 long statusKb(const char *field)
 {
@@ -314,15 +328,7 @@ int main(int argc, char **argv)
                     enc == platform::Encoding::Utf8 ? line.toUtf8().size() - line.size() : 0;
                 line = line.leftJustified(65 - extra, u'X', true);
             }
-            const QString big = work.filePath(QStringLiteral("stor.csv"));
-            platform::writeLines(big, padded, enc);
-            const double mb = double(QFile(big).size()) / 1e6;
-            print(qPrintable(QStringLiteral("peak memory, open of %1 MB (%2)")
-                                 .arg(mb, 0, 'f', 1)
-                                 .arg(QLatin1String(name))),
-                  childPeakMb(big), "MB",
-                  QStringLiteral("goal %1 MB, 3x the file").arg(3 * mb, 0, 'f', 1));
-            QFile::remove(big);
+            printOpenPeak(work.filePath(QStringLiteral("stor.csv")), padded, enc, name);
         }
     }
 
@@ -347,16 +353,8 @@ int main(int argc, char **argv)
         for (const auto &[name, lines, enc] :
              {std::tuple{"1-3 letters, Windows-1252", &tiny, platform::Encoding::Ansi},
               std::tuple{"1-3 letters, UTF-8", &tiny, platform::Encoding::Utf8},
-              std::tuple{"5-15 wide letters, UTF-8", &wideLines, platform::Encoding::Utf8}}) {
-            platform::writeLines(small, *lines, enc);
-            const double mb = double(QFile(small).size()) / 1e6;
-            print(qPrintable(QStringLiteral("peak memory, open of %1 MB (%2)")
-                                 .arg(mb, 0, 'f', 1)
-                                 .arg(QLatin1String(name))),
-                  childPeakMb(small), "MB",
-                  QStringLiteral("goal %1 MB, 3x the file").arg(3 * mb, 0, 'f', 1));
-            QFile::remove(small);
-        }
+              std::tuple{"5-15 wide letters, UTF-8", &wideLines, platform::Encoding::Utf8}})
+            printOpenPeak(small, *lines, enc, name);
     }
 
     // Hostile files: 64 MiB of nothing but line ends, refused; one entry of 32 MB, loaded.
