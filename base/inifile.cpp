@@ -221,7 +221,10 @@ int IniDocument::load(const QString &fileName, platform::FileHandle opened)
     if (::flock(int(opened), LOCK_SH | LOCK_NB) != 0) m_readError = platform::ErrSharingViolation;
     if (!m_readError) m_readError = platform::fileSize(opened, size);
     if (!m_readError) m_readError = platform::checkTextFileSize(fileName, size);
-    if (!m_readError) data.reserve(qsizetype(size));
+    if (!m_readError) {
+        data.reserve(qsizetype(size));
+        platform::preferLargePages(data.data(), std::size_t(data.capacity()));
+    }
     char buffer[65536];
     int got = 0;
     // The size is checked again while reading: the file may grow after the first look.
@@ -277,24 +280,36 @@ template <class F> decltype(auto) IniDocument::withUnits(F f) const
     return f(reinterpret_cast<const unsigned char *>(m_bytes.constData()));
 }
 
-// Counted first, so that the list of sections is made once at its size.
+// Sized first from the brackets, so that the list of sections is made once, in one walk of the
+// text that passes over blank lines and leading blanks as one run.
 void IniDocument::scanSections()
 {
-    const auto scan = [this](auto add) {
-        withUnits([&](auto p) {
-            for (quint32 i = m_begin, next = 0; i < m_size; i = next) {
-                quint32 begin = i;
-                quint32 end = lineEnd(p, i, m_size, next);
-                trim(p, begin, end);
-                if (end - begin >= 2 && p[begin] == u'[' && p[end - 1] == u']') add(i);
-            }
-        });
-    };
-    std::size_t count = 0;
-    scan([&](quint32) { ++count; });
-    m_sections.reserve(count);
-    scan([&](quint32 header) { m_sections.push_back({header}); });
-    m_sectionTable.reserve(count);
+    std::size_t lines = 0;
+    withUnits([&](auto p) {
+        const std::size_t brackets = std::size_t(std::count(p + m_begin, p + m_size, u'['));
+        m_sections.reserve(brackets);
+        platform::preferLargePages(m_sections.data(), brackets * sizeof(Section));
+        for (quint32 i = m_begin, next = 0;; i = next) {
+            for (; i < m_size && p[i] <= 32; ++i) lines += p[i] == u'\n' || p[i] == u'\r';
+            if (i >= m_size) break;
+            ++lines;
+            quint32 begin = i;
+            quint32 end = lineEnd(p, i, m_size, next);
+            trim(p, begin, end);
+            if (end - begin >= 2 && p[begin] == u'[' && p[end - 1] == u']')
+                m_sections.push_back({begin});
+        }
+    });
+    const std::size_t count = m_sections.size();
+    // Each line is a section or a key at most, so the tables filled throughout cost what they
+    // cost in ordinary pages when every name is its own. Within that bound large pages never
+    // make a file cost more than such a file of the same size does; past it, a file of a few
+    // names over many lines would.
+    constexpr std::size_t LargeTableBudget = std::size_t(240) << 20;
+    m_largeTables = std::size_t(m_size) * (isWide(m_encoding) ? 2 : 1) + count * sizeof(Section) +
+                        lines * 8 * 10 / 7 <=
+                    LargeTableBudget;
+    m_sectionTable.reserve(count, m_largeTables);
     // The slots of a batch of names are fetched at once, so that their waits overlap.
     constexpr std::size_t Batch = 16;
     quint32 hashes[Batch];
@@ -397,17 +412,20 @@ IniDocument::Span IniDocument::body(qsizetype index) const
 }
 
 // Calls f(line) for each line of the section's text that holds something: trimmed, neither
-// empty nor a comment.
+// empty nor a comment. Blank lines, and the blanks before a line's text, are passed over as one
+// run.
 template <class F> void IniDocument::forEachBodyLine(qsizetype index, F f) const
 {
     const Span lines = body(index);
     const quint32 end = lines.end;
     withUnits([&](auto p) {
-        for (quint32 i = lines.begin, next = 0; i < end; i = next) {
+        for (quint32 i = lines.begin, next = 0;; i = next) {
+            while (i < end && p[i] <= 32) ++i;
+            if (i >= end) break;
             quint32 begin = i;
             quint32 stop = lineEnd(p, i, end, next);
             trim(p, begin, stop);
-            if (begin < stop && p[begin] != u';') f(Span{begin, stop});
+            if (p[begin] != u';') f(Span{begin, stop});
         }
     });
 }
@@ -512,22 +530,30 @@ const IniDocument::Extra *IniDocument::extraIf(qsizetype index) const
     return slot < 0 ? nullptr : &m_extras[std::size_t(slot)];
 }
 
-void IniDocument::NameTable::Free::operator()(Slot *p) const { std::free(p); }
-
-void IniDocument::NameTable::reserve(std::size_t n)
+void IniDocument::NameTable::Free::operator()(Slot *p) const
 {
-    m_size = n * 10 / 7 + 16;
-    m_slots.reset(static_cast<Slot *>(std::calloc(m_size, sizeof(Slot))));
-    if (!m_slots) throw std::bad_alloc();
+    platform::freeZeroed(p, bytes, largePages);
+}
+
+void IniDocument::NameTable::allocate(std::size_t size, bool largePages)
+{
+    const std::size_t bytes = size * sizeof(Slot);
+    auto *block = static_cast<Slot *>(platform::allocateZeroed(bytes, largePages));
+    if (!block) throw std::bad_alloc();
+    m_slots = std::unique_ptr<Slot[], Free>(block, Free{bytes, largePages});
+    m_size = size;
+}
+
+void IniDocument::NameTable::reserve(std::size_t n, bool largePages)
+{
+    allocate(n * 10 / 7 + 16, largePages);
     m_used = 0;
 }
 
 IniDocument::NameTable::NameTable(const NameTable &other)
 {
     if (other.m_size == 0) return;
-    m_size = other.m_size;
-    m_slots.reset(static_cast<Slot *>(std::calloc(m_size, sizeof(Slot))));
-    if (!m_slots) throw std::bad_alloc();
+    allocate(other.m_size, other.m_slots.get_deleter().largePages);
     std::memcpy(m_slots.get(), other.m_slots.get(), m_size * sizeof(Slot));
     m_used = other.m_used;
 }
@@ -557,10 +583,10 @@ void IniDocument::NameTable::prefetch(quint32 hash) const
 // Past seven tenths full, the table doubles.
 template <class Same> void IniDocument::NameTable::insert(quint32 hash, quint32 item, Same same)
 {
-    if (m_size == 0) reserve(0);
+    if (m_size == 0) reserve(0, false);
     if ((m_used + 1) * 10 > m_size * 7) {
         NameTable old = std::move(*this);
-        reserve(old.m_size * 2 * 7 / 10);
+        reserve(old.m_size * 2 * 7 / 10, old.m_slots.get_deleter().largePages);
         for (std::size_t i = 0; i < old.m_size; ++i)
             if (old.m_slots[i].item != 0) place(old.m_slots[i]);
     }
@@ -642,7 +668,7 @@ void IniDocument::indexKeys(Extra &extra, qsizetype index) const
     const Span lines = body(index);
     const std::size_t ends = withUnits(
         [&](auto p) { return std::size_t(std::count(p + lines.begin, p + lines.end, u'\n')); });
-    extra.keys.reserve(ends + 1);
+    extra.keys.reserve(ends + 1, m_largeTables);
     // A large table is mostly out of the cache: the slots of a batch of keys are fetched at
     // once, so that their waits overlap.
     constexpr int Batch = 16;

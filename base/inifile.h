@@ -89,12 +89,13 @@ class IniDocument {
     // A line reference: a position in the text, or AddedLine | its index in Extra::added.
     static constexpr quint32 AddedLine = 0x80000000u;
     struct Section {
-        quint32 header; // where its "[" line starts
+        quint32 header; // where the "[" of its line stands
         qint32 extra = -1;
     };
     // Items (sections, lines) by the hash of their folded name: open addressing, each entry with
     // its hash, so that a probe seldom reads a name it does not want and growing reads none. Its
-    // memory comes zeroed from the system, so that slots never used cost nothing.
+    // memory comes zeroed from the system, in large pages where it can, so that slots never used
+    // cost nothing.
     class NameTable {
       public:
         NameTable() = default;
@@ -102,8 +103,9 @@ class IniDocument {
         NameTable(NameTable &&) = default;
         NameTable &operator=(NameTable other);
         bool isEmpty() const { return m_size == 0; }
-        // An empty table with room for n entries before it grows.
-        void reserve(std::size_t n);
+        // An empty table with room for n entries before it grows, in large pages where asked
+        // (see platform::allocateZeroed), it and the tables it grows into.
+        void reserve(std::size_t n, bool largePages);
         // same(item) says whether an entry is this item's name, which then takes its place.
         template <class Same> void insert(quint32 hash, quint32 item, Same same);
         template <class Same> quint32 find(quint32 hash, Same same) const;
@@ -115,8 +117,11 @@ class IniDocument {
             quint32 item; // the item + 1; 0 where free
         };
         struct Free {
+            std::size_t bytes;
+            bool largePages;
             void operator()(Slot *p) const;
         };
+        void allocate(std::size_t size, bool largePages);
         std::size_t slotOf(quint32 hash) const
         {
             return std::size_t((quint64(hash) * m_size) >> 32);
@@ -182,6 +187,9 @@ class IniDocument {
     mutable QString m_scratch[2];
     // Sections by the folded name; of two of one name, the later.
     NameTable m_sectionTable;
+    // Whether the tables of names may take large pages: only where every table the text could
+    // need, were each filled throughout, stays within what a settings file may cost.
+    bool m_largeTables = false;
     QString m_fileName;
     platform::Encoding m_encoding = platform::Encoding::Ansi;
     int m_readError = 0;

@@ -6,6 +6,7 @@
 #include "environment.h"
 #include "errors.h"
 #include "files.h"
+#include "memory.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -291,7 +292,10 @@ int readBytes(const QString &path, QByteArray &data)
     std::int64_t size = 0;
     int err = fileSize(h, size);
     // Room for the whole file at once, so the bytes are not copied over and over as they grow.
-    if (!err && size <= MaxTextFileSize) data.reserve(qsizetype(size));
+    if (!err && size <= MaxTextFileSize) {
+        data.reserve(qsizetype(size));
+        preferLargePages(data.data(), std::size_t(data.capacity()));
+    }
     // The size is checked again while reading: the file may grow after the first look.
     char buffer[65536];
     int got = 0;

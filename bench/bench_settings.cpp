@@ -106,6 +106,15 @@ int main(int argc, char **argv)
                      "[STANDARD]\n" + repeated(limit - 11, [](qint64 i) {
                          return QByteArray::number(i, 36) + "=\n";
                      })});
+    // Many lines over a few names: the tables' slots are touched thinly, and must stay in
+    // ordinary pages.
+    cases.push_back({"64 MiB of sections of 1,296 names", repeated(limit, [](qint64 i) {
+                         return "[" + QByteArray::number(i % 1296 + 1296, 36) + "]\n";
+                     })});
+    cases.push_back({"64 MiB of lines, a key in 4,096, in STANDARD",
+                     "[STANDARD]\n" + repeated(limit - 11, [](qint64 i) {
+                         return i % 4096 ? QByteArray("\n") : "k" + QByteArray::number(i) + "=\n";
+                     })});
     cases.push_back({"64 MiB of lines without \"=\"",
                      "[TFM]\n" + repeated(limit - 6, [](qint64) { return QByteArray("k\n"); })});
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
