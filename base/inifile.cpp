@@ -247,6 +247,7 @@ void IniDocument::parseOwned(const QByteArray &data)
     m_sections.clear();
     m_added.clear();
     m_extras.clear();
+    m_readExtras.clear();
     m_measured.reset();
     m_sectionTable = NameTable();
     m_wide.clear();
@@ -303,9 +304,10 @@ void IniDocument::scanSections()
     const std::size_t count = m_sections.size();
     // Each line is a section or a key at most, so the tables filled throughout cost what they
     // cost in ordinary pages when every name is its own. Within that bound large pages never
-    // make a file cost more than such a file of the same size does; past it, a file of a few
-    // names over many lines would.
-    constexpr std::size_t LargeTableBudget = std::size_t(240) << 20;
+    // make a file cost more than such a file of the same size does, and leave room for a
+    // write-back of the largest file; past it, a file of a few names over many lines would
+    // cost many times what it does in ordinary pages.
+    constexpr std::size_t LargeTableBudget = std::size_t(216) << 20;
     m_largeTables = std::size_t(m_size) * (isWide(m_encoding) ? 2 : 1) + count * sizeof(Section) +
                         lines * 8 * 10 / 7 <=
                     LargeTableBudget;
@@ -376,7 +378,7 @@ IniDocument::Span IniDocument::nameSpan(qsizetype index) const
 {
     return withUnits([&](auto p) {
         quint32 next = 0;
-        quint32 begin = m_sections[std::size_t(index)].header;
+        quint32 begin = m_sections[std::size_t(index)].header();
         quint32 end = lineEnd(p, begin, m_size, next);
         trim(p, begin, end);
         ++begin;
@@ -403,10 +405,10 @@ IniDocument::Span IniDocument::body(qsizetype index) const
 {
     if (isAdded(index)) return {m_size, m_size};
     const std::size_t next = std::size_t(index) + 1;
-    const quint32 end = next < m_sections.size() ? m_sections[next].header : m_size;
+    const quint32 end = next < m_sections.size() ? m_sections[next].header() : m_size;
     return withUnits([&](auto p) {
         quint32 begin = 0;
-        lineEnd(p, m_sections[std::size_t(index)].header, end, begin);
+        lineEnd(p, m_sections[std::size_t(index)].header(), end, begin);
         return Span{begin, end};
     });
 }
@@ -514,20 +516,31 @@ QStringList IniDocument::bodyLines(qsizetype index) const
 
 IniDocument::Extra &IniDocument::extraOf(qsizetype index) const
 {
-    qint32 &slot = isAdded(index) ? m_added[std::size_t(index) - m_sections.size()]
-                                  : m_sections[std::size_t(index)].extra;
-    if (slot < 0) {
-        slot = qint32(m_extras.size());
+    if (isAdded(index)) {
+        qint32 &slot = m_added[std::size_t(index) - m_sections.size()];
+        if (slot < 0) {
+            slot = qint32(m_extras.size());
+            m_extras.emplace_back();
+        }
+        return m_extras[std::size_t(slot)];
+    }
+    Section &section = m_sections[std::size_t(index)];
+    if (!(section.at & HasExtra)) {
+        section.at |= HasExtra;
+        m_readExtras.insert(quint32(index), qint32(m_extras.size()));
         m_extras.emplace_back();
     }
-    return m_extras[std::size_t(slot)];
+    return m_extras[std::size_t(m_readExtras.value(quint32(index)))];
 }
 
 const IniDocument::Extra *IniDocument::extraIf(qsizetype index) const
 {
-    const qint32 slot = isAdded(index) ? m_added[std::size_t(index) - m_sections.size()]
-                                       : m_sections[std::size_t(index)].extra;
-    return slot < 0 ? nullptr : &m_extras[std::size_t(slot)];
+    if (isAdded(index)) {
+        const qint32 slot = m_added[std::size_t(index) - m_sections.size()];
+        return slot < 0 ? nullptr : &m_extras[std::size_t(slot)];
+    }
+    if (!(m_sections[std::size_t(index)].at & HasExtra)) return nullptr;
+    return &m_extras[std::size_t(m_readExtras.value(quint32(index)))];
 }
 
 void IniDocument::NameTable::Free::operator()(Slot *p) const

@@ -88,9 +88,11 @@ class IniDocument {
     static constexpr quint32 NoPos = 0xFFFFFFFFu;
     // A line reference: a position in the text, or AddedLine | its index in Extra::added.
     static constexpr quint32 AddedLine = 0x80000000u;
+    // A section read costs four bytes: most of a large file's are never looked into.
+    static constexpr quint32 HasExtra = 0x80000000u;
     struct Section {
-        quint32 header; // where the "[" of its line stands
-        qint32 extra = -1;
+        quint32 at; // where the "[" of its line stands, with HasExtra where it has an Extra
+        quint32 header() const { return at & ~HasExtra; }
     };
     // Items (sections, lines) by the hash of their folded name: open addressing, each entry with
     // its hash, so that a probe seldom reads a name it does not want and growing reads none. Its
@@ -183,6 +185,7 @@ class IniDocument {
     mutable std::vector<Section> m_sections; // those read, in the text's order
     mutable std::vector<qint32> m_added;     // the extra of each section added after them
     mutable std::vector<Extra> m_extras;
+    mutable QHash<quint32, qint32> m_readExtras; // the extra of each section read that has one
     // Room for the names and keys being compared, kept so that each comparison makes none.
     mutable QString m_scratch[2];
     // Sections by the folded name; of two of one name, the later.
