@@ -96,8 +96,8 @@ class IniDocument {
     };
     // Items (sections, lines) by the hash of their folded name: open addressing, each entry with
     // its hash, so that a probe seldom reads a name it does not want and growing reads none. Its
-    // memory comes zeroed from the system, in large pages where it can, so that slots never used
-    // cost nothing.
+    // memory comes zeroed from the system, so that slots never used cost nothing; in large pages
+    // only where m_largeTables allows, since one slot used then makes 2 MiB resident.
     class NameTable {
       public:
         NameTable() = default;

@@ -1,5 +1,5 @@
 // memory: zeroed blocks for large tables that are touched all over, such as the settings
-// file's indexes.
+// file's indexes, and large pages under buffers about to be filled whole.
 #pragma once
 
 #include <cstddef>
