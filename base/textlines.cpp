@@ -396,43 +396,99 @@ template <class Line> int walkFileLines(const QString &path, Encoding &enc, Line
 
 } // namespace
 
-int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype maxLines)
+namespace {
+
+// Whether a line's bytes may decode to a letter beyond the first 256: in the code page, one of
+// the bytes 0x80-0x9F (most are letters beyond); in UTF-8, anything but a two-byte letter of
+// 0xC2 or 0xC3 (a broken one becomes a replacement character); in UTF-16, a high byte.
+bool mayPassLatin1(QByteArrayView b, Encoding enc)
 {
-    lines.clear();
-    // A line costs many times its bytes once it is a string of its own, so the lines are
-    // counted first: a file of too many is refused at the cost of reading it, and the list
-    // takes its room once.
-    qsizetype counted = 0;
-    if (maxLines >= 0) {
-        if (int err =
-                walkFileLines(path, enc, [&](QByteArrayView) { return ++counted <= maxLines; })) {
+    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(b[i]); };
+    switch (enc) {
+    case Encoding::Ansi:
+        return std::any_of(b.begin(), b.end(), [](char c) {
+            return static_cast<unsigned char>(c) >= 0x80 && static_cast<unsigned char>(c) < 0xA0;
+        });
+    case Encoding::Utf8:
+        for (qsizetype i = 0; i < b.size(); ++i) {
+            if (byte(i) < 0x80) continue;
+            if ((byte(i) == 0xC2 || byte(i) == 0xC3) && i + 1 < b.size() &&
+                (byte(i + 1) & 0xC0) == 0x80) {
+                ++i;
+                continue;
+            }
+            return true;
+        }
+        return false;
+    case Encoding::Utf16LE:
+    case Encoding::Utf16BE: {
+        if (b.size() % 2) return true;
+        const qsizetype high = enc == Encoding::Utf16LE ? 1 : 0;
+        for (qsizetype i = high; i < b.size(); i += 2)
+            if (byte(i)) return true;
+        return false;
+    }
+    }
+    return true;
+}
+
+} // namespace
+
+int walkLines(const QString &path, Encoding &enc, qsizetype maxLines,
+              const std::function<void(const LineCount &)> &counted,
+              const std::function<void(QString line)> &line)
+{
+    // A line costs more than its bytes once it is decoded, so the lines are counted first: a
+    // file of too many is refused at the cost of reading it, and the caller takes its room once.
+    if (maxLines >= 0 || counted) {
+        LineCount count;
+        if (int err = walkFileLines(path, enc, [&](QByteArrayView b) {
+                count.bytes += b.size();
+                if (counted && count.latin1 && mayPassLatin1(b, enc)) count.latin1 = false;
+                return ++count.lines <= maxLines || maxLines < 0;
+            })) {
             enc = Encoding::Ansi;
             return err;
         }
-        if (counted > maxLines) {
+        if (maxLines >= 0 && count.lines > maxLines) {
             enc = Encoding::Ansi;
             return ErrTooManyLines;
         }
+        if (counted) counted(count);
     }
-    QStringList out;
-    // Room to grow toward the limit, taken now while nothing is in it: a caller that adds to
-    // the lines later does not move them all at its first line.
-    out.reserve(maxLines >= 0 ? std::min(maxLines, counted + counted / 2) : 0);
     std::optional<LineDecoder> decode;
+    qsizetype made = 0;
     bool tooMany = false;
     const int err = walkFileLines(path, enc, [&](QByteArrayView bytes) {
         // The file may have grown since it was counted.
-        if (maxLines >= 0 && out.size() >= maxLines) return !(tooMany = true);
+        if (maxLines >= 0 && made >= maxLines) return !(tooMany = true);
         if (!decode) decode.emplace(enc);
-        out.append((*decode)(bytes));
+        ++made;
+        line((*decode)(bytes));
         return true;
     });
     if (err || tooMany) {
         enc = Encoding::Ansi;
         return err ? err : ErrTooManyLines;
     }
-    lines = std::move(out);
     return NoError;
+}
+
+int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype maxLines)
+{
+    lines.clear();
+    QStringList out;
+    std::function<void(const LineCount &)> counted;
+    if (maxLines >= 0)
+        counted = [&](const LineCount &count) {
+            // Room to grow toward the limit, taken now while nothing is in it: a caller that
+            // adds to the lines later does not move them all at its first line.
+            out.reserve(std::min(maxLines, count.lines + count.lines / 2));
+        };
+    const int err =
+        walkLines(path, enc, maxLines, counted, [&](QString line) { out.append(std::move(line)); });
+    if (!err) lines = std::move(out);
+    return err;
 }
 
 namespace {

@@ -48,6 +48,21 @@ qsizetype countLines(QByteArrayView data, qsizetype limit = -1);
 // its own; one of more than maxLines lines (when it is not negative) is refused
 // (ErrTooManyLines) before a line is made, so a refusal costs no more than reading the file.
 int readLines(const QString &path, QStringList &lines, Encoding &enc, qsizetype maxLines = -1);
+// What the lines of a file hold, counted before they are decoded: how many there are, how many
+// bytes they hold (their ends not included), and whether every letter is one of the first 256
+// (false also where a byte only might make one beyond them).
+struct LineCount {
+    qsizetype lines = 0;
+    std::int64_t bytes = 0;
+    bool latin1 = true;
+};
+// The lines readLines gives, each handed to line(text) as it is decoded instead of kept in a
+// list, with the same refusals, each before the first line. Where counted is given, it is told
+// first what the lines hold. A failure may come after some lines were handed over: the caller
+// drops what it made of them.
+int walkLines(const QString &path, Encoding &enc, qsizetype maxLines,
+              const std::function<void(const LineCount &)> &counted,
+              const std::function<void(QString line)> &line);
 // The mode a write gives an existing file: its own, kept.
 constexpr int KeepMode = -1;
 

@@ -104,7 +104,7 @@ void printOpenPeak(const QString &path, const QStringList &lines, platform::Enco
     const double mb = double(QFile(path).size()) / 1e6;
     print(qPrintable(QStringLiteral("peak memory, open of %1 MB (%2)")
                          .arg(mb, 0, 'f', 1)
-                         .arg(QLatin1String(name))),
+                         .arg(QString::fromUtf8(name))),
           childPeakMb(path), "MB",
           QStringLiteral("goal %1 MB, 3x the file").arg(3 * mb, 0, 'f', 1));
     QFile::remove(path);
@@ -319,10 +319,20 @@ int main(int argc, char **argv)
     // in UTF-8: the peak an open adds to the empty program, beside the file's size.
     {
         const QStringList entries = makeEntries(1000000);
-        for (const auto &[name, enc] : {std::pair{"Windows-1252", platform::Encoding::Ansi},
-                                        std::pair{"UTF-8", platform::Encoding::Utf8}}) {
+        // The last with every letter in the first 256 but one on its last line, which puts all
+        // the lines in UTF-16.
+        for (const auto &[name, enc, wideLast] :
+             {std::tuple{"Windows-1252", platform::Encoding::Ansi, false},
+              std::tuple{"UTF-8", platform::Encoding::Utf8, false},
+              std::tuple{"UTF-8, an \"Ω\" on the last line", platform::Encoding::Utf8, true}}) {
             // 65 bytes a line and its CR LF: 63.9 MiB, as large as the list's files come.
             QStringList padded = entries;
+            if (wideLast) {
+                for (QString &line : padded)
+                    for (QChar &c : line)
+                        if (c.unicode() > 0xFF) c = u'X';
+                padded.last().prepend(u'Ω');
+            }
             for (QString &line : padded) {
                 const qsizetype extra =
                     enc == platform::Encoding::Utf8 ? line.toUtf8().size() - line.size() : 0;

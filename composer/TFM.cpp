@@ -541,7 +541,8 @@ void TTFMform::BitBtn5Click()
     for (const QLineEdit *edit : {ui.Lokalisering->lineEdit(), ui.System->lineEdit(), ui.Nr1,
                                   ui.Produkt->lineEdit(), ui.Nr2, ui.IDNr, ui.Tekst->lineEdit()})
         room = std::max(room, edit->maxLength());
-    const ReadBack back = readBackEntry(m_labelList->entry(row), room);
+    const ReadBack back =
+        m_labelList->visitEntry(row, [room](auto entry) { return readBackEntry(entry, room); });
     // The edits and the box recompose as they are set; the end state is set explicitly below.
     // Each takes no more than its edit holds, cut before the box puts it in capitals.
     ui.Lokalisering->setText(fieldText(back.fields.lokalisering, ui.Lokalisering->lineEdit()));

@@ -7,7 +7,9 @@
 #include <unicode/uiter.h>
 
 #include <algorithm>
-#include <vector>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 
 LabelListModel::LabelListModel(QObject *parent)
     : QAbstractListModel(parent), m_keyCollator(nullptr, ucol_close)
@@ -101,21 +103,29 @@ std::int64_t LabelListModel::writtenSize(const Weight &w, qsizetype count, QStri
 
 std::int64_t LabelListModel::writtenSize() const
 {
-    return writtenSize(m_weight, count(),
-                       m_entries.isEmpty() ? QStringView() : QStringView(m_entries.constFirst()));
+    QString scratch;
+    return writtenSize(m_weight, count(), count() ? m_entries.view(0, scratch) : QStringView());
 }
 
 int LabelListModel::add(const QString &text, Refusal *why)
 {
-    const auto at = std::upper_bound(m_entries.cbegin(), m_entries.cend(), text, order());
-    const int row = int(at - m_entries.cbegin());
+    // After any equal ones: the first row whose entry sorts after the text.
+    QString scratch;
+    int row = 0;
+    for (int end = count(); row < end;) {
+        const int mid = row + (end - row) / 2;
+        if (m_collator.compare(text, m_entries.view(mid, scratch)) < 0)
+            end = mid;
+        else
+            row = mid + 1;
+    }
     Weight after = m_weight;
     after.add(weigh(text), 1);
     Refusal refusal = Refusal::None;
     if (count() >= MaxLabelListEntries)
         refusal = Refusal::TooManyEntries;
     else if (writtenSize(after, count() + 1,
-                         row == 0 ? QStringView(text) : QStringView(m_entries.constFirst())) >
+                         row == 0 ? QStringView(text) : m_entries.view(0, scratch)) >
              platform::MaxTextFileSize)
         refusal = Refusal::TooLarge;
     if (why) *why = refusal;
@@ -131,37 +141,77 @@ void LabelListModel::remove(int row)
 {
     if (row < 0 || row >= count()) return;
     beginRemoveRows(QModelIndex(), row, row);
-    m_weight.add(weigh(m_entries.at(row)), -1);
-    m_entries.removeAt(row);
+    QString scratch;
+    m_weight.add(weigh(m_entries.view(row, scratch)), -1);
+    m_entries.remove(row);
     endRemoveRows();
 }
 
 namespace {
 
 // A line's place in the sort: the first bytes of its collation key (zero past a key's end), as
-// numbers that compare as the bytes do, and its row in the file, the tie-break that keeps equal
-// lines in file order.
-struct Ranked {
+// numbers that compare as the bytes do, and its position in the store, the tie-break that keeps
+// equal lines in file order. Short lines take the small record, so that what the sort costs
+// stays within what their file costs; long ones share long beginnings (every label starts with
+// "+"), and take more of the key, so that fewer comparisons need the collator.
+struct LongRanked {
     static constexpr int Size = 12;
     quint64 high;
     quint32 low;
-    quint32 row : 30;
+    quint32 start : 30;
     quint32 whole : 1;  // the key ends within its first bytes
     quint32 filled : 1; // QCollator puts an empty line before all others, whatever their key
-    static constexpr qsizetype MaxRows = qsizetype(1) << 30;
+    void setKey(const uint8_t *key)
+    {
+        high = qFromBigEndian<quint64>(key);
+        low = qFromBigEndian<quint32>(key + 8);
+    }
+    friend int compareKeys(const LongRanked &a, const LongRanked &b)
+    {
+        if (a.high != b.high) return a.high < b.high ? -1 : 1;
+        return a.low == b.low ? 0 : a.low < b.low ? -1 : 1;
+    }
 };
+
+struct ShortRanked {
+    static constexpr int Size = 4;
+    quint32 key;
+    quint32 start : 30;
+    quint32 whole : 1;
+    quint32 filled : 1;
+    void setKey(const uint8_t *k) { key = qFromBigEndian<quint32>(k); }
+    friend int compareKeys(const ShortRanked &a, const ShortRanked &b)
+    {
+        return a.key == b.key ? 0 : a.key < b.key ? -1 : 1;
+    }
+};
+
+constexpr quint32 MaxRankedStart = (quint32(1) << 30) - 1;
 
 } // namespace
 
 // Most comparisons are settled by the keys' first bytes, without the collator or the strings;
-// only lines whose first key bytes agree are compared whole.
-bool LabelListModel::sortLines(QStringList &lines) const
+// only lines whose first key bytes agree are compared whole. The records take the rows' room
+// while they are sorted, and give it back as the rows in their new order.
+template <class Ranked> bool LabelListModel::sortRanked(LabelStore &lines) const
 {
-    if (lines.size() >= Ranked::MaxRows) return false;
-    std::vector<Ranked> ranks(std::size_t(lines.size()));
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        Ranked &r = ranks[std::size_t(i)];
-        const QString &line = lines.at(i);
+    const std::size_t n = std::size_t(lines.size());
+    const std::size_t room = std::max<std::size_t>(n, 1);
+    // Record i is written over rows i * (its size / 4) and on, each read before, from the last.
+    auto *bytes = static_cast<char *>(lines.takeRows(room * sizeof(Ranked)));
+    const auto rowAt = [&](std::size_t i) {
+        quint32 position;
+        std::memcpy(&position, bytes + i * sizeof position, sizeof position);
+        return position;
+    };
+    const auto putRow = [&](std::size_t i, quint32 position) {
+        std::memcpy(bytes + i * sizeof position, &position, sizeof position);
+    };
+    auto *ranks = reinterpret_cast<Ranked *>(bytes);
+    QString scratch, other;
+    for (std::size_t i = n; i-- > 0;) {
+        const quint32 position = rowAt(i);
+        const QStringView line = lines.viewAt(position, scratch);
         UCharIterator units;
         uiter_setString(&units, reinterpret_cast<const UChar *>(line.utf16()), int(line.size()));
         std::uint32_t state[2] = {0, 0};
@@ -169,55 +219,87 @@ bool LabelListModel::sortLines(QStringList &lines) const
         uint8_t key[Ranked::Size] = {};
         const int got =
             ucol_nextSortKeyPart(m_keyCollator.get(), &units, state, key, Ranked::Size, &status);
-        if (U_FAILURE(status)) return false;
-        r.high = qFromBigEndian<quint64>(key);
-        r.low = qFromBigEndian<quint32>(key + 8);
-        r.row = quint32(i);
+        if (U_FAILURE(status) || position > MaxRankedStart) {
+            // The rows back as they were: those above i from their records, in rising order, so
+            // that no record is written over before it is read.
+            for (std::size_t k = i + 1; k < n; ++k) putRow(k, ranks[k].start);
+            lines.adoptRows(reinterpret_cast<quint32 *>(bytes), qsizetype(n),
+                            qsizetype(room * sizeof(Ranked) / sizeof(quint32)));
+            return false;
+        }
+        Ranked r;
+        r.setKey(key);
+        r.start = position;
         r.whole = got < Ranked::Size;
         r.filled = !line.isEmpty();
+        std::memcpy(static_cast<void *>(ranks + i), &r, sizeof r);
     }
-    std::sort(ranks.begin(), ranks.end(), [&](const Ranked &a, const Ranked &b) {
+    std::sort(ranks, ranks + n, [&](const Ranked &a, const Ranked &b) {
         if (a.filled != b.filled) return bool(b.filled);
-        if (a.high != b.high) return a.high < b.high;
-        if (a.low != b.low) return a.low < b.low;
+        if (const int c = compareKeys(a, b)) return c < 0;
         // Equal keys held whole: the lines are equal. Else the same collator that made the keys
         // decides, so that keys and comparisons never disagree.
         if (!a.whole || !b.whole) {
-            const QString &x = lines.at(a.row), &y = lines.at(b.row);
+            const QStringView x = lines.viewAt(a.start, scratch), y = lines.viewAt(b.start, other);
             const UCollationResult c = ucol_strcoll(
                 m_keyCollator.get(), reinterpret_cast<const UChar *>(x.utf16()), int(x.size()),
                 reinterpret_cast<const UChar *>(y.utf16()), int(y.size()));
             if (c != UCOL_EQUAL) return c == UCOL_LESS;
         }
-        return a.row < b.row;
+        return a.start < b.start;
     });
-    // The sorted rows put in place by following each cycle of the permutation once.
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (ranks[std::size_t(i)].row == quint32(i)) continue;
-        QString held = std::move(lines[i]);
-        qsizetype at = i;
-        for (;;) {
-            const qsizetype from = qsizetype(ranks[std::size_t(at)].row);
-            ranks[std::size_t(at)].row = quint32(at);
-            if (from == i) break;
-            lines[at] = std::move(lines[from]);
-            at = from;
-        }
-        lines[at] = std::move(held);
-    }
+    // The starts in order at the front, each written below any record not yet read, and the
+    // rest of the room given back.
+    for (std::size_t i = 0; i < n; ++i) putRow(i, ranks[i].start);
+    void *shrunk = std::realloc(bytes, room * sizeof(quint32));
+    lines.adoptRows(static_cast<quint32 *>(shrunk ? shrunk : bytes), qsizetype(n),
+                    qsizetype(room * (shrunk ? 1 : sizeof(Ranked) / sizeof(quint32))));
     return true;
 }
 
-void LabelListModel::replace(QStringList lines)
+bool LabelListModel::sortLines(LabelStore &lines, std::int64_t units) const
 {
-    // Weighed in file order, while the lines still lie in memory as they were read.
+    return units >= 16 * std::int64_t(lines.size()) ? sortRanked<LongRanked>(lines)
+                                                    : sortRanked<ShortRanked>(lines);
+}
+
+bool LabelListModel::inOrder(const LabelStore &lines) const
+{
+    QString a, b;
+    for (qsizetype row = 1; row < lines.size(); ++row)
+        if (m_collator.compare(lines.view(row, a), lines.view(row - 1, b)) < 0) return false;
+    return true;
+}
+
+void LabelListModel::replace(const QStringList &lines)
+{
+    LabelStore store;
+    qsizetype units = 0;
+    bool wide = false;
+    for (const QString &line : lines) {
+        units += line.size();
+        wide = wide ||
+               std::any_of(line.begin(), line.end(), [](QChar c) { return c.unicode() > 0xFF; });
+    }
+    store.reserve(lines.size(), units, wide);
+    for (const QString &line : lines) store.append(line);
+    adopt(std::move(store));
+}
+
+void LabelListModel::adopt(LabelStore lines)
+{
     Weight weight;
-    for (const QString &line : std::as_const(lines)) weight.add(weigh(line), 1);
+    QString scratch, other;
+    for (qsizetype row = 0; row < lines.size(); ++row)
+        weight.add(weigh(lines.view(row, scratch)), 1);
     // A file the list saved is in order already, and is taken as it is. Equal lines keep their
     // order, so that a file in order but for equal entries comes back line for line.
-    if (!std::is_sorted(lines.cbegin(), lines.cend(), order()) &&
-        !(m_keyCollator && sortLines(lines)))
-        std::stable_sort(lines.begin(), lines.end(), order());
+    if (!inOrder(lines) && !(m_keyCollator && sortLines(lines, weight.units))) {
+        const std::span<quint32> rows = lines.rows();
+        std::stable_sort(rows.begin(), rows.end(), [&](quint32 a, quint32 b) {
+            return m_collator.compare(lines.viewAt(a, scratch), lines.viewAt(b, other)) < 0;
+        });
+    }
     beginResetModel();
     m_entries = std::move(lines);
     m_weight = weight;
@@ -226,11 +308,19 @@ void LabelListModel::replace(QStringList lines)
 
 int openLabelList(const QString &path, LabelListModel &list)
 {
-    QStringList lines;
+    // Each line goes into the store as it is decoded, so that no line is ever a string of its
+    // own; the count that comes first gives the store its room at once.
+    LabelStore lines;
     platform::Encoding encoding;
-    if (const int err = platform::readLines(path, lines, encoding, MaxLabelListEntries)) return err;
+    if (const int err = platform::walkLines(
+            path, encoding, MaxLabelListEntries,
+            [&](const platform::LineCount &count) {
+                lines.reserve(count.lines, qsizetype(count.bytes), !count.latin1);
+            },
+            [&](QString line) { lines.append(std::move(line)); }))
+        return err;
     list.setEncoding(encoding);
-    list.replace(std::move(lines));
+    list.adopt(std::move(lines));
     return platform::NoError;
 }
 

@@ -2,6 +2,7 @@
 // aside, and the list's file. Window-free (QtCore only), so the fuzz build compiles it too.
 #pragma once
 
+#include "labelstore.h"
 #include "platform.h"
 
 #include <QAbstractListModel>
@@ -25,8 +26,14 @@ class LabelListModel : public QAbstractListModel {
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
     int count() const { return int(m_entries.size()); }
-    const QString &entry(int row) const { return m_entries.at(row); }
-    QStringList entries() const { return m_entries; }
+    // The entry as a string: shared where it is held as one, else made.
+    QString entry(int row) const { return m_entries.at(row); }
+    // Calls f with the entry as a QStringView or a QLatin1StringView, without copying it.
+    template <class F> decltype(auto) visitEntry(int row, F &&f) const
+    {
+        return m_entries.visit(row, std::forward<F>(f));
+    }
+    QStringList entries() const { return m_entries.all(); }
 
     // Why an entry is not taken: the list saved would be a file that opening refuses.
     enum class Refusal { None, TooManyEntries, TooLarge };
@@ -35,7 +42,9 @@ class LabelListModel : public QAbstractListModel {
     int add(const QString &entry, Refusal *why = nullptr);
     void remove(int row);
     // Replaces all entries by lines, sorted once; equal ones keep their order.
-    void replace(QStringList lines);
+    void replace(const QStringList &lines);
+    // The same for lines already in a store, in the order they were appended.
+    void adopt(LabelStore lines);
     // The size of the file saving would write now, in the encoding it would use.
     std::int64_t writtenSize() const;
 
@@ -44,12 +53,6 @@ class LabelListModel : public QAbstractListModel {
     void setEncoding(platform::Encoding encoding) { m_encoding = encoding; }
 
   private:
-    // The list's order, letter case aside, by the collator's locale.
-    auto order() const
-    {
-        return [this](const QString &a, const QString &b) { return m_collator.compare(a, b) < 0; };
-    }
-
     // What the entries weigh in each encoding they may be written in, kept as they change, so
     // that no add has to encode the whole list again.
     struct Weight {
@@ -61,15 +64,18 @@ class LabelListModel : public QAbstractListModel {
     };
     static Weight weigh(QStringView entry);
     // Sorts lines into the list's order, equal ones in their order, by m_keyCollator's keys;
-    // false, with lines as they were, where the keys cannot be had.
-    bool sortLines(QStringList &lines) const;
+    // false, with lines as they were, where the keys cannot be had. units, the UTF-16 units of
+    // all lines, chooses how much of each key the sort keeps beside a line.
+    bool sortLines(LabelStore &lines, std::int64_t units) const;
+    template <class Ranked> bool sortRanked(LabelStore &lines) const;
+    bool inOrder(const LabelStore &lines) const;
     std::int64_t writtenSize(const Weight &w, qsizetype count, QStringView first) const;
 
     QCollator m_collator;
     // The collation library's collator for the same order, for the keys an open sorts by;
     // null where there is none (the C locale).
     std::unique_ptr<UCollator, void (*)(UCollator *)> m_keyCollator;
-    QStringList m_entries;
+    LabelStore m_entries;
     Weight m_weight;
     platform::Encoding m_encoding = platform::Encoding::Ansi;
 };

@@ -31,31 +31,30 @@ namespace {
 
 // The text before the first separator, taken off rest with the separator; without one, empty
 // and rest stays.
-QStringView cutBefore(QStringView &rest, QChar separator)
+template <class View> View cutBefore(View &rest, QChar separator)
 {
     const qsizetype at = rest.indexOf(separator);
-    if (at < 0) return QStringView();
-    const QStringView part = rest.left(at);
+    if (at < 0) return View();
+    const View part = rest.left(at);
     rest = rest.sliced(at + 1);
     return part;
 }
 
-} // namespace
-
-ReadBack readBackEntry(const QString &entry, qsizetype room)
+// The entry as UTF-16 or, as the label list may hold it, a byte a letter.
+template <class View> ReadBack readBack(View entry, qsizetype room)
 {
     // Only what a field takes is copied: an entry may be megabytes long.
-    const auto take = [room](QStringView part) {
+    const auto take = [room](View part) {
         return (room >= 0 && part.size() > room ? part.left(room) : part).toString();
     };
     ReadBack back;
     const qsizetype comma = entry.indexOf(u',');
-    QStringView rest;
+    View rest;
     if (comma < 0) {
         back.text = take(entry);
     } else {
-        back.text = take(QStringView(entry).sliced(comma + 1));
-        rest = QStringView(entry).left(comma);
+        back.text = take(entry.sliced(comma + 1));
+        rest = entry.left(comma);
     }
     if (!rest.isEmpty()) rest = rest.sliced(1); // the "+"
 
@@ -65,7 +64,7 @@ ReadBack readBackEntry(const QString &entry, qsizetype room)
     f.nr1 = take(cutBefore(rest, u'-'));
     // A one-letter code is composed without its blank, so a blank after the letter belongs to
     // the running number (typed so) and stays there, or the label would come back without it.
-    const qsizetype code = rest.size() >= 2 && rest.at(1) == u' ' ? 1 : 2;
+    const qsizetype code = rest.size() >= 2 && QChar(rest.at(1)) == u' ' ? 1 : 2;
     f.produkt = take(rest.left(code));
     rest = rest.sliced(std::min(code, rest.size()));
     // Stepping the running number of a type-unique label must step the number, not the "T".
@@ -74,3 +73,9 @@ ReadBack readBackEntry(const QString &entry, qsizetype room)
     f.idnr.clear();
     return back;
 }
+
+} // namespace
+
+ReadBack readBackEntry(QStringView entry, qsizetype room) { return readBack(entry, room); }
+
+ReadBack readBackEntry(QLatin1StringView entry, qsizetype room) { return readBack(entry, room); }

@@ -2,7 +2,9 @@
 // needs nothing but QtCore, so the fuzz build compiles it as it stands.
 #pragma once
 
+#include <QLatin1StringView>
 #include <QString>
+#include <QStringView>
 
 struct LabelFields {
     QString lokalisering;
@@ -31,4 +33,5 @@ struct ReadBack {
 // label exactly: a final "T" becomes a ticked type-unique box, anything else stays in the
 // running number with the box clear and no ID number. With room not negative, each field and
 // the text hold at most that many characters of theirs.
-ReadBack readBackEntry(const QString &entry, qsizetype room = -1);
+ReadBack readBackEntry(QStringView entry, qsizetype room = -1);
+ReadBack readBackEntry(QLatin1StringView entry, qsizetype room = -1);

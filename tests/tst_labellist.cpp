@@ -194,21 +194,98 @@ class TestLabelList : public QObject, protected WindowFixture {
         const auto before = [&](const QString &a, const QString &b) {
             return collator.compare(a, b) < 0;
         };
-        QStringList reversed = lines;
-        std::reverse(reversed.begin(), reversed.end());
-        QStringList interleaved;
-        for (qsizetype i = 0; i < lines.size(); i += 2) interleaved << lines.at(i);
-        for (qsizetype i = 1; i < lines.size(); i += 2) interleaved << lines.at(i);
-        // Many equal lines, shuffled, so that the sort splits its input over and over.
-        QStringList shuffled = lines + lines + lines + lines;
-        std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
-        for (const QStringList &file : {lines, reversed, interleaved, shuffled}) {
-            QStringList expected = file;
-            std::stable_sort(expected.begin(), expected.end(), before);
-            LabelListModel loaded;
-            loaded.replace(file);
-            QCOMPARE(loaded.entries(), expected);
+        // As UTF-16 (a lone half needs it), as a byte a letter, and with the long beginning that
+        // labels share, for which the sort takes more of each key.
+        QStringList narrow, prefixed;
+        for (const QString &line : lines) {
+            if (std::all_of(line.begin(), line.end(), [](QChar c) { return c.unicode() <= 0xFF; }))
+                narrow << line;
+            prefixed << "+B1=210.01-AB01T," + line;
         }
+        for (const QStringList &set : {lines, narrow, prefixed}) {
+            QStringList reversed = set;
+            std::reverse(reversed.begin(), reversed.end());
+            QStringList interleaved;
+            for (qsizetype i = 0; i < set.size(); i += 2) interleaved << set.at(i);
+            for (qsizetype i = 1; i < set.size(); i += 2) interleaved << set.at(i);
+            // Many equal lines, shuffled, so that the sort splits its input over and over.
+            QStringList shuffled = set + set + set + set;
+            std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+            for (const QStringList &file : {set, reversed, interleaved, shuffled}) {
+                QStringList expected = file;
+                std::stable_sort(expected.begin(), expected.end(), before);
+                LabelListModel loaded;
+                loaded.replace(file);
+                QCOMPARE(loaded.entries(), expected);
+            }
+        }
+    }
+
+    // However an entry is held (a byte a letter, UTF-16 after a wider letter came, a long line
+    // as a string of its own, an entry added later), it comes back as it was, also after adds
+    // and deletes among the others and through the file.
+    void entriesKeptWhole_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("a wider letter midway") << QStringList{"b", "æ", "a", "€", "c", "ø", ""};
+        QTest::newRow("lengths of several bytes") << QStringList{QString(63, u'x'),
+                                                                 QString(64, u'y'),
+                                                                 QString(4095, u'z') + "å",
+                                                                 QString(5000, u'w'),
+                                                                 "",
+                                                                 QString(200000, u'v')};
+        QTest::newRow("lengths of two units")
+            << QStringList{QString(0x3FFF, u'€'),     QString(0x4000, u'€'), "a",
+                           QString(4096, u'b') + "€", QString(5000, u'c'),   "ÿ"};
+        QTest::newRow("UTF-8") << QStringList{"æ", "Ω", "a", "å"};
+        QTest::newRow("lone halves")
+            << QStringList{QString(QChar(0xDC00)), "a", QString(QChar(0xD800)) + "b", "Ω"};
+    }
+    void entriesKeptWhole()
+    {
+        QFETCH(QStringList, lines);
+        QCollator collator;
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        const auto before = [&](const QString &a, const QString &b) {
+            return collator.compare(a, b) < 0;
+        };
+        QStringList expected = lines;
+        std::stable_sort(expected.begin(), expected.end(), before);
+        // Lines appended without a count first, as a file that changed between its count and
+        // its reading gives them: the first wider letter finds a block of bytes to rewrite.
+        LabelStore store;
+        for (const QString &line : lines) store.append(line);
+        LabelListModel list;
+        list.adopt(std::move(store));
+        QCOMPARE(list.entries(), expected);
+
+        for (const QString &entry : {QString("b"), QString(5000, u'q'), QString("€"), QString()}) {
+            const auto at = std::upper_bound(expected.begin(), expected.end(), entry, before);
+            const int row = int(at - expected.begin());
+            expected.insert(row, entry);
+            QCOMPARE(list.add(entry), row);
+        }
+        // The first, the last, an added one and one among the opened ones.
+        const auto removeRow = [&](qsizetype row) {
+            list.remove(int(row));
+            expected.removeAt(row);
+        };
+        removeRow(0);
+        removeRow(expected.size() - 1);
+        removeRow(expected.indexOf(QString(5000, u'q')));
+        removeRow(1);
+        QCOMPARE(list.entries(), expected);
+        for (int row = 0; row < list.count(); ++row) {
+            QCOMPARE(list.entry(row), expected.at(row));
+            QCOMPARE(list.visitEntry(row, [](auto text) { return text.toString(); }),
+                     expected.at(row));
+        }
+
+        const QString file = dataFile("hel.csv");
+        QCOMPARE(saveLabelList(file, list), 0);
+        LabelListModel reopened;
+        QCOMPARE(openLabelList(file, reopened), 0);
+        QCOMPARE(reopened.entries(), expected);
     }
 
     // ---- Through the window ----
