@@ -349,8 +349,10 @@ int main(int argc, char **argv)
         const QString letters =
             QStringLiteral("abcdefghijklmnopqrstuvwxyzæøåABCDEFGHIJKLMNOPQRSTUVWXYZÆØÅ09");
         const QString wide = QStringLiteral("æøåÆØÅ€…—“”");
-        QStringList tiny, wideLines;
+        QStringList tiny, wideLines, single, blank;
         for (int i = 0; i < 1000000; ++i) {
+            single << QString(letters.at(random.bounded(int(letters.size()))));
+            blank << (i == 0 ? QStringLiteral("a") : QString());
             QString line, w;
             for (int n = random.bounded(1, 4); n > 0; --n)
                 line += letters.at(random.bounded(int(letters.size())));
@@ -363,7 +365,9 @@ int main(int argc, char **argv)
         for (const auto &[name, lines, enc] :
              {std::tuple{"1-3 letters, Windows-1252", &tiny, platform::Encoding::Ansi},
               std::tuple{"1-3 letters, UTF-8", &tiny, platform::Encoding::Utf8},
-              std::tuple{"5-15 wide letters, UTF-8", &wideLines, platform::Encoding::Utf8}})
+              std::tuple{"5-15 wide letters, UTF-8", &wideLines, platform::Encoding::Utf8},
+              std::tuple{"1 letter, Windows-1252", &single, platform::Encoding::Ansi},
+              std::tuple{"empty but the first, Windows-1252", &blank, platform::Encoding::Ansi}})
             printOpenPeak(small, *lines, enc, name);
     }
 

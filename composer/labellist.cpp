@@ -1,6 +1,7 @@
 // labellist: the entries of the label list, sorted, and the list's file.
 #include "labellist.h"
 
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <unicode/ucol.h>
@@ -257,10 +258,35 @@ template <class Ranked> bool LabelListModel::sortRanked(LabelStore &lines) const
     return true;
 }
 
-bool LabelListModel::sortLines(LabelStore &lines, std::int64_t units) const
+bool LabelListModel::sortLines(LabelStore &lines, std::int64_t units, std::int64_t fileSize) const
 {
-    return units >= 16 * std::int64_t(lines.size()) ? sortRanked<LongRanked>(lines)
-                                                    : sortRanked<ShortRanked>(lines);
+    const auto n = std::int64_t(lines.size());
+    if (units >= 16 * n) return sortRanked<LongRanked>(lines);
+    // Lines of a letter or none cost less than the records would: the list then costs no more
+    // than three times its file, as longer lines do, and pays for it in comparisons.
+    if (fileSize >= 0 && lines.heldBytes() + std::int64_t(sizeof(ShortRanked)) * n > 3 * fileSize) {
+        sortInPlace(lines);
+        return true;
+    }
+    return sortRanked<ShortRanked>(lines);
+}
+
+// The order the records give, from the lines alone: the rows' own room is all it takes.
+void LabelListModel::sortInPlace(LabelStore &lines) const
+{
+    QString scratch, other;
+    const std::span<quint32> rows = lines.rows();
+    std::sort(rows.begin(), rows.end(), [&](quint32 a, quint32 b) {
+        const QStringView x = lines.viewAt(a, scratch), y = lines.viewAt(b, other);
+        if (x.isEmpty() != y.isEmpty()) return x.isEmpty();
+        if (x != y) {
+            const UCollationResult c = ucol_strcoll(
+                m_keyCollator.get(), reinterpret_cast<const UChar *>(x.utf16()), int(x.size()),
+                reinterpret_cast<const UChar *>(y.utf16()), int(y.size()));
+            if (c != UCOL_EQUAL) return c == UCOL_LESS;
+        }
+        return a < b;
+    });
 }
 
 bool LabelListModel::inOrder(const LabelStore &lines) const
@@ -286,7 +312,7 @@ void LabelListModel::replace(const QStringList &lines)
     adopt(std::move(store));
 }
 
-void LabelListModel::adopt(LabelStore lines)
+void LabelListModel::adopt(LabelStore lines, std::int64_t fileSize)
 {
     Weight weight;
     QString scratch, other;
@@ -294,7 +320,7 @@ void LabelListModel::adopt(LabelStore lines)
         weight.add(weigh(lines.view(row, scratch)), 1);
     // A file the list saved is in order already, and is taken as it is. Equal lines keep their
     // order, so that a file in order but for equal entries comes back line for line.
-    if (!inOrder(lines) && !(m_keyCollator && sortLines(lines, weight.units))) {
+    if (!inOrder(lines) && !(m_keyCollator && sortLines(lines, weight.units, fileSize))) {
         const std::span<quint32> rows = lines.rows();
         std::stable_sort(rows.begin(), rows.end(), [&](quint32 a, quint32 b) {
             return m_collator.compare(lines.viewAt(a, scratch), lines.viewAt(b, other)) < 0;
@@ -320,7 +346,7 @@ int openLabelList(const QString &path, LabelListModel &list)
             [&](QString line) { lines.append(std::move(line)); }))
         return err;
     list.setEncoding(encoding);
-    list.adopt(std::move(lines));
+    list.adopt(std::move(lines), QFileInfo(path).size());
     return platform::NoError;
 }
 

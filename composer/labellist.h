@@ -43,8 +43,9 @@ class LabelListModel : public QAbstractListModel {
     void remove(int row);
     // Replaces all entries by lines, sorted once; equal ones keep their order.
     void replace(const QStringList &lines);
-    // The same for lines already in a store, in the order they were appended.
-    void adopt(LabelStore lines);
+    // The same for lines already in a store, in the order they were appended; fileSize, where
+    // known, is the size of the file they were read from, which bounds what the sort may take.
+    void adopt(LabelStore lines, std::int64_t fileSize = -1);
     // The size of the file saving would write now, in the encoding it would use.
     std::int64_t writtenSize() const;
 
@@ -66,7 +67,8 @@ class LabelListModel : public QAbstractListModel {
     // Sorts lines into the list's order, equal ones in their order, by m_keyCollator's keys;
     // false, with lines as they were, where the keys cannot be had. units, the UTF-16 units of
     // all lines, chooses how much of each key the sort keeps beside a line.
-    bool sortLines(LabelStore &lines, std::int64_t units) const;
+    bool sortLines(LabelStore &lines, std::int64_t units, std::int64_t fileSize) const;
+    void sortInPlace(LabelStore &lines) const;
     template <class Ranked> bool sortRanked(LabelStore &lines) const;
     bool inOrder(const LabelStore &lines) const;
     std::int64_t writtenSize(const Weight &w, qsizetype count, QStringView first) const;

@@ -29,6 +29,11 @@ class LabelStore {
     void swap(LabelStore &other) noexcept;
 
     qsizetype size() const { return m_rows.size; }
+    // What the block of opened lines holds, in bytes.
+    std::int64_t heldBytes() const
+    {
+        return m_narrow.size + std::int64_t(sizeof(char16_t)) * m_wide.size;
+    }
 
     // Room for lines more lines of units UTF-16 units in all, so that appending them never
     // moves what is there. With wide, an empty store takes them in UTF-16 from the start, so

@@ -217,6 +217,12 @@ class TestLabelList : public QObject, protected WindowFixture {
                 LabelListModel loaded;
                 loaded.replace(file);
                 QCOMPARE(loaded.entries(), expected);
+                // As from a file too small for the sort's records beside its lines.
+                LabelStore store;
+                for (const QString &line : file) store.append(line);
+                LabelListModel small;
+                small.adopt(std::move(store), 0);
+                QCOMPARE(small.entries(), expected);
             }
         }
     }
