@@ -12,6 +12,7 @@
 #include <QStringView>
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 class LabelStore {
