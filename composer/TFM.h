@@ -88,6 +88,10 @@ class TTFMform : public QWidget {
 
   private:
     void connectHandlers();
+    // The first showing's work that the window's first paint needs, but not its placing on the
+    // screen: run once it is out, on the message loop's first turn.
+    void completeShow();
+    void setCaptionFonts();
     // Refills the code list that group narrows with the lines of its file in the chosen group.
     void groupFilter(const TFMComboBox *group);
     static void stepField(QLineEdit *field);
