@@ -25,7 +25,6 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QTimer>
 
 #include <algorithm>
 #include <utility>
@@ -278,8 +277,16 @@ void TTFMform::showEvent(QShowEvent *event)
     m_shown = true;
     // This comes before the message loop has begun; its errors are shown all the same.
     TFMApplication::guarded([this] { FormShow(); });
-    // The window goes out to the screen first; what it draws is complete before its first paint.
-    QTimer::singleShot(0, this, [this] { completeShow(); });
+}
+
+void TTFMform::setVisible(bool visible)
+{
+    QWidget::setVisible(visible);
+    // The window's map request has gone out by now; its first paint waits for the message loop.
+    if (m_shown && !m_completed) {
+        m_completed = true;
+        completeShow();
+    }
 }
 
 void TTFMform::closeEvent(QCloseEvent *event)
