@@ -4,7 +4,9 @@
 #include "platform.h"
 
 #include <QLocale>
-#include <QRegularExpression>
+#include <QStringView>
+
+#include <algorithm>
 
 std::int32_t getfilesize(const QString &name)
 {
@@ -75,16 +77,46 @@ QString decodestr(const QString &text)
     return result;
 }
 
+namespace {
+
+// White space as a time format has it: ASCII only.
+bool asciiSpace(QChar c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+
+// The long format carries a time-zone field, which the text never shows: each run of "t", with
+// the white space on both sides of it, becomes one space. A loop, not a regular expression:
+// every start stamps a time, and compiling one would cost it about a millisecond.
+QString withoutZone(const QString &format)
+{
+    QString out;
+    out.reserve(format.size());
+    const qsizetype n = format.size();
+    for (qsizetype i = 0; i < n;) {
+        qsizetype j = i;
+        while (j < n && asciiSpace(format[j])) ++j;
+        qsizetype k = j;
+        while (k < n && format[k] == u't') ++k;
+        if (k == j) {
+            // No zone here: the white space and the next character stay.
+            out += QStringView(format).sliced(i, std::min(j + 1, n) - i);
+            i = j + 1;
+            continue;
+        }
+        while (k < n && asciiSpace(format[k])) ++k;
+        out += u' ';
+        i = k;
+    }
+    return out;
+}
+
+} // namespace
+
 QString datetimetext(const QDateTime &when)
 {
     const QLocale locale;
     QString text = locale.toString(when.date(), locale.dateFormat(QLocale::ShortFormat));
     const QTime time = when.time();
     if (time.hour() == 0 && time.minute() == 0 && time.second() == 0) return text;
-    // The long format carries a time-zone field, which the text never shows.
-    static const QRegularExpression zone(QStringLiteral("\\s*t+\\s*"));
-    QString format = locale.timeFormat(QLocale::LongFormat);
-    format.replace(zone, QStringLiteral(" "));
+    const QString format = withoutZone(locale.timeFormat(QLocale::LongFormat));
     return text + u' ' + locale.toString(time, format.trimmed());
 }
 

@@ -57,7 +57,11 @@ QString baseFolder()
 int settingsFileMode(const QString &file)
 {
     const QFileInfo info(file);
-    const QString own = QFileInfo(baseFolder() + QStringLiteral("etc")).canonicalFilePath();
+    const QString folder = baseFolder() + QStringLiteral("etc");
+    // Every write-back asks, and the program's own files are named by that folder as it is: the
+    // same name resolves to the same folder, without a walk over its links.
+    if (info.absolutePath() == folder) return 0600;
+    const QString own = QFileInfo(folder).canonicalFilePath();
     const bool found = info.exists() && QFileInfo(info.absolutePath()).canonicalFilePath() != own;
     return found ? platform::KeepMode : 0600;
 }

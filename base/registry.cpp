@@ -89,12 +89,15 @@ void addInterfaces(MemoryRegistry &reg)
 
 class MachineSource final : public Source {
   public:
-    bool openKey(const QString &path) override { return machineFacts().openKey(path); }
+    bool openKey(const QString &path) override { return machineFacts(path).openKey(path); }
     std::optional<Value> value(const QString &path, const QString &name) const override
     {
-        return machineFacts().value(path, name);
+        return machineFacts(path).value(path, name);
     }
-    QStringList subkeys(const QString &path) const override { return machineFacts().subkeys(path); }
+    QStringList subkeys(const QString &path) const override
+    {
+        return machineFacts(path).subkeys(path);
+    }
 };
 
 Source &machineSource()
@@ -168,26 +171,41 @@ QStringList MemoryRegistry::subkeys(const QString &path) const
     return names;
 }
 
-MemoryRegistry machineFacts()
+MemoryRegistry machineFacts(const QString &path)
 {
+    // The user's name is looked up at every start: it need not wait for the network's facts.
+    const QString asked = normalPath(path);
+    const auto needed = [&asked](const QString &key) {
+        const auto under = [](const QString &inner, const QString &outer) {
+            return inner.size() > outer.size() && inner[outer.size()] == u'\\' &&
+                   inner.startsWith(outer, Qt::CaseInsensitive);
+        };
+        return asked.isEmpty() || samePath(asked, key) || under(asked, key) || under(key, asked);
+    };
     MemoryRegistry reg;
-    const QString host = hostName();
-    const qsizetype dot = host.indexOf(u'.');
-    reg.setValue(QStringLiteral("System\\CurrentControlSet\\Control\\ComputerName\\ComputerName"),
-                 QStringLiteral("ComputerName"), Value::fromText(host.left(dot)));
-
+    const QString computerName =
+        QStringLiteral("System\\CurrentControlSet\\Control\\ComputerName\\ComputerName");
     const QString parameters =
         QStringLiteral("System\\CurrentControlSet\\Services\\TCPIP\\Parameters");
-    reg.addKey(parameters);
-    if (dot > 0 && dot + 1 < host.size())
-        reg.setValue(parameters, QStringLiteral("Domain"), Value::fromText(host.sliced(dot + 1)));
-    if (const QString dhcp = resolverDomain(); !dhcp.isEmpty())
-        reg.setValue(parameters, QStringLiteral("DhcpDomain"), Value::fromText(dhcp));
-    addInterfaces(reg);
+    if (needed(computerName) || needed(parameters)) {
+        const QString host = hostName();
+        const qsizetype dot = host.indexOf(u'.');
+        reg.setValue(computerName, QStringLiteral("ComputerName"), Value::fromText(host.left(dot)));
+        if (needed(parameters)) {
+            reg.addKey(parameters);
+            if (dot > 0 && dot + 1 < host.size())
+                reg.setValue(parameters, QStringLiteral("Domain"),
+                             Value::fromText(host.sliced(dot + 1)));
+            if (const QString dhcp = resolverDomain(); !dhcp.isEmpty())
+                reg.setValue(parameters, QStringLiteral("DhcpDomain"), Value::fromText(dhcp));
+            addInterfaces(reg);
+        }
+    }
 
+    const QString logon = QStringLiteral("Network\\Logon");
+    if (!needed(logon)) return reg;
     if (const QString user = logonUser(); !user.isEmpty())
-        reg.setValue(QStringLiteral("Network\\Logon"), QStringLiteral("Username"),
-                     Value::fromText(user));
+        reg.setValue(logon, QStringLiteral("Username"), Value::fromText(user));
     return reg;
 }
 

@@ -77,8 +77,9 @@ class MemoryRegistry : public Source {
 
 // The Linux machine's own facts, read afresh on every call: the host name, the DNS domain, one
 // interface key per network interface with its IPv4 address, and the logon user. It offers no
-// printer spool folder and creates nothing.
-MemoryRegistry machineFacts();
+// printer spool folder and creates nothing. Given a key's path, it reads only the facts at that
+// key, above it or below it, as a look-up of that key needs.
+MemoryRegistry machineFacts(const QString &path = QString());
 
 // The source every Registry reads; the platform's own until a test installs another.
 Source &source();

@@ -136,6 +136,19 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
     Ui::TTFMform &ui = *m_ui;
     // A window placed inside another takes its font from there.
     if (font().pixelSize() != WindowPixels) setPixelSize(this, WindowPixels);
+    ui.MerkeListe->setRowHeight(13);
+    ui.MerkeListe->setItemDelegate(new CutRowDelegate(ui.MerkeListe));
+    // A line break in a field would split its label-list entry into two lines of the file.
+    for (QLineEdit *edit : findChildren<QLineEdit *>()) keepToOneLine(edit);
+    ui.Lokalisering->setFocus();
+    m_labelList = new LabelListModel(this);
+    ui.MerkeListe->setModel(m_labelList);
+    connectHandlers();
+}
+
+void TTFMform::setCaptionFonts()
+{
+    Ui::TTFMform &ui = *m_ui;
     const std::pair<QWidget *, int> pixelSizes[] = {
         {ui.Label1, 13},       {ui.Label2, 13},       {ui.Label3, 13},       {ui.Label7, 13},
         {ui.Label8, 13},       {ui.Label6, 13},       {ui.Lokalisering, 13}, {ui.SpeedButton1, 16},
@@ -147,26 +160,24 @@ TTFMform::TTFMform(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
         {ui.Label7, width()},      {ui.Label8, width()},     {ui.Label6, width()},
         {ui.Label4, ui.IDNr->x()}, {ui.Label5, ui.Nr2->x()}, {ui.Label9, ui.Nr1->x()}};
     for (const auto &[caption, right] : captions) fitCaption(caption, right);
-    ui.MerkeListe->setRowHeight(13);
-    ui.MerkeListe->setItemDelegate(new CutRowDelegate(ui.MerkeListe));
-    // A line break in a field would split its label-list entry into two lines of the file.
-    for (QLineEdit *edit : findChildren<QLineEdit *>()) keepToOneLine(edit);
-
-    // The lists with a file get their rows at their first load, from the file where it can be
-    // read, so each is filled once.
-    ui.SystemCombo->setItems(builtInTable(CodeTable::SystemHovedgruppe));
-    ui.ProduktCombo->setItems(builtInTable(CodeTable::ProduktHovedgruppe));
-    ui.Lokalisering->setFocus();
-
-    m_labelList = new LabelListModel(this);
-    ui.MerkeListe->setModel(m_labelList);
     QFont courier = ui.MerkeListe->font();
     courier.setStyleHint(QFont::TypeWriter); // fixed pitch, also where no Courier stands in
     ui.MerkeListe->setFont(courier);
+}
 
-    connectHandlers();
-    // Creation goes on after a failed factory file, as after any failed handler.
+void TTFMform::completeShow()
+{
+    setCaptionFonts();
+    // The lists with a file get their rows at their first load, from the file where it can be
+    // read, so each is filled once.
+    m_ui->SystemCombo->setItems(builtInTable(CodeTable::SystemHovedgruppe));
+    m_ui->ProduktCombo->setItems(builtInTable(CodeTable::ProduktHovedgruppe));
+    // The lists' first load goes on after a failed factory file, as after any failed handler.
     TFMApplication::guarded([this] { FormCreate(); });
+    TFMApplication::guarded([this] {
+        LoadTFM();
+        FixSystem();
+    });
 }
 
 TTFMform::~TTFMform()
@@ -233,7 +244,6 @@ void TTFMform::FormShow()
     loadwindowpos(this, QStringLiteral("TFM-Form"), extra);
     setFixedSize(872, 555); // the client area of an 880 by 582 window
     setWindowTitle(TFMTittel);
-    LoadTFM();
     setinisection(QStringLiteral("TFM"));
     ui.Lokalisering->setText(inireadstring(QStringLiteral("Lokalisering")));
     ui.Produkt->setText(inireadstring(QStringLiteral("Produkt")));
@@ -243,7 +253,6 @@ void TTFMform::FormShow()
     resetinisection();
     m_restored = true;
     LokaliseringChange();
-    FixSystem();
 }
 
 void TTFMform::FormClose()
@@ -268,6 +277,16 @@ void TTFMform::showEvent(QShowEvent *event)
     m_shown = true;
     // This comes before the message loop has begun; its errors are shown all the same.
     TFMApplication::guarded([this] { FormShow(); });
+}
+
+void TTFMform::setVisible(bool visible)
+{
+    QWidget::setVisible(visible);
+    // The window's map request has gone out by now; its first paint waits for the message loop.
+    if (m_shown && !m_completed) {
+        m_completed = true;
+        completeShow();
+    }
 }
 
 void TTFMform::closeEvent(QCloseEvent *event)

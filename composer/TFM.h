@@ -81,6 +81,8 @@ class TTFMform : public QWidget {
     // The result a modal showing of the window would end with; "Hent" sets it to OK.
     int modalResult() const { return m_modalResult; }
 
+    void setVisible(bool visible) override;
+
   protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -88,6 +90,10 @@ class TTFMform : public QWidget {
 
   private:
     void connectHandlers();
+    // The first showing's work that the window's first paint needs, but not its placing on the
+    // screen: run as soon as the window is on its way there.
+    void completeShow();
+    void setCaptionFonts();
     // Refills the code list that group narrows with the lines of its file in the chosen group.
     void groupFilter(const TFMComboBox *group);
     static void stepField(QLineEdit *field);
@@ -100,6 +106,7 @@ class TTFMform : public QWidget {
 
     std::unique_ptr<Ui::TTFMform> m_ui;
     bool m_shown = false;
+    bool m_completed = false;   // completeShow has run
     bool m_restored = false;    // the fields hold what the settings gave them
     bool m_listsLoaded = false; // the code lists have had their first load
     int m_modalResult = 0;

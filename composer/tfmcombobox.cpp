@@ -41,6 +41,11 @@ class TFMComboBox::Edit final : public QLineEdit {
 
 TFMComboBox::TFMComboBox(QWidget *parent) : QComboBox(parent)
 {
+    // The entries as one list of strings, taken over whole: a reload of 100,000 rows then makes
+    // no item of its own for each row. Set first, so that the edit line and the drop-down list
+    // made below are made on it, not moved over to it.
+    m_entries = new QStringListModel(this);
+    setModel(m_entries);
     setLineEdit(new Edit(this)); // makes the box editable
     // When editing finishes (focus out, Return), QComboBox selects the entry equal to the
     // text and reports it as a pick: a change the user never made. Nothing else listens there.
@@ -57,10 +62,6 @@ TFMComboBox::TFMComboBox(QWidget *parent) : QComboBox(parent)
     // list costs the rows on screen, not every row of it, whatever their number or length.
     if (auto *list = qobject_cast<QListView *>(view())) list->setUniformItemSizes(true);
     setItemDelegate(new CutRowDelegate(this));
-    // The entries as one list of strings, taken over whole: a reload of 100,000 rows then makes
-    // no item of its own for each row.
-    m_entries = new QStringListModel(this);
-    setModel(m_entries);
 
     connect(lineEdit(), &QLineEdit::textEdited, this, &TFMComboBox::onTextEdited);
     connect(this, &QComboBox::activated, this, &TFMComboBox::changed);

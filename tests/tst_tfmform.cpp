@@ -149,6 +149,30 @@ class TestTfmForm : public QObject, protected WindowFixture {
         QVERIFY(platform::fileExists(dataFile("tfm-produkt.txt")));
     }
 
+    // Everything the first paint shows is in place once show() returns, before the message loop
+    // has turned: the captions' character heights and widths, the lists read from their files,
+    // and the groups matched to the restored fields.
+    void wholeOnceShown()
+    {
+        basestartup({QStringLiteral("Ostrel")});
+        setinisection("TFM");
+        iniwritestring("System", "210 Grunn og fundamenter, generelt");
+        iniwritestring("Produkt", "AB Bjelker, Drager, Dip, Bæring");
+        resetinisection();
+        m_form = new TTFMform;
+        m_form->show();
+        const auto *caption = m_form->findChild<QLabel *>("Label1");
+        QCOMPARE(caption->font().pixelSize(), 13);
+        QCOMPARE(caption->size(), caption->sizeHint());
+        QCOMPARE(m_form->findChild<QLabel *>("TFMLabel")->font().pixelSize(), 24);
+        QCOMPARE(box("Produkt")->count(), 305);
+        QCOMPARE(box("SystemCombo")->text(), QString("2. BYGNING"));
+        QCOMPARE(box("SystemUnderCOmbo")->text(), QString("21. GRUNN OG FUNDAMENT"));
+        QCOMPARE(box("ProduktCombo")->text(), QString("A. BÆRENDE / ROMDANNENDE"));
+        QCOMPARE(label(), QString("+=210.01-AB01"));
+        waitUntilActive();
+    }
+
     void storedSizeIsOverridden()
     {
         start();
