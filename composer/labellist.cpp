@@ -189,6 +189,12 @@ struct ShortRanked {
 
 constexpr quint32 MaxRankedStart = (quint32(1) << 30) - 1;
 
+UCollationResult collate(const UCollator *collator, QStringView x, QStringView y)
+{
+    return ucol_strcoll(collator, reinterpret_cast<const UChar *>(x.utf16()), int(x.size()),
+                        reinterpret_cast<const UChar *>(y.utf16()), int(y.size()));
+}
+
 } // namespace
 
 // Most comparisons are settled by the keys' first bytes, without the collator or the strings;
@@ -242,9 +248,7 @@ template <class Ranked> bool LabelListModel::sortRanked(LabelStore &lines) const
         // decides, so that keys and comparisons never disagree.
         if (!a.whole || !b.whole) {
             const QStringView x = lines.viewAt(a.start, scratch), y = lines.viewAt(b.start, other);
-            const UCollationResult c = ucol_strcoll(
-                m_keyCollator.get(), reinterpret_cast<const UChar *>(x.utf16()), int(x.size()),
-                reinterpret_cast<const UChar *>(y.utf16()), int(y.size()));
+            const UCollationResult c = collate(m_keyCollator.get(), x, y);
             if (c != UCOL_EQUAL) return c == UCOL_LESS;
         }
         return a.start < b.start;
@@ -280,9 +284,7 @@ void LabelListModel::sortInPlace(LabelStore &lines) const
         const QStringView x = lines.viewAt(a, scratch), y = lines.viewAt(b, other);
         if (x.isEmpty() != y.isEmpty()) return x.isEmpty();
         if (x != y) {
-            const UCollationResult c = ucol_strcoll(
-                m_keyCollator.get(), reinterpret_cast<const UChar *>(x.utf16()), int(x.size()),
-                reinterpret_cast<const UChar *>(y.utf16()), int(y.size()));
+            const UCollationResult c = collate(m_keyCollator.get(), x, y);
             if (c != UCOL_EQUAL) return c == UCOL_LESS;
         }
         return a < b;
