@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 LabelListModel::LabelListModel(QObject *parent)
     : QAbstractListModel(parent), m_keyCollator(nullptr, ucol_close)
@@ -303,13 +302,10 @@ void LabelListModel::replace(const QStringList &lines)
 {
     LabelStore store;
     qsizetype units = 0;
-    bool wide = false;
-    for (const QString &line : lines) {
-        units += line.size();
-        wide = wide ||
-               std::any_of(line.begin(), line.end(), [](QChar c) { return c.unicode() > 0xFF; });
-    }
-    store.reserve(lines.size(), units, wide);
+    for (const QString &line : lines) units += line.size();
+    // Lines already in memory: a wider letter among them rewrites the block once, at no cost
+    // that matters beside the strings the caller holds.
+    store.reserve(lines.size(), units);
     for (const QString &line : lines) store.append(line);
     adopt(std::move(store));
 }

@@ -39,7 +39,7 @@ class LabelStore {
     // Room for lines more lines of units UTF-16 units in all, so that appending them never
     // moves what is there. With wide, an empty store takes them in UTF-16 from the start, so
     // that a letter beyond one byte late in a file does not find the block to be rewritten.
-    void reserve(qsizetype lines, qsizetype units, bool wide);
+    void reserve(qsizetype lines, qsizetype units, bool wide = false);
     // An opened line as the last row. Rows appended so are in the order of their positions.
     void append(const QString &line);
     // An entry added later, at row; the rows from there on move down one.
